@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Morlak needs to build and test; does nothing when all are present.
+set -euo pipefail
+
+packages=(build-essential cmake pkg-config libgtest-dev libssl-dev curl openssl php-cgi)
+if [ "${MORLAK_WITH_BENCH:-0}" = 1 ]; then
+  packages+=(wrk nginx lighttpd)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -q
+"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,202 @@
+#include "platform/datetime.h"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <atomic>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+
+namespace morlak {
+
+namespace {
+
+constexpr int64_t kUnixEpochDay = 25569;  // 1970-01-01 as a day number
+
+// Days since 1970-01-01 of a proleptic Gregorian date.
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void CivilFromDays(int64_t z, int& year, int& month, int& day) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  year = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (month <= 2));
+}
+
+std::atomic<bool> g_fixed{false};
+std::atomic<double> g_fixedValue{0};
+
+std::tm ToTm(TDateTime value) {
+  const DateTimeParts p = DecodeDateTime(value);
+  std::tm tm{};
+  tm.tm_year = p.year - 1900;
+  tm.tm_mon = p.month - 1;
+  tm.tm_mday = p.day;
+  tm.tm_hour = p.hour;
+  tm.tm_min = p.minute;
+  tm.tm_sec = p.second;
+  tm.tm_wday = p.dayOfWeek;
+  tm.tm_isdst = -1;
+  return tm;
+}
+
+std::string FormatWith(const char* format, TDateTime value) {
+  const std::tm tm = ToTm(value);
+  char buf[128];
+  const size_t n = std::strftime(buf, sizeof buf, format, &tm);
+  return std::string(buf, n);
+}
+
+void SwapSeparator(std::string& text) {
+  const char sep = DecimalSeparator();
+  if (sep == '.') return;
+  for (char& c : text)
+    if (c == '.') c = sep;
+}
+
+}  // namespace
+
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second,
+                         int millisecond) {
+  const double days = static_cast<double>(DaysFromCivil(year, month, day) + kUnixEpochDay);
+  const double ms = ((hour * 60.0 + minute) * 60.0 + second) * 1000.0 + millisecond;
+  return days + ms / kMsPerDay;
+}
+
+DateTimeParts DecodeDateTime(TDateTime value) {
+  int64_t day = static_cast<int64_t>(std::floor(value));
+  int64_t ms = std::llround((value - static_cast<double>(day)) * kMsPerDay);
+  if (ms >= static_cast<int64_t>(kMsPerDay)) {
+    ++day;
+    ms = 0;
+  }
+  DateTimeParts p;
+  CivilFromDays(day - kUnixEpochDay, p.year, p.month, p.day);
+  p.hour = static_cast<int>(ms / 3600000);
+  p.minute = static_cast<int>(ms / 60000 % 60);
+  p.second = static_cast<int>(ms / 1000 % 60);
+  p.millisecond = static_cast<int>(ms % 1000);
+  // 1899-12-30 was a Saturday.
+  p.dayOfWeek = static_cast<int>(((day % 7) + 7 + 6) % 7);
+  return p;
+}
+
+TDateTime Now() {
+  if (g_fixed.load(std::memory_order_relaxed)) return g_fixedValue.load();
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  std::tm tm;
+  localtime_r(&ts.tv_sec, &tm);
+  return EncodeDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                        tm.tm_sec, static_cast<int>(ts.tv_nsec / 1000000));
+}
+
+void SetFixedNow(std::optional<TDateTime> value) {
+  if (value) g_fixedValue.store(*value);
+  g_fixed.store(value.has_value());
+}
+
+TDateTime UnixToLocalDateTime(std::time_t t) {
+  std::tm tm;
+  localtime_r(&t, &tm);
+  return EncodeDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                        tm.tm_sec);
+}
+
+std::time_t LocalDateTimeToUnix(TDateTime value) {
+  std::tm tm = ToTm(value);
+  return std::mktime(&tm);
+}
+
+int LocalUtcOffsetMinutes() {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm;
+  localtime_r(&t, &tm);
+  return static_cast<int>(tm.tm_gmtoff / 60);
+}
+
+int64_t MillisecondsBetween(TDateTime a, TDateTime b) {
+  return std::llround(std::fabs(a - b) * kMsPerDay);
+}
+
+std::string FormatShortDate(TDateTime value) { return FormatWith(nl_langinfo(D_FMT), value); }
+
+std::string FormatLongTime(TDateTime value) { return FormatWith(nl_langinfo(T_FMT), value); }
+
+char DecimalSeparator() {
+  const char* point = localeconv()->decimal_point;
+  return (point && *point) ? *point : '.';
+}
+
+std::string FormatFloatGeneral(double value) {
+  if (value == 0 || !std::isfinite(value)) return "0";
+  const double magnitude = std::fabs(value);
+  char buf[64];
+  std::string text;
+  if (magnitude >= 1e-5 && magnitude < 1e15) {
+    const int exponent = static_cast<int>(std::floor(std::log10(magnitude)));
+    const int decimals = std::max(0, 14 - exponent);
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
+    text = buf;
+    if (text.find('.') != std::string::npos) {
+      while (text.back() == '0') text.pop_back();
+      if (text.back() == '.') text.pop_back();
+    }
+  } else {
+    std::snprintf(buf, sizeof buf, "%.14E", value);
+    std::string s = buf;
+    const size_t e = s.find('E');
+    std::string mantissa = s.substr(0, e);
+    if (mantissa.find('.') != std::string::npos) {
+      while (mantissa.back() == '0') mantissa.pop_back();
+      if (mantissa.back() == '.') mantissa.pop_back();
+    }
+    const int exponent = std::stoi(s.substr(e + 1));
+    text = mantissa + "E" + std::to_string(exponent);
+  }
+  SwapSeparator(text);
+  return text;
+}
+
+std::string FormatFixed(double value, int decimals) {
+  const double scale = std::pow(10.0, decimals);
+  const double rounded = std::round(value * scale) / scale;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, rounded);
+  std::string text = buf;
+  if (text == "-0" || text.find_first_not_of("-0.") == std::string::npos)
+    if (text[0] == '-') text.erase(0, 1);  // no "-0.00"
+  SwapSeparator(text);
+  return text;
+}
+
+bool TryParseFloat(const std::string& text, double& out) {
+  std::string s = text;
+  const char sep = DecimalSeparator();
+  for (char& c : s)
+    if (c == sep) c = '.';
+  if (s.empty()) return false;
+  const char* begin = s.data();
+  if (*begin == '+') ++begin;
+  double v;
+  auto [end, ec] = std::from_chars(begin, s.data() + s.size(), v);
+  if (ec != std::errc() || end != s.data() + s.size()) return false;
+  out = v;
+  return true;
+}
+
+}  // namespace morlak

@@ -1,0 +1,167 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+
+namespace morlak {
+
+namespace {
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+size_t LastSeparator(const std::string& path) { return path.find_last_of("/\\"); }
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::optional<int64_t> FileSize(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return static_cast<int64_t>(st.st_size);
+}
+
+std::optional<TDateTime> FileModTime(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return UnixToLocalDateTime(st.st_mtime);
+}
+
+bool SetFileModTime(const std::string& path, TDateTime localTime) {
+  const timespec times[2] = {{0, UTIME_OMIT}, {LocalDateTimeToUnix(localTime), 0}};
+  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+int32_t DateTimeToDosDateTime(TDateTime value) {
+  const DateTimeParts p = DecodeDateTime(value);
+  const uint32_t date = static_cast<uint32_t>(((p.year - 1980) << 9) | (p.month << 5) | p.day);
+  const uint32_t time = static_cast<uint32_t>((p.hour << 11) | (p.minute << 5) | (p.second / 2));
+  return static_cast<int32_t>((date << 16) | (time & 0xFFFF));
+}
+
+TDateTime DosDateTimeToDateTime(int32_t packed) {
+  const uint32_t v = static_cast<uint32_t>(packed);
+  const uint32_t date = v >> 16, time = v & 0xFFFF;
+  return EncodeDateTime(static_cast<int>((date >> 9) + 1980), static_cast<int>((date >> 5) & 15),
+                        static_cast<int>(date & 31), static_cast<int>(time >> 11),
+                        static_cast<int>((time >> 5) & 63), static_cast<int>((time & 31) * 2));
+}
+
+std::optional<std::vector<DirectoryEntry>> ListDirectory(const std::string& folder) {
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return std::nullopt;
+  std::vector<DirectoryEntry> entries;
+  const std::string base = IncludeTrailingSeparator(folder);
+  while (dirent* e = ::readdir(dir)) {
+    DirectoryEntry entry;
+    entry.name = e->d_name;
+    struct stat st;
+    if (::fstatat(::dirfd(dir), e->d_name, &st, 0) == 0) {
+      entry.isDirectory = S_ISDIR(st.st_mode);
+      entry.size = st.st_size;
+      entry.modified = UnixToLocalDateTime(st.st_mtime);
+    } else {
+      entry.isDirectory = e->d_type == DT_DIR;
+    }
+    entries.push_back(std::move(entry));
+  }
+  ::closedir(dir);
+  return entries;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string content;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  if (st.st_size > 0) content.reserve(static_cast<size_t>(st.st_size));
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    content.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return content;
+}
+
+bool WriteFileAtomic(const std::string& path, const std::string& content) {
+  static std::atomic<unsigned> counter{0};
+  const std::string temp =
+      path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const bool written = WriteAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !written || ::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::string ExtractFileName(const std::string& path) {
+  const size_t sep = LastSeparator(path);
+  return sep == std::string::npos ? path : path.substr(sep + 1);
+}
+
+std::string ExtractFileDir(const std::string& path) {
+  const size_t sep = LastSeparator(path);
+  return sep == std::string::npos ? std::string() : path.substr(0, sep);
+}
+
+std::string ExtractFileExt(const std::string& path) {
+  const std::string name = ExtractFileName(path);
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
+std::string IncludeTrailingSeparator(const std::string& folder) {
+  if (folder.empty() || IsSeparator(folder.back())) return folder;
+  return folder + kPathSeparator;
+}
+
+std::string ExecutableFolder() {
+  char buf[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "./";
+  return IncludeTrailingSeparator(ExtractFileDir(std::string(buf, static_cast<size_t>(n))));
+}
+
+}  // namespace morlak

@@ -1,0 +1,51 @@
+// Files and folders: existence, size, times, enumeration, whole-file reads and atomic
+// replacement. Paths are native ("/" on this platform).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/datetime.h"
+
+namespace morlak {
+
+constexpr char kPathSeparator = '/';
+
+bool FileExists(const std::string& path);  // a regular file (or anything but a folder)
+bool DirectoryExists(const std::string& path);
+std::optional<int64_t> FileSize(const std::string& path);
+std::optional<TDateTime> FileModTime(const std::string& path);  // local time
+bool SetFileModTime(const std::string& path, TDateTime localTime);
+
+// Packed DOS date (high 16 bits) and time (low 16 bits) of a local date-time.
+int32_t DateTimeToDosDateTime(TDateTime value);
+TDateTime DosDateTimeToDateTime(int32_t packed);
+
+struct DirectoryEntry {
+  std::string name;
+  bool isDirectory = false;
+  int64_t size = 0;
+  TDateTime modified = 0;
+};
+// Every entry of a folder in the order the file system gives them ("." and ".."
+// included); nullopt when the folder cannot be read.
+std::optional<std::vector<DirectoryEntry>> ListDirectory(const std::string& folder);
+
+// Whole-file read; nullopt when the file cannot be opened or read.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+// Writes a temporary file beside `path`, flushes it to disk and renames it over `path`,
+// so a crash leaves either the old or the new file.
+bool WriteFileAtomic(const std::string& path, const std::string& content);
+
+std::string ExtractFileName(const std::string& path);
+std::string ExtractFileDir(const std::string& path);
+// The extension with its dot, from the last "." of the last path component; "" if none.
+std::string ExtractFileExt(const std::string& path);
+std::string IncludeTrailingSeparator(const std::string& folder);
+
+// Folder of the running executable, with a trailing separator.
+std::string ExecutableFolder();
+
+}  // namespace morlak

@@ -1,0 +1,58 @@
+// INI files read and written key by key with the profile-function rules: section and
+// key names without regard to case, trimmed values, reads cut to 2047 characters, and
+// updates that keep every other line of the file. Lines end in CR LF; Save replaces
+// the file atomically.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace morlak {
+
+class IniFile {
+ public:
+  static constexpr size_t kMaxValueLength = 2047;
+
+  // Reads the file when it exists; a missing file is an empty one.
+  explicit IniFile(std::string path);
+
+  bool Exists() const { return existed_; }
+  const std::string& Path() const { return path_; }
+
+  // Missing section or key gives the fallback.
+  std::string ReadString(std::string_view section, std::string_view key,
+                         std::string_view fallback) const;
+  // Decimal, or hexadecimal for "0x.."; a value that does not parse gives the fallback.
+  int32_t ReadInteger(std::string_view section, std::string_view key, int32_t fallback) const;
+  // Any integer but 0 is true; text that is not an integer gives the fallback.
+  bool ReadBool(std::string_view section, std::string_view key, bool fallback) const;
+  // General floating-point text; unreadable text gives the fallback.
+  double ReadFloat(std::string_view section, std::string_view key, double fallback) const;
+  bool HasKey(std::string_view section, std::string_view key) const;
+
+  void WriteString(std::string_view section, std::string_view key, std::string_view value);
+  void WriteInteger(std::string_view section, std::string_view key, int64_t value);
+  void WriteBool(std::string_view section, std::string_view key, bool value);
+  void WriteFloat(std::string_view section, std::string_view key, double value);
+
+  // The whole file as it would be written.
+  std::string Text() const;
+  bool Save() const;
+
+ private:
+  struct Section {
+    std::string header;  // the "[name]" line as found; empty for lines before any section
+    std::vector<std::string> lines;
+  };
+  const std::string* FindValueLine(std::string_view section, std::string_view key) const;
+
+  std::string path_;
+  bool existed_ = false;
+  std::vector<Section> sections_;
+  std::unordered_map<std::string, size_t> index_;  // lower-case name -> first such section
+};
+
+}  // namespace morlak

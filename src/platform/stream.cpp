@@ -1,0 +1,78 @@
+#include "platform/stream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace morlak {
+
+TFileStream::TFileStream(const std::string& path, Mode mode) {
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case Mode::kRead: flags |= O_RDONLY; break;
+    case Mode::kCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case Mode::kReadWrite: flags |= O_RDWR | O_CREAT; break;
+  }
+  fd_ = ::open(path.c_str(), flags, 0644);
+  if (fd_ < 0) throw EStreamError("Cannot open file \"" + path + "\". " + std::strerror(errno));
+  struct stat st;
+  if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    throw EStreamError("Cannot open file \"" + path + "\". Is a directory");
+  }
+}
+
+TFileStream::~TFileStream() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+size_t TFileStream::Read(void* buffer, size_t count) {
+  for (;;) {
+    const ssize_t n = ::pread(fd_, buffer, count, position_);
+    if (n >= 0) {
+      position_ += n;
+      return static_cast<size_t>(n);
+    }
+    if (errno != EINTR) throw EStreamError(std::string("Read error. ") + std::strerror(errno));
+  }
+}
+
+void TFileStream::Write(const void* buffer, size_t count) {
+  const char* p = static_cast<const char*>(buffer);
+  while (count > 0) {
+    const ssize_t n = ::pwrite(fd_, p, count, position_);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw EStreamError(std::string("Stream write error. ") + std::strerror(errno));
+    }
+    p += n;
+    count -= static_cast<size_t>(n);
+    position_ += n;
+  }
+}
+
+int64_t TFileStream::Size() const {
+  struct stat st;
+  return ::fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+}
+
+size_t TMemoryStream::Read(void* buffer, size_t count) {
+  if (position_ >= Size()) return 0;
+  const size_t n = std::min(count, static_cast<size_t>(Size() - position_));
+  std::memcpy(buffer, data_.data() + position_, n);
+  position_ += static_cast<int64_t>(n);
+  return n;
+}
+
+void TMemoryStream::Write(const void* buffer, size_t count) {
+  const size_t end = static_cast<size_t>(position_) + count;
+  if (end > data_.size()) data_.resize(end);
+  std::memcpy(data_.data() + position_, buffer, count);
+  position_ = static_cast<int64_t>(end);
+}
+
+}  // namespace morlak

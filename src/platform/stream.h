@@ -1,0 +1,68 @@
+// Byte streams: a file on disk or a buffer in memory. File streams expose their
+// descriptor so the engine can hand them to the kernel for zero-copy sending.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace morlak {
+
+class TStream {
+ public:
+  virtual ~TStream() = default;
+  // Reads up to `count` bytes at the position; 0 at the end.
+  virtual size_t Read(void* buffer, size_t count) = 0;
+  // Writes every byte or throws.
+  virtual void Write(const void* buffer, size_t count) = 0;
+  virtual int64_t Size() const = 0;
+  virtual int64_t Position() const = 0;
+  virtual void Seek(int64_t position) = 0;
+};
+
+class EStreamError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class TFileStream : public TStream {
+ public:
+  enum class Mode { kRead, kCreate, kReadWrite };
+  // Throws EStreamError with the system's reason when the file cannot be opened.
+  TFileStream(const std::string& path, Mode mode);
+  ~TFileStream() override;
+  TFileStream(const TFileStream&) = delete;
+  TFileStream& operator=(const TFileStream&) = delete;
+
+  size_t Read(void* buffer, size_t count) override;
+  void Write(const void* buffer, size_t count) override;
+  int64_t Size() const override;
+  int64_t Position() const override { return position_; }
+  void Seek(int64_t position) override { position_ = position; }
+  int Handle() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+  int64_t position_ = 0;
+};
+
+class TMemoryStream : public TStream {
+ public:
+  TMemoryStream() = default;
+  explicit TMemoryStream(std::string data) : data_(std::move(data)) {}
+
+  size_t Read(void* buffer, size_t count) override;
+  void Write(const void* buffer, size_t count) override;
+  int64_t Size() const override { return static_cast<int64_t>(data_.size()); }
+  int64_t Position() const override { return position_; }
+  void Seek(int64_t position) override { position_ = position; }
+  const std::string& Data() const { return data_; }
+  std::string& Data() { return data_; }
+
+ private:
+  std::string data_;
+  int64_t position_ = 0;
+};
+
+}  // namespace morlak
