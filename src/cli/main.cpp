@@ -1,9 +1,94 @@
-#include <cstdio>
+// The console front end: runs the server without a window until SIGINT or SIGTERM.
+#include <signal.h>
 
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/console_front_end.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "server/server_core.h"
 #include "server/version.h"
 
-int main() {
-  std::printf("Morlak r%d.%d.%d (build %d)\n", morlak::kVersionMajor, morlak::kVersionMinor,
-              morlak::kVersionRelease, morlak::kBuildNumber);
+namespace {
+
+const char kUsage[] =
+    "Usage: morlak --headless [--data-dir DIR] [--http-port N] [--https-port N]\n"
+    "\n"
+    "Runs the Morlak web server without a window. Log lines go to standard output.\n"
+    "\n"
+    "  --headless        run in the console (the only mode of this build)\n"
+    "  --data-dir DIR    use DIR as the program folder holding every data file and the\n"
+    "                    default site (default: the executable's folder)\n"
+    "  --http-port N     listen for HTTP on port N for this run only (0 = any free port)\n"
+    "  --https-port N    listen for HTTPS on port N for this run only (0 = any free port)\n"
+    "  --version         print the version and exit\n"
+    "  --help            print this text and exit\n"
+    "\n"
+    "SIGINT or SIGTERM stops the listeners, saves every data file and exits.\n";
+
+bool ParsePort(const char* text, std::optional<int>& port) {
+  int32_t value;
+  if (!morlak::TryParseInt(text, value) || value < 0 || value > 65535) return false;
+  port = value;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  morlak::CoreOptions options;
+  options.programFolder = morlak::ExecutableFolder();
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("Morlak r%d.%d.%d (build %d)\n", morlak::kVersionMajor, morlak::kVersionMinor,
+                  morlak::kVersionRelease, morlak::kBuildNumber);
+      return 0;
+    } else if (arg == "--headless") {
+    } else if (arg == "--data-dir" && hasValue) {
+      const std::string dir = argv[++i];
+      if (!morlak::DirectoryExists(dir)) {
+        std::fprintf(stderr, "morlak: data folder \"%s\" does not exist\n", dir.c_str());
+        return 2;
+      }
+      options.programFolder = morlak::IncludeTrailingSeparator(dir);
+    } else if (arg == "--http-port" && hasValue) {
+      if (!ParsePort(argv[++i], options.httpPort)) {
+        std::fprintf(stderr, "morlak: bad port \"%s\"\n", argv[i]);
+        return 2;
+      }
+    } else if (arg == "--https-port" && hasValue) {
+      if (!ParsePort(argv[++i], options.httpsPort)) {
+        std::fprintf(stderr, "morlak: bad port \"%s\"\n", argv[i]);
+        return 2;
+      }
+    } else {
+      std::fprintf(stderr, "morlak: unknown option \"%s\"\n\n%s", arg.c_str(), kUsage);
+      return 2;
+    }
+  }
+
+  // Every thread inherits this mask, so only the sigwait below sees the stop signals.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  morlak::ConsoleFrontEnd frontEnd;
+  morlak::ServerCore core(frontEnd, options);
+  core.Startup(true);
+  int received = 0;
+  sigwait(&stopSignals, &received);
+  core.Shutdown();
   return 0;
 }

@@ -1,0 +1,128 @@
+// Answers a request with one existing file: headers only for HEAD, tag-replaced text
+// for pages, and every other file streamed straight from disk.
+#include <exception>
+#include <memory>
+
+#include "platform/files.h"
+#include "platform/stream.h"
+#include "platform/text.h"
+#include "server/request_context.h"
+#include "server/server_core.h"
+#include "server/uhttptools.h"
+#include "server/ureplacetags.h"
+
+namespace morlak {
+
+namespace {
+
+bool IsPage(const std::string& contentType, const std::string& upperExtension) {
+  return contentType.find("text") != std::string::npos || upperExtension == ".HTM" ||
+         upperExtension == ".HTML" || upperExtension == ".TXT";
+}
+
+std::string SizeNote(int64_t size, const char* separator, const std::string& contentType) {
+  return " (" + std::to_string(size) + "b" + separator + " " + contentType + ")";
+}
+
+}  // namespace
+
+void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
+                           const std::string& localPath, const std::string& user,
+                           const std::string& clientAddress, TIdHTTPResponseInfo& response) {
+  RequestContext ctx = RequestContext::Of(thread);
+  ctx.host = request.Host;
+  ctx.user = user;
+  ctx.clientAddress = clientAddress;
+  const std::string prefix = ctx.Prefix();
+  const std::string extension = ExtractFileExt(localPath);
+  const std::string contentType = settings_.GetContentType(extension);
+  int64_t size = 0;
+
+  if (SameText(request.RequestMethod, "HEAD")) {
+    std::string line;
+    try {
+      response.CustomHeaders.lines.insert(response.CustomHeaders.lines.begin(),
+                                          HttpDateHeaderLine());
+      TFileStream file(localPath, TFileStream::Mode::kRead);
+      response.SetStatusCode(200);
+      response.ContentType = contentType;
+      response.ContentLength = file.Size();
+      size = file.Size();
+      line = prefix + "> head of " + localPath + SizeNote(size, ",", contentType);
+    } catch (const std::exception&) {
+      line = prefix + "> failed to serve head of " + localPath + SizeNote(size, ",", contentType);
+    }
+    LogWindow(line);
+    return;
+  }
+
+  response.ContentType = contentType;
+  const bool page = IsPage(contentType, UpperCase(extension));
+  if (page) statistics_.AddPagesDownloaded(1);
+  const bool replace = page && settings_.GetReplaceData();
+
+  std::string line;
+  if (replace) {
+    try {
+      const auto content = ReadWholeFile(localPath);
+      if (!content) throw std::runtime_error("cannot read " + localPath);
+      TagContext tags;
+      tags.user = user;
+      tags.clientAddress = clientAddress;
+      tags.clientPort = ctx.clientPort;
+      tags.secure = ctx.tls ? "true" : "false";
+      tags.userAgent = request.UserAgent;
+      tags.referer = request.Referer;
+      tags.acceptLanguage = request.AcceptLanguage;
+      tags.paramText = request.ParamText;
+      tags.requestHeaders = &request.HeaderLines;
+      tags.serverSoftware = IdHTTPServer1.ServerSoftware;
+      tags.buildNumber = BuildNumber;
+      tags.clientCount = ClientCount.load();
+      tags.serverStartTime = ServerStartTime.load();
+      tags.statistics = &statistics_;
+      tags.monitoredFiles = &monitored_;
+      tags.requestPrefix = prefix;
+      tags.logWindow = [this](const std::string& text) { LogWindow(text); };
+      tags.htmlEscapeClientValues = SameText(contentType, "text/html");
+      response.SetStatusCode(200);
+      response.BodyText = ReplaceTags(JoinLinesCrLf(SplitLines(*content)), tags);
+      size = static_cast<int64_t>(response.BodyText.size());
+      statistics_.AddBytesDownloaded(size);
+      line = prefix + "> replaced " + localPath + SizeNote(size, ";", contentType);
+      ReportMonitoredHit(localPath, clientAddress);
+    } catch (const std::exception&) {
+      line = prefix + "> failed to serve replaced " + localPath + SizeNote(size, ";", contentType);
+    }
+  } else {
+    try {
+      auto file = std::make_unique<TFileStream>(localPath, TFileStream::Mode::kRead);
+      size = file->Size();
+      response.SetStatusCode(200);
+      response.ContentLength = size;
+      response.BodyStream = std::move(file);
+      response.SendHeader();
+      response.BodyStream->Seek(0);
+      response.SendBody();
+      statistics_.AddBytesDownloaded(size);
+      line = prefix + "> served " + localPath + SizeNote(size, ",", contentType);
+      ReportMonitoredHit(localPath, clientAddress);
+    } catch (const std::exception&) {
+      response.BodyStream.reset();
+      line = prefix + "> failed to serve " + localPath + SizeNote(size, ",", contentType);
+    }
+  }
+  if (!settings_.IsExcludedFromLog(localPath)) LogWindowAndFile(line);
+}
+
+void ServerCore::ReportMonitoredHit(const std::string& localPath,
+                                    const std::string& clientAddress) {
+  if (!monitored_.CountMonitoredHit(ExtractFileName(localPath), clientAddress)) return;
+  frontEnd_.Synchronize([this] {
+    frontEnd_.RefreshMonitoredFileList();
+    if (!monitored_.SaveMonitoredFiles(options_.programFolder))
+      frontEnd_.AddLog("- failed to save HTTP monitored files list");
+  });
+}
+
+}  // namespace morlak

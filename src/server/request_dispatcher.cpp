@@ -1,0 +1,228 @@
+// The listeners' event handlers: connection refusal, session bookkeeping and the
+// request dispatcher that picks exactly one answer for every request.
+#include <stdexcept>
+
+#include "platform/files.h"
+#include "platform/text.h"
+#include "server/request_context.h"
+#include "server/server_core.h"
+#include "server/uhttptools.h"
+
+namespace morlak {
+
+namespace {
+
+const char kNoSessionBody[] = "<html><body><b>Failed to Create Session</b></body></html>";
+
+// The eight variables a new session starts with, in their order.
+void InitSessionVariables(TStringList& vars, const std::string& address,
+                          const std::string& port) {
+  vars.Add("ip=" + address);
+  vars.Add("port=" + port);
+  vars.Add("username=Anonymous");
+  vars.Add("password=");
+  vars.Add("docdir=");
+  vars.Add("templatedir=");
+  vars.Add("starttime=" + FormatFloatGeneral(Now()));
+  vars.Add("host=");
+}
+
+bool ContainsAlias(const std::string& documentPath, const std::string& alias) {
+  return !alias.empty() && documentPath.find(alias) != std::string::npos;
+}
+
+// A PHP compiler that is a library runs as an extension library, any other as a program.
+bool IsLibraryFile(const std::string& path) {
+  return path.find(".dll") != std::string::npos || path.find(".so") != std::string::npos;
+}
+bool IsProgramFile(const std::string& path) {
+  return path.find(".exe") != std::string::npos || !IsLibraryFile(path);
+}
+
+std::string ParamLinesWithCrLf(const TStringList& params) {
+  std::string out;
+  for (const auto& line : params.lines) out += line + "\r\n";
+  return out;
+}
+
+}  // namespace
+
+void ServerCore::IdHTTPServer1Connect(TIdPeerThread& thread) {
+  statistics_.AddConnections(1);
+  const std::string address = thread.Connection().PeerAddress();
+  if (settings_.IsBannedAddress(address)) {
+    LogWindow("- " + address + " connection refused (banned)");
+    throw std::runtime_error("IP " + address + " is on banned IPs list!");
+  }
+}
+
+void ServerCore::IdHTTPServer1SessionStart(TIdHTTPSession& session) {
+  statistics_.AddSessions(1);
+  ClientCount.fetch_add(1);
+  members_.TouchActiveUser(session.SessionId, session.ClientAddress, "", "", "");
+}
+
+void ServerCore::IdHTTPServer1SessionEnd(TIdHTTPSession&) { ClientCount.fetch_sub(1); }
+
+void ServerCore::IdHTTPServer1InvalidSession(TIdPeerThread&, TIdHTTPRequestInfo&,
+                                             TIdHTTPResponseInfo&, bool& continueProcessing,
+                                             const std::string&) {
+  continueProcessing = true;
+}
+
+void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
+                                         TIdHTTPResponseInfo& response) {
+  RequestContext ctx = RequestContext::Of(thread);
+  bool loginAttempt = false, logout = false, runCgi = false, runIsapi = false;
+  std::string pathInfo;
+
+  const std::shared_ptr<TIdHTTPSession> session = request.Session;
+  if (!session) {
+    response.BodyText = kNoSessionBody;
+    response.ContentType = "text/html";
+    LogWindowAndFile(ctx.protocol + "://> " + ctx.clientAddress + ":" + ctx.clientPort +
+                     "> failed to create session");
+    return;
+  }
+
+  std::string target = settings_.ResolveRedirect(request.DocumentPath);
+  std::string documentDirectory, password;
+  bool ok = false;
+  {
+    TIdHTTPSession::Guard guard(*session);
+    TStringList& vars = session->Variables;
+    if (vars.Empty()) InitSessionVariables(vars, ctx.clientAddress, ctx.clientPort);
+    if (!request.ParamList.Empty()) {
+      const std::string action = request.ParamList.Value("action");
+      if (SameText(action, "login")) {
+        const std::string user = request.ParamList.Value("user");
+        const std::string pass = request.ParamList.Value("pass");
+        if (!user.empty() || !pass.empty()) {
+          vars.SetValue("username", user);
+          vars.SetValue("password", pass);
+          loginAttempt = true;
+        }
+      }
+      if (SameText(action, "logout")) {
+        vars.SetValue("username", "");
+        vars.SetValue("password", "");
+        logout = true;
+      }
+    }
+    if (vars.Value("username").empty()) {
+      vars.SetValue("username", "Anonymous");
+      vars.SetValue("password", "");
+    }
+    ctx.user = vars.Value("username");
+    password = vars.Value("password");
+    ctx.host = request.Host;
+    vars.SetValue("host", ctx.host);
+
+    ok = members_.MemberLogin(ctx.clientAddress, ctx.user, password, target);
+    if (ok) {
+      const std::string home = members_.GetMemberHome(ctx.user);
+      if (!home.empty()) {
+        documentDirectory = home;
+        frontEnd_.Synchronize([this] { frontEnd_.RefreshMemberList(); });
+      } else {
+        documentDirectory = settings_.GetHomeDirectory();
+      }
+    } else {
+      documentDirectory = settings_.GetHomeDirectory();
+      vars.SetValue("username", "Anonymous");
+      vars.SetValue("password", "");
+    }
+
+    if (!ok) {
+      std::string aliasDirectory;
+      if (settings_.GetEnableRootAliases() && rootAliases_.FindRootAlias(target, aliasDirectory) &&
+          !aliasDirectory.empty()) {
+        documentDirectory = aliasDirectory;
+      } else if (settings_.GetEnableDomainAliases() &&
+                 domainAliases_.FindDomainAlias(ctx.host, aliasDirectory) &&
+                 !aliasDirectory.empty()) {
+        documentDirectory = aliasDirectory;
+      }
+    }
+    vars.SetValue("docdir", documentDirectory);
+    vars.SetValue("templatedir", settings_.GetTemplateDirectory());
+  }
+  const std::string prefix = ctx.Prefix();
+
+  documentDirectory = AddTrailingBackslash(documentDirectory);
+  std::string localPath = CollapseBackslashes(documentDirectory + ToLocalPath(target));
+  members_.TouchActiveUser(session->SessionId, ctx.clientAddress, ctx.user, password, localPath);
+
+  if (!FileExists(localPath)) {
+    const auto defaults = settings_.GetDefaultFiles();
+    if (!defaults.empty() && DirectoryExists(localPath))
+      localPath = CollapseBackslashes(AddTrailingBackslash(ToLocalPath(localPath)) + defaults[0]);
+  }
+
+  if (settings_.IsPhpExtension(ExtractFileExt(localPath))) {
+    const std::string compiler = settings_.GetPhpCompiler();
+    if (!compiler.empty())
+      localPath = compiler;
+    else
+      LogWindow(prefix + "> no PHP compiler specified (" + localPath + ")");
+  }
+
+  const std::string& documentPath = request.DocumentPath;
+  const std::string phpCompiler = settings_.GetPhpCompiler();
+  if (settings_.GetEnableCgi()) {
+    runCgi = ContainsAlias(documentPath, settings_.GetCgiAlias()) ||
+             (localPath == phpCompiler && IsProgramFile(localPath));
+  } else if (settings_.GetEnableIsapi()) {
+    const bool candidate =
+        ContainsAlias(documentPath, settings_.GetIsapiAlias()) ||
+        (localPath == phpCompiler && IsLibraryFile(localPath));
+    const size_t dll = documentPath.find(".dll");
+    if (candidate && dll != std::string::npos) {
+      runIsapi = true;
+      localPath =
+          CollapseBackslashes(documentDirectory + ToLocalPath(documentPath.substr(0, dll + 4)));
+      pathInfo = documentPath.substr(dll + 4);
+    }
+  }
+
+  // Any ".." under the document folder is refused, whatever its encoding was.
+  const bool refused =
+      localPath.find("..") != std::string::npos &&
+      SameText(localPath.substr(0, documentDirectory.size()), documentDirectory);
+
+  if (refused) {
+    LogWindowAndFile(prefix + "> unauthorized to " + localPath);
+    SendUnauthorizedPage(thread, request, ctx.user, ctx.clientAddress, response);
+  } else if (loginAttempt) {
+    if (ok) {
+      LogWindowAndFile(prefix + "> logged in succesfully (" + documentDirectory + ")");
+      SendLoginOkPage(thread, request, ctx.user, ctx.clientAddress, response);
+    } else {
+      LogWindowAndFile(prefix + "> login failed");
+      SendLoginFailedPage(thread, request, ctx.user, ctx.clientAddress, response);
+      TIdHTTPSession::Guard guard(*session);
+      session->Variables.SetValue("username", "Anonymous");
+      session->Variables.SetValue("password", "");
+    }
+  } else if (logout) {
+    LogWindowAndFile(prefix + "> logged out succesfully");
+    SendLogoutOkPage(thread, request, ctx.user, ctx.clientAddress, response);
+  } else if (runCgi && (ctx.tls ? idCGIRunner2 : idCGIRunner1)) {
+    (ctx.tls ? idCGIRunner2 : idCGIRunner1)
+        ->Execute(localPath, thread, request, response, documentDirectory, "");
+    LogWindowAndFile(prefix + "> exec CGI \"" + localPath + "\", params=\"" +
+                     DelimitedText(request.ParamList.lines) + "\"");
+  } else if (runIsapi && (ctx.tls ? idISAPIRunner2 : idISAPIRunner1)) {
+    (ctx.tls ? idISAPIRunner2 : idISAPIRunner1)
+        ->Execute(localPath, thread, request, response, documentDirectory, pathInfo);
+    LogWindowAndFile(prefix + "> exec ISAPI \"" + localPath + "\", action=\"" + pathInfo +
+                     "\", params=\"" + ParamLinesWithCrLf(request.ParamList) + "\"");
+  } else if (FileExists(localPath)) {
+    ServeFile(thread, request, localPath, ctx.user, ctx.clientAddress, response);
+  } else {
+    LogWindowAndFile(prefix + "> file not found " + localPath);
+    SendNotFoundPage(thread, request, ctx.user, ctx.clientAddress, response);
+  }
+}
+
+}  // namespace morlak

@@ -1,0 +1,120 @@
+// The server core: the two listeners, the stores, the log, the request handlers and the
+// start/stop/save life of the program. A front end (console or window) owns one core.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/IdCustomHTTPServer.h"
+#include "gateways/gateway_runner.h"
+#include "platform/datetime.h"
+#include "server/Ozm_logfile.h"
+#include "server/front_end.h"
+#include "stores/Ozm_StorageFile.h"
+#include "stores/udomainalias.h"
+#include "stores/uhttpsettings.h"
+#include "stores/urootalias.h"
+#include "stores/uspecialfiles.h"
+#include "stores/ustats.h"
+#include "stores/uusers.h"
+
+namespace morlak {
+
+struct CoreOptions {
+  std::string programFolder;        // ends with the separator; the executable's folder
+  std::optional<int> httpPort;      // replaces the setting for this run only
+  std::optional<int> httpsPort;
+};
+
+class ServerCore {
+ public:
+  ServerCore(FrontEnd& frontEnd, CoreOptions options);
+  ~ServerCore();
+  ServerCore(const ServerCore&) = delete;
+  ServerCore& operator=(const ServerCore&) = delete;
+
+  // Loads every store in start-up order with its log lines; starts the listeners when
+  // the settings say so and `startListeners` is not given as false.
+  void Startup(std::optional<bool> startListeners = std::nullopt);
+  void StartServers();
+  void StopServers();
+  // Stops the listeners and saves every store; after an import the stores are not saved,
+  // so the next start reads the imported files.
+  void Shutdown(bool afterImport = false);
+
+  // Log lines from any thread: to the window, or to the window and the log file.
+  void LogWindow(const std::string& text);
+  void LogWindowAndFile(const std::string& text);
+
+  const std::string& ProgramFolder() const { return options_.programFolder; }
+  ServerSettings& Settings() { return settings_; }
+  MembersStore& Members() { return members_; }
+  RootAliasTable& RootAliases() { return rootAliases_; }
+  DomainAliasTable& DomainAliases() { return domainAliases_; }
+  Statistics& Stats() { return statistics_; }
+  MonitoredFiles& Monitored() { return monitored_; }
+  TOzm_logfile& LogFile() { return logFile_; }
+  FrontEnd& Front() { return frontEnd_; }
+
+  // The listeners: plain HTTP and HTTPS.
+  TIdHTTPServer IdHTTPServer1;
+  TIdHTTPServer IdHTTPServer2;
+  // Gateways per listener; empty until a runner is installed.
+  std::unique_ptr<TGatewayRunner> idCGIRunner1, idCGIRunner2;
+  std::unique_ptr<TGatewayRunner> idISAPIRunner1, idISAPIRunner2;
+
+  std::atomic<TDateTime> ServerStartTime{0};
+  std::atomic<int> ClientCount{0};
+  const int BuildNumber;
+
+  // The file responder, also used for the response-page templates.
+  void ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
+                 const std::string& localPath, const std::string& user,
+                 const std::string& clientAddress, TIdHTTPResponseInfo& response);
+
+ private:
+  // Handlers shared by both listeners.
+  void IdHTTPServer1Connect(TIdPeerThread& thread);
+  void IdHTTPServer1SessionStart(TIdHTTPSession& session);
+  void IdHTTPServer1SessionEnd(TIdHTTPSession& session);
+  void IdHTTPServer1InvalidSession(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
+                                   TIdHTTPResponseInfo& response, bool& continueProcessing,
+                                   const std::string& invalidSessionId);
+  void IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
+                               TIdHTTPResponseInfo& response);
+  void WireHandlers(TIdHTTPServer& server);
+
+  // The five response pages: the template when it exists, else the built-in body.
+  struct ResponsePage;
+  void SendResponsePage(const ResponsePage& page, TIdPeerThread& thread,
+                        TIdHTTPRequestInfo& request, const std::string& user,
+                        const std::string& clientAddress, TIdHTTPResponseInfo& response);
+  void SendNotFoundPage(TIdPeerThread& t, TIdHTTPRequestInfo& rq, const std::string& user,
+                        const std::string& addr, TIdHTTPResponseInfo& rs);
+  void SendUnauthorizedPage(TIdPeerThread& t, TIdHTTPRequestInfo& rq, const std::string& user,
+                            const std::string& addr, TIdHTTPResponseInfo& rs);
+  void SendLoginOkPage(TIdPeerThread& t, TIdHTTPRequestInfo& rq, const std::string& user,
+                       const std::string& addr, TIdHTTPResponseInfo& rs);
+  void SendLoginFailedPage(TIdPeerThread& t, TIdHTTPRequestInfo& rq, const std::string& user,
+                           const std::string& addr, TIdHTTPResponseInfo& rs);
+  void SendLogoutOkPage(TIdPeerThread& t, TIdHTTPRequestInfo& rq, const std::string& user,
+                        const std::string& addr, TIdHTTPResponseInfo& rs);
+
+  void ReportMonitoredHit(const std::string& localPath, const std::string& clientAddress);
+  bool StartListener(TIdHTTPServer& server, bool tls);
+  void StopListener(TIdHTTPServer& server, const char* stoppedLine, const char* failedLine);
+
+  FrontEnd& frontEnd_;
+  CoreOptions options_;
+  ServerSettings settings_;
+  MembersStore members_;
+  RootAliasTable rootAliases_;
+  DomainAliasTable domainAliases_;
+  Statistics statistics_;
+  MonitoredFiles monitored_;
+  TOzm_logfile logFile_;
+};
+
+}  // namespace morlak

@@ -1,0 +1,183 @@
+// Start-up, listener start and stop, and the saves at exit.
+#include <exception>
+
+#include "platform/files.h"
+#include "server/server_core.h"
+#include "server/version.h"
+
+namespace morlak {
+
+namespace {
+
+// Deactivation waits TerminateWaitTime per attempt; after this many failures the stop
+// gives up instead of hanging the exit forever on a stuck connection.
+constexpr int kStopAttempts = 12;
+
+}  // namespace
+
+ServerCore::ServerCore(FrontEnd& frontEnd, CoreOptions options)
+    : BuildNumber(kBuildNumber), frontEnd_(frontEnd), options_(std::move(options)) {
+  IdHTTPServer2.DefaultPort = 443;
+  IdHTTPServer2.MaxConnectionReply.Text = {
+      "Error: Maximum connection count exceeded. Please try again later."};
+  WireHandlers(IdHTTPServer1);
+  WireHandlers(IdHTTPServer2);
+  logFile_.OnError = [this](const std::string& text) { frontEnd_.AddLog("- " + text); };
+}
+
+ServerCore::~ServerCore() {
+  // Listeners must be down before the stores their threads use go away.
+  try {
+    if (IdHTTPServer1.Active()) IdHTTPServer1.SetActive(false);
+    if (IdHTTPServer2.Active()) IdHTTPServer2.SetActive(false);
+  } catch (const std::exception&) {
+  }
+}
+
+void ServerCore::WireHandlers(TIdHTTPServer& server) {
+  server.OnConnect = [this](TIdPeerThread& t) { IdHTTPServer1Connect(t); };
+  server.OnSessionStart = [this](TIdHTTPSession& s) { IdHTTPServer1SessionStart(s); };
+  server.OnSessionEnd = [this](TIdHTTPSession& s) { IdHTTPServer1SessionEnd(s); };
+  server.OnInvalidSession = [this](TIdPeerThread& t, TIdHTTPRequestInfo& rq,
+                                   TIdHTTPResponseInfo& rs, bool& go, const std::string& id) {
+    IdHTTPServer1InvalidSession(t, rq, rs, go, id);
+  };
+  server.OnCommandGet = [this](TIdPeerThread& t, TIdHTTPRequestInfo& rq,
+                               TIdHTTPResponseInfo& rs) { IdHTTPServer1CommandGet(t, rq, rs); };
+}
+
+void ServerCore::LogWindow(const std::string& text) {
+  frontEnd_.Synchronize([&] { frontEnd_.AddLog(text); });
+}
+
+void ServerCore::LogWindowAndFile(const std::string& text) {
+  const bool toFile = settings_.GetLogToFile();
+  frontEnd_.Synchronize([&] {
+    frontEnd_.AddLog(text);
+    if (toFile) logFile_.Add(text);
+  });
+}
+
+void ServerCore::Startup(std::optional<bool> startListeners) {
+  const std::string& folder = options_.programFolder;
+  LogWindow("- Running from [" + folder + "]");
+  statistics_.LoadStatistics(folder);
+
+  members_.ClearActiveUsers();
+  members_.ClearMembers();
+  if (members_.LoadMembers(folder)) {
+    LogWindow("- HTTP member file loaded");
+    frontEnd_.Synchronize([this] { frontEnd_.RefreshMemberList(); });
+  } else {
+    LogWindow("- failed to load HTTP member file");
+  }
+
+  monitored_.ClearMonitoredFiles();
+  if (monitored_.LoadMonitoredFiles(folder)) {
+    LogWindow("- HTTP monitored files list loaded");
+    frontEnd_.Synchronize([this] { frontEnd_.RefreshMonitoredFileList(); });
+  } else {
+    LogWindow("- failed to load HTTP monitored files list");
+  }
+
+  settings_.InitSettingsDefaults(folder);
+  settings_.LoadSettings();
+  rootAliases_.LoadRootAliases(settings_.GetMainPath());
+  domainAliases_.LoadDomainAliases(settings_.GetMainPath());
+
+  logFile_.SetFilename(settings_.GetLogFileName());
+  logFile_.SetMaxLines(settings_.GetLogToFileLines());
+
+  if (startListeners.value_or(settings_.GetStartOnStartup())) StartServers();
+}
+
+bool ServerCore::StartListener(TIdHTTPServer& server, bool tls) {
+  server.AutoStartSession = true;
+  server.SetSessionState(true);
+  server.ServerSoftware =
+      settings_.GetServerName() + (tls ? " (hsb" : " (Morlak") + std::to_string(BuildNumber) + ")";
+  server.MaxConnections = settings_.GetMaxConnections();
+  server.DefaultPort = tls ? options_.httpsPort.value_or(settings_.GetHttpsPort())
+                           : options_.httpPort.value_or(settings_.GetHttpPort());
+  server.SessionTimeOut = settings_.GetSessionTimeout();
+  auto& cgi = tls ? idCGIRunner2 : idCGIRunner1;
+  auto& isapi = tls ? idISAPIRunner2 : idISAPIRunner1;
+  if (isapi) isapi->ServerAdmin = settings_.GetAdminEmail();
+  if (cgi) {
+    cgi->ServerAdmin = settings_.GetAdminEmail();
+    cgi->PHPSupport = true;
+    cgi->PHPIniPath = settings_.GetPhpIniPath();
+  }
+  try {
+    server.SetActive(true);
+  } catch (const std::exception&) {
+    return false;
+  }
+  ServerStartTime = Now();
+  ClientCount = 0;
+  statistics_.ResetStatistics();
+  return true;
+}
+
+void ServerCore::StartServers() {
+  for (auto* runner : {idCGIRunner1.get(), idCGIRunner2.get(), idISAPIRunner1.get(),
+                       idISAPIRunner2.get()})
+    if (runner) runner->ServerAdmin = settings_.GetAdminEmail();
+
+  if (!IdHTTPServer2.Active() && settings_.GetCertHttps()) {
+    if (settings_.GetCertRoot().empty() || settings_.GetCertCert().empty() ||
+        settings_.GetCertKey().empty()) {
+      LogWindow(
+          "- HTTPS server startup cancelled, check that all certification files are available");
+    } else if (StartListener(IdHTTPServer2, true)) {
+      LogWindow("- HTTPS server started (port=" + std::to_string(IdHTTPServer2.BoundPort()) +
+                ")");
+    } else {
+      LogWindow("- Failed to start HTTPS server");
+    }
+  }
+
+  if (!IdHTTPServer1.Active() && settings_.GetCertHttp()) {
+    if (StartListener(IdHTTPServer1, false))
+      LogWindow("- HTTP server started (port=" + std::to_string(IdHTTPServer1.BoundPort()) + ")");
+    else
+      LogWindow("- Failed to start HTTP server");
+  }
+}
+
+void ServerCore::StopListener(TIdHTTPServer& server, const char* stoppedLine,
+                              const char* failedLine) {
+  if (!server.Active()) return;
+  for (int attempt = 0; attempt < kStopAttempts && server.Active(); ++attempt) {
+    try {
+      server.SetActive(false);
+      LogWindow(stoppedLine);
+    } catch (const std::exception&) {
+      LogWindow(failedLine);
+    }
+  }
+  ServerStartTime = 0;
+}
+
+void ServerCore::StopServers() {
+  StopListener(IdHTTPServer2, "- HTTPS server stopped", "- failed to stop HTTPS server");
+  StopListener(IdHTTPServer1, "- HTTP server stopped", "- Failed to stop HTTP server");
+}
+
+void ServerCore::Shutdown(bool afterImport) {
+  if (!afterImport) {
+    if (!settings_.SaveSettings()) frontEnd_.ShowMessage("Failed to save applied settings.");
+    rootAliases_.SaveRootAliases(settings_.GetMainPath());
+    domainAliases_.SaveDomainAliases(settings_.GetMainPath());
+  }
+  StopServers();
+  if (afterImport) return;
+  const std::string& folder = options_.programFolder;
+  if (!members_.SaveMembers(folder)) frontEnd_.ShowMessage("Error writing http members file");
+  if (!monitored_.SaveMonitoredFiles(folder))
+    frontEnd_.ShowMessage("Error writing http monitored files list");
+  if (!statistics_.SaveStatistics(folder))
+    LogWindow("- failed to save statistics");
+}
+
+}  // namespace morlak
