@@ -144,29 +144,34 @@ char DecimalSeparator() {
 
 std::string FormatFloatGeneral(double value) {
   if (value == 0 || !std::isfinite(value)) return "0";
-  const double magnitude = std::fabs(value);
+  // Round to 15 significant digits first, so the choice between the fixed and the
+  // scientific form sees the exponent of the rounded value (999999999999999.9 is 1E15).
   char buf[64];
-  std::string text;
-  if (magnitude >= 1e-5 && magnitude < 1e15) {
-    const int exponent = static_cast<int>(std::floor(std::log10(magnitude)));
-    const int decimals = std::max(0, 14 - exponent);
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
-    text = buf;
-    if (text.find('.') != std::string::npos) {
-      while (text.back() == '0') text.pop_back();
-      if (text.back() == '.') text.pop_back();
-    }
+  std::snprintf(buf, sizeof buf, "%.14E", value);
+  const std::string_view scientific(buf);
+  const size_t e = scientific.find('E');
+  std::string digits;
+  for (char c : scientific.substr(0, e))
+    if (c >= '0' && c <= '9') digits += c;
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  int exponent = 0;
+  std::from_chars(scientific.data() + e + 1 + (scientific[e + 1] == '+'),
+                  scientific.data() + scientific.size(), exponent);
+
+  std::string text = value < 0 ? "-" : "";
+  if (exponent >= 15 || exponent < -4) {
+    text += digits[0];
+    if (digits.size() > 1) text += '.' + digits.substr(1);
+    text += 'E' + std::to_string(exponent);
+  } else if (exponent < 0) {
+    text += "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
   } else {
-    std::snprintf(buf, sizeof buf, "%.14E", value);
-    std::string s = buf;
-    const size_t e = s.find('E');
-    std::string mantissa = s.substr(0, e);
-    if (mantissa.find('.') != std::string::npos) {
-      while (mantissa.back() == '0') mantissa.pop_back();
-      if (mantissa.back() == '.') mantissa.pop_back();
+    const size_t integerDigits = static_cast<size_t>(exponent) + 1;
+    if (digits.size() <= integerDigits) {
+      text += digits + std::string(integerDigits - digits.size(), '0');
+    } else {
+      text += digits.substr(0, integerDigits) + '.' + digits.substr(integerDigits);
     }
-    const int exponent = std::stoi(s.substr(e + 1));
-    text = mantissa + "E" + std::to_string(exponent);
   }
   SwapSeparator(text);
   return text;

@@ -128,12 +128,23 @@ bool WriteFileAtomic(const std::string& path, const std::string& content) {
       path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
+  // The replacement keeps the permissions of the file it replaces (a settings file
+  // holding a key pass phrase may have been made private).
+  struct stat old;
+  if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
   const bool written = WriteAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
   if (::close(fd) != 0 || !written || ::rename(temp.c_str(), path.c_str()) != 0) {
     ::unlink(temp.c_str());
     return false;
   }
   return true;
+}
+
+bool AppendToFile(const std::string& path, std::string_view content) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const bool written = WriteAll(fd, content.data(), content.size());
+  return ::close(fd) == 0 && written;
 }
 
 std::string ExtractFileName(const std::string& path) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/datetime.h"
@@ -38,6 +39,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 // Writes a temporary file beside `path`, flushes it to disk and renames it over `path`,
 // so a crash leaves either the old or the new file.
 bool WriteFileAtomic(const std::string& path, const std::string& content);
+// Appends with one write call, creating the file when missing, so lines written by
+// several writers never interleave.
+bool AppendToFile(const std::string& path, std::string_view content);
 
 std::string ExtractFileName(const std::string& path);
 std::string ExtractFileDir(const std::string& path);

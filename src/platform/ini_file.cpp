@@ -18,6 +18,10 @@ bool ParseHeader(std::string_view line, std::string& name) {
   return true;
 }
 
+std::string_view FirstLine(std::string_view text) {
+  return text.substr(0, text.find_first_of(std::string_view("\r\n\0", 3)));
+}
+
 bool KeyMatches(std::string_view line, std::string_view key) {
   const size_t eq = line.find('=');
   return eq != std::string_view::npos && SameText(Trim(line.substr(0, eq)), key);
@@ -28,7 +32,10 @@ bool KeyMatches(std::string_view line, std::string_view key) {
 IniFile::IniFile(std::string path) : path_(std::move(path)) {
   sections_.push_back(Section{});
   const auto content = ReadWholeFile(path_);
-  if (!content) return;
+  if (!content) {
+    readFailed_ = FileExists(path_);
+    return;
+  }
   existed_ = true;
   for (auto& line : SplitLines(*content)) {
     std::string name;
@@ -81,9 +88,11 @@ double IniFile::ReadFloat(std::string_view section, std::string_view key,
 
 void IniFile::WriteString(std::string_view section, std::string_view key,
                           std::string_view value) {
+  section = FirstLine(section);
+  key = FirstLine(key);
   std::string line(key);
   line += '=';
-  line += value;
+  line += FirstLine(value);
   const std::string lower = LowerCase(section);
   auto it = index_.find(lower);
   if (it == index_.end()) {
@@ -126,6 +135,6 @@ std::string IniFile::Text() const {
   return out;
 }
 
-bool IniFile::Save() const { return WriteFileAtomic(path_, Text()); }
+bool IniFile::Save() const { return !readFailed_ && WriteFileAtomic(path_, Text()); }
 
 }  // namespace morlak

@@ -1,7 +1,8 @@
 // INI files read and written key by key with the profile-function rules: section and
 // key names without regard to case, trimmed values, reads cut to 2047 characters, and
 // updates that keep every other line of the file. Lines end in CR LF; Save replaces
-// the file atomically.
+// the file atomically. A written value ends at its first line break or NUL, since
+// anything after it would be read back as further lines of the file.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,9 @@ class IniFile {
   explicit IniFile(std::string path);
 
   bool Exists() const { return existed_; }
+  // The file exists but could not be read; Save then refuses, so lines that were never
+  // read are not replaced.
+  bool ReadFailed() const { return readFailed_; }
   const std::string& Path() const { return path_; }
 
   // Missing section or key gives the fallback.
@@ -51,6 +55,7 @@ class IniFile {
 
   std::string path_;
   bool existed_ = false;
+  bool readFailed_ = false;
   std::vector<Section> sections_;
   std::unordered_map<std::string, size_t> index_;  // lower-case name -> first such section
 };

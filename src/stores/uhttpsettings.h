@@ -1,0 +1,203 @@
+// The server's configuration: every setting of httpsettings.lst with its built-in
+// default, the content-type table of httpmimelist.lst and the settings dialog's
+// geometry. One object, owned by the server core, guarded by one recursive lock.
+// The lookups run on every request, so they answer from tables parsed when a value
+// changes rather than from the stored list text.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "stores/case_insensitive_hash.h"
+
+namespace morlak {
+
+// List text: every item followed by ";". Text after the last ";" is not an item.
+std::string ListToText(const std::vector<std::string>& list);
+std::vector<std::string> TextToList(std::string_view text);
+
+// Every setting, in the order of the file. Lists are held as list text; mimeList and
+// redirect rows are name "=" value.
+struct SettingsValues {
+  std::string mainPath;
+  bool startOnStartup = false;
+  bool startMinimized = false;
+  bool startOnWindows = false;
+  int32_t maxConnections = 0;
+  int32_t sessionTimeout = 0;
+  std::string defaultFile;
+  std::string homeDirectory;
+  std::string templateDirectory;
+  std::string serverName;
+  std::string adminEmail;
+  std::string fileNotFound;
+  std::string unauthorized;
+  std::string loginSuccesfull;
+  std::string logoutSuccesfull;
+  std::string loginFailed;
+  bool replaceData = false;
+  std::string phpCompiler;
+  std::string phpExtensions;
+  bool enableCgiApplications = false;
+  std::string cgiAlias;
+  bool enableIsapiLibraries = false;
+  std::string isapiAlias;
+  bool certHttp = false;
+  bool certHttps = false;
+  bool certSsl = false;
+  bool certTls = false;
+  std::string certPassword;
+  bool certCheckPeer = false;
+  bool certCheckValid = false;
+  std::string certSubject;
+  std::string certRoot;
+  std::string certCert;
+  std::string certKey;
+  bool enableRootAliases = false;
+  bool enableDomainAliases = false;
+  std::string banned;
+  int32_t readSpeed = 0;
+  int32_t writeSpeed = 0;
+  std::string phpIniPath;
+  int32_t httpPort = 0;
+  int32_t httpsPort = 0;
+  int32_t maxLogLines = 0;
+  std::string logExtensions;
+  bool logToFile = false;
+  std::string logFileName;
+  bool noCloseConfirmation = false;
+  std::string redirect;
+  int32_t logToFileLines = 0;
+
+  std::string mimeList;
+
+  bool operator==(const SettingsValues&) const = default;
+};
+
+// Position and size of the settings dialog and the column widths of its two alias
+// lists, in pixels.
+struct SettingsDialogGeometry {
+  int32_t top = 100;
+  int32_t left = 100;
+  int32_t width = 569;
+  int32_t height = 408;
+  int32_t rootAliasWidth1 = 95;
+  int32_t rootAliasWidth2 = 150;
+  int32_t domainAliasWidth1 = 95;
+  int32_t domainAliasWidth2 = 150;
+
+  bool operator==(const SettingsDialogGeometry&) const = default;
+};
+
+class ServerSettings {
+ public:
+  static constexpr const char* kSettingsFileName = "httpsettings.lst";
+  static constexpr const char* kMimeListFileName = "httpmimelist.lst";
+
+  // Every value is zero, false or empty until InitSettingsDefaults.
+  ServerSettings() = default;
+  ServerSettings(const ServerSettings&) = delete;
+  ServerSettings& operator=(const ServerSettings&) = delete;
+
+  // mainpath is the program folder; a "/" is added when it lacks one.
+  void InitSettingsDefaults(const std::string& mainpath);
+  // Reads both files from the program folder. False when httpsettings.lst exists but
+  // cannot be read (nothing changes) or httpmimelist.lst cannot be read (the table
+  // stays); a missing httpsettings.lst leaves every value as it is.
+  bool LoadSettings();
+  // Replaces both files atomically; false at the first failure.
+  bool SaveSettings();
+
+  // Every value in one step, as the settings dialog reads and applies them. Set keeps
+  // the program folder, which never changes while the program runs.
+  SettingsValues Get() const;
+  void Set(const SettingsValues& values);
+  SettingsDialogGeometry GetDialogGeometry() const;
+  void SetDialogGeometry(const SettingsDialogGeometry& geometry);
+
+  std::string GetMainPath() const { return Read(&SettingsValues::mainPath); }
+  std::string GetHomeDirectory() const { return Read(&SettingsValues::homeDirectory); }
+  std::string GetTemplateDirectory() const { return Read(&SettingsValues::templateDirectory); }
+  std::string GetServerName() const { return Read(&SettingsValues::serverName); }
+  std::string GetAdminEmail() const { return Read(&SettingsValues::adminEmail); }
+  std::string GetFileNotFoundPage() const { return Read(&SettingsValues::fileNotFound); }
+  std::string GetUnauthorizedPage() const { return Read(&SettingsValues::unauthorized); }
+  std::string GetLoginSuccesfullPage() const { return Read(&SettingsValues::loginSuccesfull); }
+  std::string GetLogoutSuccesfullPage() const { return Read(&SettingsValues::logoutSuccesfull); }
+  std::string GetLoginFailedPage() const { return Read(&SettingsValues::loginFailed); }
+  bool GetReplaceData() const { return Read(&SettingsValues::replaceData); }
+  std::string GetPhpCompiler() const { return Read(&SettingsValues::phpCompiler); }
+  std::string GetPhpIniPath() const { return Read(&SettingsValues::phpIniPath); }
+  bool GetEnableCgi() const { return Read(&SettingsValues::enableCgiApplications); }
+  std::string GetCgiAlias() const { return Read(&SettingsValues::cgiAlias); }
+  bool GetEnableIsapi() const { return Read(&SettingsValues::enableIsapiLibraries); }
+  std::string GetIsapiAlias() const { return Read(&SettingsValues::isapiAlias); }
+  bool GetEnableRootAliases() const { return Read(&SettingsValues::enableRootAliases); }
+  bool GetEnableDomainAliases() const { return Read(&SettingsValues::enableDomainAliases); }
+  int32_t GetMaxConnections() const { return Read(&SettingsValues::maxConnections); }
+  int32_t GetSessionTimeout() const { return Read(&SettingsValues::sessionTimeout); }
+  int32_t GetHttpPort() const { return Read(&SettingsValues::httpPort); }
+  int32_t GetHttpsPort() const { return Read(&SettingsValues::httpsPort); }
+  bool GetCertHttp() const { return Read(&SettingsValues::certHttp); }
+  bool GetCertHttps() const { return Read(&SettingsValues::certHttps); }
+  bool GetCertSsl() const { return Read(&SettingsValues::certSsl); }
+  std::string GetCertPassword() const { return Read(&SettingsValues::certPassword); }
+  bool GetCertCheckPeer() const { return Read(&SettingsValues::certCheckPeer); }
+  bool GetCertCheckValid() const { return Read(&SettingsValues::certCheckValid); }
+  std::string GetCertSubject() const { return Read(&SettingsValues::certSubject); }
+  std::string GetCertRoot() const { return Read(&SettingsValues::certRoot); }
+  std::string GetCertCert() const { return Read(&SettingsValues::certCert); }
+  std::string GetCertKey() const { return Read(&SettingsValues::certKey); }
+  bool GetStartOnStartup() const { return Read(&SettingsValues::startOnStartup); }
+  bool GetStartMinimized() const { return Read(&SettingsValues::startMinimized); }
+  bool GetStartOnWindows() const { return Read(&SettingsValues::startOnWindows); }
+  bool GetNoCloseConfirmation() const { return Read(&SettingsValues::noCloseConfirmation); }
+  int32_t GetMaxLogLines() const { return Read(&SettingsValues::maxLogLines); }
+  bool GetLogToFile() const { return Read(&SettingsValues::logToFile); }
+  std::string GetLogFileName() const { return Read(&SettingsValues::logFileName); }
+  int32_t GetLogToFileLines() const { return Read(&SettingsValues::logToFileLines); }
+
+  // The "defaultfile" items in stored order.
+  std::vector<std::string> GetDefaultFiles() const;
+  // True when the argument equals an item of the list, without regard to case.
+  bool IsPhpExtension(std::string_view ext) const;
+  bool IsBannedAddress(std::string_view address) const;
+  // Tests the extension of the file name's last path component ("" when it has none).
+  bool IsExcludedFromLog(const std::string& fileName) const;
+  // The type for an extension given with its dot; "" when the table has none.
+  std::string GetContentType(std::string_view ext) const;
+  // The target of the redirect row for the document, or the document itself.
+  std::string ResolveRedirect(std::string_view document) const;
+
+ private:
+  // The lists parsed as the lookups need them: a row name maps to the value of the row
+  // that sorts first among those with that name.
+  struct Lookups {
+    std::vector<std::string> defaultFiles;
+    CaseInsensitiveSet phpExtensions;
+    CaseInsensitiveSet banned;
+    CaseInsensitiveSet logExtensions;
+    CaseInsensitiveMap<std::string> contentTypes;
+    CaseInsensitiveMap<std::string> redirects;
+  };
+
+  template <typename T>
+  T Read(T SettingsValues::*field) const {
+    std::lock_guard lock(settingsLock);
+    return values_.*field;
+  }
+  void RebuildLookups();
+
+  mutable std::recursive_mutex settingsLock;
+  // Held by load and save for their file work, so two saves cannot overtake each
+  // other; settingsLock is held only while values are copied in or out.
+  std::mutex fileLock_;
+  SettingsValues values_;
+  SettingsDialogGeometry geometry_;
+  Lookups lookups_;
+};
+
+}  // namespace morlak

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include "platform/datetime.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "support/temp_folder.h"
+
+namespace morlak {
+namespace {
+
+TEST(TryParseInt, DecimalAndHexadecimalRules) {
+  struct Case {
+    const char* text;
+    bool ok;
+    int32_t value;
+  };
+  const Case cases[] = {
+      {"0x1F", true, 31},
+      {"0X1f", true, 31},
+      {"0x", false, 0},
+      {"-0x1F", false, 0},
+      {"0x1G", false, 0},
+      {"+12", true, 12},
+      {"-12", true, -12},
+      {" 1", false, 0},
+      {"", false, 0},
+      {"2147483647", true, INT32_MAX},
+      {"2147483648", false, 0},
+      {"-2147483648", true, INT32_MIN},
+      {"0x100000000", false, 0},
+      {"0x80000000", true, INT32_MIN},
+      {"007", true, 7},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    int32_t value = 12345;
+    EXPECT_EQ(TryParseInt(c.text, value), c.ok);
+    EXPECT_EQ(value, c.ok ? c.value : 12345);
+  }
+}
+
+TEST(FormatFloatGeneral, FifteenSignificantDigitsAndTheExponentForm) {
+  struct Case {
+    double value;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0, "0"},
+      {45000.5, "45000.5"},
+      {-2.5, "-2.5"},
+      {1.0 / 3, "0.333333333333333"},
+      {0.1 + 0.2, "0.3"},
+      {0.0001, "0.0001"},
+      {0.00001, "1E-5"},
+      {-1.5e-7, "-1.5E-7"},
+      {123456789012345.0, "123456789012345"},
+      {1e15, "1E15"},
+      {999999999999999.9, "1E15"},
+      {1.2345678901234567e17, "1.23456789012346E17"},
+      {45292.000011574074, "45292.0000115741"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(FormatFloatGeneral(c.value), c.text);
+    double back = 0;
+    ASSERT_TRUE(TryParseFloat(c.text, back));
+    EXPECT_EQ(FormatFloatGeneral(back), c.text);
+  }
+}
+
+TEST(FormatFixed, RoundsHalfAwayFromZeroWithoutNegativeZero) {
+  struct Case {
+    double value;
+    int decimals;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0.125, 2, "0.13"},  {-0.125, 2, "-0.13"},     {2.5, 0, "3"},     {-2.5, 0, "-3"},
+      {0.25, 1, "0.3"},    {-0.001, 2, "0.00"},      {-0.04, 1, "0.0"}, {0, 1, "0.0"},
+      {1234.5, 0, "1235"}, {45000.75, 1, "45000.8"}, {7, 2, "7.00"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(FormatFixed(c.value, c.decimals), c.text);
+  }
+}
+
+TEST(DecodeDateTime, DayOfWeekAndFields) {
+  struct Case {
+    int year, month, day;
+    int dayOfWeek;  // 0 = Sunday
+  };
+  const Case cases[] = {
+      {1899, 12, 30, 6}, {1899, 12, 29, 5}, {1899, 12, 23, 6}, {1900, 1, 1, 1},
+      {2000, 1, 1, 6},   {2024, 2, 29, 4},  {2024, 3, 3, 0},   {2038, 1, 19, 2},
+  };
+  for (const auto& c : cases) {
+    const DateTimeParts p = DecodeDateTime(EncodeDateTime(c.year, c.month, c.day, 13, 14, 15, 16));
+    SCOPED_TRACE(std::to_string(c.year) + "-" + std::to_string(c.month) + "-" +
+                 std::to_string(c.day));
+    EXPECT_EQ(p.dayOfWeek, c.dayOfWeek);
+    EXPECT_EQ(p.year, c.year);
+    EXPECT_EQ(p.month, c.month);
+    EXPECT_EQ(p.day, c.day);
+    EXPECT_EQ(p.hour, 13);
+    EXPECT_EQ(p.minute, 14);
+    EXPECT_EQ(p.second, 15);
+    EXPECT_EQ(p.millisecond, 16);
+  }
+  // Half a millisecond before midnight rounds into the next day.
+  const DateTimeParts next = DecodeDateTime(EncodeDateTime(2024, 2, 28) + 0.99999999999);
+  EXPECT_EQ(next.day, 29);
+  EXPECT_EQ(next.hour, 0);
+}
+
+TEST(Files, AppendToFileCreatesAndAppends) {
+  testing::TempFolder dir;
+  const std::string path = dir.File("log.txt");
+  ASSERT_TRUE(AppendToFile(path, "one\r\n"));
+  ASSERT_TRUE(AppendToFile(path, "two\r\n"));
+  EXPECT_EQ(dir.Read("log.txt"), "one\r\ntwo\r\n");
+  EXPECT_FALSE(AppendToFile(dir.File("missing/log.txt"), "x"));
+}
+
+}  // namespace
+}  // namespace morlak
