@@ -87,8 +87,8 @@ int main(int argc, char** argv) {
   morlak::ConsoleFrontEnd frontEnd;
   morlak::ServerCore core(frontEnd, options);
   core.Startup(true);
-  int received = 0;
-  sigwait(&stopSignals, &received);
+  const timespec tick{2, 0};
+  while (sigtimedwait(&stopSignals, nullptr, &tick) < 0) core.Tick();
   core.Shutdown();
   return 0;
 }

@@ -44,6 +44,10 @@ class ServerCore {
   // so the next start reads the imported files.
   void Shutdown(bool afterImport = false);
 
+  // The periodic housekeeping of the main window's timer (every 2000 ms): active users
+  // idle past the session timeout are pruned, and all go when no session is open.
+  void Tick();
+
   // Log lines from any thread: to the window, or to the window and the log file.
   void LogWindow(const std::string& text);
   void LogWindowAndFile(const std::string& text);

@@ -22,7 +22,10 @@ ServerCore::ServerCore(FrontEnd& frontEnd, CoreOptions options)
       "Error: Maximum connection count exceeded. Please try again later."};
   WireHandlers(IdHTTPServer1);
   WireHandlers(IdHTTPServer2);
-  logFile_.OnError = [this](const std::string& text) { frontEnd_.AddLog("- " + text); };
+  logFile_.SetLoadOnStartup(true);
+  // A log file that cannot be written costs its line only, but the user should know.
+  logFile_.SetOnError(
+      [this](TOzm_logfile&, const std::string& text) { frontEnd_.AddLog("- " + text); });
 }
 
 ServerCore::~ServerCore() {
@@ -162,6 +165,13 @@ void ServerCore::StopListener(TIdHTTPServer& server, const char* stoppedLine,
 void ServerCore::StopServers() {
   StopListener(IdHTTPServer2, "- HTTPS server stopped", "- failed to stop HTTPS server");
   StopListener(IdHTTPServer1, "- HTTP server stopped", "- Failed to stop HTTP server");
+}
+
+void ServerCore::Tick() {
+  if (ClientCount.load() < 1)
+    members_.ClearActiveUsers();
+  else
+    members_.PruneActiveUsers(IdHTTPServer1.SessionTimeOut);
 }
 
 void ServerCore::Shutdown(bool afterImport) {

@@ -30,8 +30,15 @@ class TempFolder {
   const std::string& Path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + name; }
 
-  void Write(const std::string& name, const std::string& content) const {
+  // Writes a file below the folder, creating its sub-folders; returns the full path.
+  std::string Write(const std::string& name, const std::string& content) const {
+    std::filesystem::create_directories(std::filesystem::path(File(name)).parent_path());
     std::ofstream(File(name), std::ios::binary) << content;
+    return File(name);
+  }
+  std::string MakeDir(const std::string& name) const {
+    std::filesystem::create_directories(File(name));
+    return File(name);
   }
   std::string Read(const std::string& name) const {
     std::ifstream in(File(name), std::ios::binary);

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Morlak's console front end, nginx and lighttpd side by side on loopback, serving the
+# same folder, measured with wrk:
+#   W1  a 1 KiB html file, a new connection per request, 32 connections
+#   W3  a 64 MiB file, a new connection per request, 4 connections (MB/s)
+#   W4  a missing file, a new connection per request, 32 connections
+# Besides requests per second it reports each server's CPU time per request (user +
+# system time of its processes over the run, divided by the requests served).
+# Usage: bench/compare_servers.sh [seconds-per-run]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+duration=${1:-10}
+
+MORLAK_WITH_BENCH=1 scripts/install-deps.sh
+scripts/build.sh >/dev/null
+
+work=$(mktemp -d /tmp/morlak-bench.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+site=$work/site
+mkdir -p "$site" "$work/morlak"
+head -c 1024 /dev/zero | tr '\0' 'a' >"$site/1k.html"
+head -c $((64 * 1024 * 1024)) /dev/urandom >"$site/big.bin"
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+wait_port() { for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.1; done; echo "port $1 never opened" >&2; return 1; }
+
+# Morlak: tag replacement off, log to /dev/null.
+printf '[settings]\r\nhomedirectory=%s/\r\nreplacedata=0\r\nlogtofile=0\r\n' "$site" >"$work/morlak/httpsettings.lst"
+morlak_port=$(free_port)
+build/morlak --headless --data-dir "$work/morlak" --http-port "$morlak_port" >/dev/null 2>&1 &
+pids+=($!)
+morlak_pids="$!"
+
+nginx_port=$(free_port)
+mkdir -p "$work/nginx"
+cat >"$work/nginx/nginx.conf" <<EOF
+worker_processes auto;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  sendfile on;
+  client_body_temp_path $work/nginx; proxy_temp_path $work/nginx; fastcgi_temp_path $work/nginx;
+  uwsgi_temp_path $work/nginx; scgi_temp_path $work/nginx;
+  server { listen 127.0.0.1:$nginx_port; root $site; }
+}
+EOF
+nginx -c "$work/nginx/nginx.conf" -g 'daemon off;' &
+pids+=($!)
+
+lighttpd_port=$(free_port)
+cat >"$work/lighttpd.conf" <<EOF
+server.document-root = "$site"
+server.port = $lighttpd_port
+server.bind = "127.0.0.1"
+server.network-backend = "sendfile"
+mimetype.assign = (".html" => "text/html")
+EOF
+lighttpd -D -f "$work/lighttpd.conf" &
+pids+=($!)
+
+wait_port "$morlak_port"; wait_port "$nginx_port"; wait_port "$lighttpd_port"
+sleep 0.5
+
+# Clock ticks of user + system time of a process and its children (nginx workers).
+cpu_ticks() {
+  local total=0 p
+  for p in $(pgrep -f "$1"); do
+    [ -r "/proc/$p/stat" ] || continue
+    total=$((total + $(awk '{print $14 + $15}' "/proc/$p/stat")))
+  done
+  echo "$total"
+}
+hz=$(getconf CLK_TCK)
+
+declare -A rps mbs cpu
+run() { # name pattern port workload path connections
+  local name=$1 pattern=$2 port=$3 load=$4 path=$5 conns=$6
+  local before after out requests seconds
+  before=$(cpu_ticks "$pattern")
+  out=$(wrk -t1 -c"$conns" -d"${duration}s" -H 'Connection: close' "http://127.0.0.1:$port$path")
+  after=$(cpu_ticks "$pattern")
+  requests=$(echo "$out" | awk '/requests in/ {print $1}')
+  seconds=$(echo "$out" | awk '/requests in/ {gsub("s,","",$4); print $4}')
+  rps[$name,$load]=$(echo "$out" | awk '/Requests\/sec/ {print $2}')
+  mbs[$name,$load]=$(awk -v r="$requests" -v s="$seconds" -v n="$7" 'BEGIN {printf "%.0f", r*n/s/1048576}')
+  cpu[$name,$load]=$(awk -v t=$((after - before)) -v hz="$hz" -v r="$requests" \
+    'BEGIN {printf "%.1f", (r > 0 ? t / hz / r * 1e6 : 0)}')
+}
+
+for load in W1 W3 W4; do
+  case $load in
+    W1) path=/1k.html conns=32 size=1024 ;;
+    W3) path=/big.bin conns=4 size=$((64 * 1024 * 1024)) ;;
+    W4) path=/missing.html conns=32 size=0 ;;
+  esac
+  run morlak "build/morlak --headless --data-dir $work" "$morlak_port" $load $path $conns $size
+  run nginx "nginx.*$work" "$nginx_port" $load $path $conns $size
+  run lighttpd "lighttpd -D -f $work" "$lighttpd_port" $load $path $conns $size
+done
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
+printf '\n%-5s %-9s %12s %10s %12s\n' load server req/s MB/s "CPU us/req"
+for load in W1 W3 W4; do
+  for s in morlak nginx lighttpd; do
+    printf '%-5s %-9s %12s %10s %12s\n' $load $s "${rps[$s,$load]}" "${mbs[$s,$load]}" "${cpu[$s,$load]}"
+  done
+done
+printf '\nMorlak / peer ratios (req/s, MB/s higher is better; CPU lower is better)\n'
+printf '%-5s %-9s %8s %8s %8s\n' load peer req/s MB/s CPU
+for load in W1 W3 W4; do
+  for s in nginx lighttpd; do
+    printf '%-5s %-9s %8s %8s %8s\n' $load $s "$(ratio "${rps[morlak,$load]}" "${rps[$s,$load]}")" \
+      "$(ratio "${mbs[morlak,$load]}" "${mbs[$s,$load]}")" "$(ratio "${cpu[morlak,$load]}" "${cpu[$s,$load]}")"
+  done
+done

@@ -1,0 +1,131 @@
+// The real executable in console mode: start-up lines, serving the default site to
+// curl, and a clean stop on SIGTERM that saves the data files.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+
+#include "platform/files.h"
+#include "platform/ini_file.h"
+#include "support/temp_folder.h"
+
+namespace morlak::testing {
+namespace {
+
+const std::string kBinaryDir = MORLAK_BINARY_DIR;
+
+class ConsoleProcess {
+ public:
+  explicit ConsoleProcess(const std::vector<std::string>& args) {
+    int out[2];
+    if (::pipe(out) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], STDOUT_FILENO);
+      ::close(out[0]);
+      ::close(out[1]);
+      std::vector<char*> argv;
+      const std::string program = kBinaryDir + "/morlak";
+      argv.push_back(const_cast<char*>(program.c_str()));
+      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(program.c_str(), argv.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    output_ = ::fdopen(out[0], "r");
+  }
+
+  ~ConsoleProcess() {
+    if (pid_ > 0 && !exited_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (output_) std::fclose(output_);
+  }
+
+  // Reads output lines until one matches; returns the whole line or "" at the end.
+  std::string WaitForLine(const std::regex& pattern) {
+    char buf[4096];
+    while (output_ && std::fgets(buf, sizeof buf, output_)) {
+      std::string line(buf);
+      lines_ += line;
+      if (std::regex_search(line, pattern)) return line;
+    }
+    return "";
+  }
+
+  // Sends the signal and returns the exit status (or -1), reading the rest of the output.
+  int Stop(int signal) {
+    ::kill(pid_, signal);
+    WaitForLine(std::regex("$^"));
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    exited_ = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  const std::string& Output() const { return lines_; }
+
+ private:
+  pid_t pid_ = -1;
+  bool exited_ = false;
+  std::FILE* output_ = nullptr;
+  std::string lines_;
+};
+
+std::string Curl(int port, const std::string& path) {
+  const std::string command =
+      "curl -s --max-time 10 http://127.0.0.1:" + std::to_string(port) + path;
+  std::string out;
+  if (std::FILE* p = ::popen(command.c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    ::pclose(p);
+  }
+  return out;
+}
+
+TEST(ConsoleFrontEnd, ServesTheDefaultSiteAndSavesOnSigterm) {
+  TempFolder data;
+  std::filesystem::copy(kBinaryDir + "/http", data.Path() + "http",
+                        std::filesystem::copy_options::recursive);
+  ConsoleProcess morlak({"--headless", "--data-dir", data.Path(), "--http-port", "0"});
+
+  EXPECT_NE(morlak.WaitForLine(std::regex("- Running from \\[" + data.Path() + "\\]$")), "");
+  const std::string started = morlak.WaitForLine(std::regex("- HTTP server started \\(port="));
+  std::smatch port;
+  ASSERT_TRUE(std::regex_search(started, port, std::regex("port=(\\d+)\\)")));
+  const int portNumber = std::stoi(port[1]);
+  EXPECT_GT(portNumber, 0);
+
+  const std::string page = Curl(portNumber, "/");
+  EXPECT_NE(page.find("It works"), std::string::npos);
+  EXPECT_EQ(page.find("||SERVER"), std::string::npos) << "tags are replaced";
+  EXPECT_NE(page.find("readme.txt"), std::string::npos) << "the listing shows the files folder";
+  EXPECT_NE(morlak.WaitForLine(std::regex("> replaced .*index\\.html")), "");
+
+  EXPECT_EQ(morlak.Stop(SIGTERM), 0);
+  EXPECT_NE(morlak.Output().find("- HTTP server stopped"), std::string::npos);
+  EXPECT_TRUE(FileExists(data.Path() + "statlist.lst"));
+  EXPECT_TRUE(FileExists(data.Path() + "httpmembers.lst"));
+  // The port option is for this run only.
+  EXPECT_EQ(IniFile(data.Path() + "httpsettings.lst").ReadInteger("settings", "httpport", -1), 80);
+}
+
+TEST(ConsoleFrontEnd, HelpExplainsTheOptions) {
+  ConsoleProcess help({"--help"});
+  help.WaitForLine(std::regex("$^"));
+  EXPECT_NE(help.Output().find("--data-dir DIR"), std::string::npos);
+  EXPECT_NE(help.Output().find("--http-port N"), std::string::npos);
+  EXPECT_EQ(help.Stop(0), 0);
+}
+
+}  // namespace
+}  // namespace morlak::testing

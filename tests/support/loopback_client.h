@@ -1,0 +1,31 @@
+// A raw HTTP client for integration tests: one request over a fresh loopback
+// connection, read until the server closes.
+#pragma once
+
+#include <string>
+
+namespace morlak::testing {
+
+struct HttpReply {
+  bool connected = false;
+  std::string raw;  // every byte the server sent
+  int status = 0;
+  std::string headerBlock;  // status line and headers, without the blank line
+  std::string body;
+
+  // Value of the first header with that name (case ignored), "" if absent.
+  std::string Header(const std::string& name) const;
+};
+
+// Sends `request` as given to 127.0.0.1:port (from `fromAddress`, a 127.x.y.z address,
+// when given) and reads until the peer closes or 10 s pass.
+HttpReply Exchange(int port, const std::string& request, const char* fromAddress = nullptr);
+
+// Sends the request, reads only the status line and headers, then closes.
+HttpReply ExchangeHeaderOnly(int port, const std::string& request);
+
+// "GET <target> HTTP/1.1" with a Host header and any extra header lines (each ending CR LF).
+HttpReply Get(int port, const std::string& target, const std::string& extraHeaders = "",
+              const std::string& method = "GET");
+
+}  // namespace morlak::testing
