@@ -52,26 +52,38 @@ size_t TaggedText::FindClose(size_t from) const {
 
 void TaggedText::ReplaceAll(std::string_view pattern, std::string_view value, bool literal,
                             size_t firstHit) {
+  Replace(pattern, value, literal, firstHit, true);
+}
+
+void TaggedText::ReplaceFirst(std::string_view pattern, std::string_view value, bool literal) {
+  Replace(pattern, value, literal, std::string::npos, false);
+}
+
+void TaggedText::Replace(std::string_view pattern, std::string_view value, bool literal,
+                         size_t firstHit, bool all) {
+  // Every replacement leaves the text split into lines joined with CR LF. Doing that once
+  // before the first one, and to each value as it goes in, gives the same text, because
+  // a tag neither begins nor ends with a line break.
+  std::string normalizedPattern;
+  if (!normalized_) {
+    text_ = JoinLinesCrLf(SplitLines(text_));
+    normalized_ = true;
+    NormalizeValue(pattern, normalizedPattern);
+    pattern = normalizedPattern;
+    firstHit = std::string::npos;
+  }
   if (pattern.empty()) return;
   std::vector<size_t> hits;
   for (size_t hit = firstHit == std::string::npos ? Find(pattern) : firstHit;
-       hit != std::string::npos; hit = Find(pattern, hit + pattern.size()))
+       hit != std::string::npos; hit = Find(pattern, hit + pattern.size())) {
     hits.push_back(hit);
+    if (!all) break;
+  }
   if (!hits.empty()) Splice(hits, pattern.size(), value, literal);
-}
-
-void TaggedText::ReplaceAt(size_t position, size_t length, std::string_view value, bool literal) {
-  Splice({position}, length, value, literal);
 }
 
 void TaggedText::Splice(const std::vector<size_t>& hits, size_t length, std::string_view value,
                         bool literal) {
-  // Every replacement leaves the text split into lines joined with CR LF. Doing that once
-  // before the first one, and to each value as it goes in, gives the same text.
-  if (!normalized_) {
-    text_ = JoinLinesCrLf(SplitLines(text_));
-    normalized_ = true;
-  }
   std::string inserted;
   const bool whole = NormalizeValue(value, inserted);
 
@@ -82,7 +94,7 @@ void TaggedText::Splice(const std::vector<size_t>& hits, size_t length, std::str
   auto old = literals_.cbegin();
   size_t copied = 0;  // text_ before this position is in `out`
   auto copyUpTo = [&](size_t end) {
-    for (; old != literals_.cend() && old->first < end; ++old) {
+    for (; old != literals_.cend() && old->first <= end; ++old) {
       const size_t begin = out.size() + (old->first - copied);
       literals.emplace_back(begin, begin + (old->second - old->first));
     }
@@ -90,8 +102,8 @@ void TaggedText::Splice(const std::vector<size_t>& hits, size_t length, std::str
   };
   for (const size_t hit : hits) {
     copyUpTo(hit);
-    if (literal && !inserted.empty())
-      literals.emplace_back(out.size(), out.size() + inserted.size());
+    // An empty literal part still parts the text around it, so no tag forms across it.
+    if (literal) literals.emplace_back(out.size(), out.size() + inserted.size());
     out += inserted;
     copied = hit + length;
     if (!whole) {

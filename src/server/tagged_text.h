@@ -26,14 +26,16 @@ class TaggedText {
   // in one pass. Line breaks in the value become CR LF; a NUL in it ends the text.
   void ReplaceAll(std::string_view pattern, std::string_view value, bool literal,
                   size_t firstHit = std::string::npos);
-  // Replaces `length` characters at `position`, which lie outside literal parts.
-  void ReplaceAt(size_t position, size_t length, std::string_view value, bool literal);
+  // As ReplaceAll, for the first occurrence only.
+  void ReplaceFirst(std::string_view pattern, std::string_view value, bool literal);
 
  private:
   using Range = std::pair<size_t, size_t>;  // [begin, end) of a literal part
 
   // First literal part that ends after `position`.
   std::vector<Range>::const_iterator LiteralAfter(size_t position) const;
+  void Replace(std::string_view pattern, std::string_view value, bool literal, size_t firstHit,
+               bool all);
   void Splice(const std::vector<size_t>& hits, size_t length, std::string_view value, bool literal);
 
   std::string text_;

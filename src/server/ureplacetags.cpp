@@ -132,8 +132,8 @@ void ReplaceDirList(TaggedText& page, const TagContext& ctx) {
     Log(ctx, "directory does not exist (||DIRLIST = " + directory + ")");
     return;
   }
-  page.ReplaceAt(p, close + 1 - p, BuildDirectoryListing(argument.substr(0, semicolon), directory),
-                 false);
+  page.ReplaceFirst(std::string(kTag) + argument + ")",
+                    BuildDirectoryListing(argument.substr(0, semicolon), directory), false);
 }
 
 // The value for one argument, or nullopt to leave the tag in place.
