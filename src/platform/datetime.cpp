@@ -199,7 +199,8 @@ bool TryParseFloat(const std::string& text, double& out) {
   if (*begin == '+') ++begin;
   double v;
   auto [end, ec] = std::from_chars(begin, s.data() + s.size(), v);
-  if (ec != std::errc() || end != s.data() + s.size()) return false;
+  // "nan" and "inf" are not numbers any stored value can hold.
+  if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v)) return false;
   out = v;
   return true;
 }
