@@ -118,7 +118,7 @@ TEST(ServingFiles, LogExtensionsSuppressTheServedLine) {
 
 TEST(ServingFiles, LoginAndLogoutAnswerTheirPages) {
   CoreFixture fixture;
-  const std::string home = fixture.data.MakeDir("bobhome/");
+  const std::string home = fixture.data.MakeFolder("bobhome/");
   fixture.data.Write("bobhome/index.html", "bob's page");
   fixture.data.Write("http/public/index.html", "public page");
   fixture.data.Write("httpmembers.lst",

@@ -23,7 +23,7 @@ std::string MembersFile(const std::string& home) {
 
 TEST(StoresThroughServer, DeletedMemberFallsBackToAnonymous) {
   CoreFixture fixture;
-  const std::string home = fixture.data.MakeDir("alice/");
+  const std::string home = fixture.data.MakeFolder("alice/");
   fixture.data.Write("alice/private.html", "alice only");
   fixture.data.Write("httpmembers.lst", MembersFile(home));
   fixture.Start();
@@ -41,8 +41,8 @@ TEST(StoresThroughServer, DeletedMemberFallsBackToAnonymous) {
 
 TEST(StoresThroughServer, RootAndDomainAliasesServeTheirFolders) {
   CoreFixture fixture({"enablerootaliases=1", "enabledomainaliases=1"});
-  const std::string music = fixture.data.MakeDir("music/");
-  const std::string intranet = fixture.data.MakeDir("intranet/");
+  const std::string music = fixture.data.MakeFolder("music/");
+  const std::string intranet = fixture.data.MakeFolder("intranet/");
   fixture.data.Write("music/song.txt", "la la");
   fixture.data.Write("intranet/index.html", "internal");
   fixture.data.Write("http/public/index.html", "public");

@@ -4,7 +4,7 @@
 
 #include "platform/datetime.h"
 #include "platform/files.h"
-#include "support/scratch_folder.h"
+#include "support/temp_folder.h"
 
 namespace morlak {
 namespace {
@@ -80,7 +80,7 @@ class DirectoryListingTest : public ::testing::Test {
     return rows;
   }
 
-  test::ScratchFolder folder_;
+  testing::TempFolder folder_;
 };
 
 TEST_F(DirectoryListingTest, ListsFilesByteForByteAndLeavesFoldersOut) {

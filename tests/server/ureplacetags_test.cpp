@@ -5,7 +5,7 @@
 #include "platform/datetime.h"
 #include "platform/files.h"
 #include "server/figures.h"
-#include "support/scratch_folder.h"
+#include "support/temp_folder.h"
 
 namespace morlak {
 namespace {
@@ -45,7 +45,7 @@ class ReplaceTagsTest : public ::testing::Test {
   MonitoredFiles monitored_;
   TagContext ctx_;
   std::vector<std::string> log_;
-  test::ScratchFolder folder_;
+  testing::TempFolder folder_;
 };
 
 TEST_F(ReplaceTagsTest, SimpleTagsGiveTheirValues) {

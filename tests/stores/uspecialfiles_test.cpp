@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "platform/datetime.h"
-#include "support/scratch_folder.h"
+#include "support/temp_folder.h"
 
 namespace morlak {
 namespace {
@@ -40,7 +40,7 @@ class MonitoredFilesTest : public ::testing::Test {
   }
 
   MonitoredFiles files_;
-  test::ScratchFolder folder_;
+  testing::TempFolder folder_;
 };
 
 TEST_F(MonitoredFilesTest, NamesAreUniqueWithoutRegardToCase) {

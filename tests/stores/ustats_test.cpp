@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/datetime.h"
-#include "support/scratch_folder.h"
+#include "support/temp_folder.h"
 
 namespace morlak {
 namespace {
@@ -26,7 +26,7 @@ class StatisticsTest : public ::testing::Test {
   }
 
   Statistics stats_;
-  test::ScratchFolder folder_, out_;
+  testing::TempFolder folder_, out_;
 };
 
 TEST_F(StatisticsTest, GigaIsCarriedAtTheCallAfterItIsPassed) {

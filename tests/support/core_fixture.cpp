@@ -33,7 +33,7 @@ CoreFixture::CoreFixture(const std::vector<std::string>& settingsLines) {
   std::string ini = "[settings]\r\n";
   for (const auto& line : settingsLines) ini += ReplaceAll(line, "{data}", data.Path()) + "\r\n";
   data.Write("httpsettings.lst", ini);
-  data.MakeDir("http/public");
+  data.MakeFolder("http/public");
 }
 
 CoreFixture::~CoreFixture() {
