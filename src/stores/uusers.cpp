@@ -1,7 +1,6 @@
 #include "stores/uusers.h"
 
 #include <algorithm>
-#include <cmath>
 #include <functional>
 
 #include "platform/files.h"
@@ -266,7 +265,7 @@ void MembersStore::PruneActiveUsers(int64_t timeoutMs) {
   const TDateTime now = Now();
   std::lock_guard lock(membersLock_);
   for (auto row = activeUsers_.begin(); row != activeUsers_.end();) {
-    if (std::fabs(now - row->lastSeen) * kMsPerDay > static_cast<double>(timeoutMs)) {
+    if (MillisecondsBetween(now, row->lastSeen) > timeoutMs) {
       EraseActiveUser(row++);
       activeUsersChanged_ = true;
     } else {
