@@ -2,12 +2,12 @@
 
 #include "stores/udomainalias.h"
 #include "stores/urootalias.h"
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace morlak {
 namespace {
 
-using test::TempFolder;
+using test_support::TempFolder;
 
 struct Lookup {
   bool found;

@@ -2,12 +2,12 @@
 
 #include "platform/datetime.h"
 #include "stores/uusers.h"
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace morlak {
 namespace {
 
-using test::TempFolder;
+using test_support::TempFolder;
 
 const TDateTime kT0 = EncodeDateTime(2024, 3, 5, 14, 7, 9);
 const TDateTime kT1 = EncodeDateTime(2024, 3, 5, 14, 9, 39);  // 2.5 minutes later

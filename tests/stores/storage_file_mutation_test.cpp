@@ -7,7 +7,7 @@
 
 #include "storage_container.h"
 #include "stores/Ozm_StorageFile.h"
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace morlak {
 namespace {
@@ -15,7 +15,7 @@ namespace {
 using test::StorageEntryBytes;
 using test::StorageField;
 using test::StorageHeader;
-using test::TempFolder;
+using test_support::TempFolder;
 
 constexpr int kRounds = 400;
 

@@ -5,7 +5,7 @@
 #include "platform/files.h"
 #include "storage_container.h"
 #include "stores/Ozm_StorageFile.h"
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace morlak {
 namespace {
@@ -13,7 +13,7 @@ namespace {
 using test::StorageEntryBytes;
 using test::StorageField;
 using test::StorageHeader;
-using test::TempFolder;
+using test_support::TempFolder;
 
 const char kHeaderFailed[] = "Storage file header check failed.";
 
