@@ -16,7 +16,7 @@
 namespace morlak {
 namespace {
 
-using testing::TempFolder;
+using test_support::TempFolder;
 
 TEST(IniFile, NamesIgnoreCaseAndValuesAreTrimmed) {
   TempFolder dir;
@@ -138,7 +138,7 @@ TEST(IniFile, LineBreaksInWrittenValuesCannotAddLines) {
 TEST(IniFile, UnreadableFileIsNeverReplaced) {
   TempFolder dir;
   const std::string path = dir.File("a.ini");
-  testing::MakeUnreadableFile(path);
+  test_support::MakeUnreadableFile(path);
   IniFile ini(path);
   EXPECT_TRUE(ini.ReadFailed());
   EXPECT_EQ(ini.ReadString("s", "k", "fallback"), "fallback");

@@ -114,7 +114,7 @@ TEST(DecodeDateTime, DayOfWeekAndFields) {
 }
 
 TEST(Files, AppendToFileCreatesAndAppends) {
-  testing::TempFolder dir;
+  test_support::TempFolder dir;
   const std::string path = dir.File("log.txt");
   ASSERT_TRUE(AppendToFile(path, "one\r\n"));
   ASSERT_TRUE(AppendToFile(path, "two\r\n"));

@@ -11,7 +11,7 @@
 namespace morlak {
 namespace {
 
-using testing::TempFolder;
+using test_support::TempFolder;
 
 class LogFileTest : public ::testing::Test {
  protected:
@@ -149,7 +149,7 @@ TEST_F(LogFileTest, LoadKeepsOnlyTheNewestLinesOfALongFile) {
 
 TEST_F(LogFileTest, LoadFailureGivesTheExactMessage) {
   const std::string path = dir.File("weblog.txt");
-  testing::MakeUnreadableFile(path);
+  test_support::MakeUnreadableFile(path);
   TOzm_logfile log;
   Watch(log);
   log.SetLoadOnStartup(true);

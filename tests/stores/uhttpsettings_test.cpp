@@ -12,7 +12,7 @@
 namespace morlak {
 namespace {
 
-using testing::TempFolder;
+using test_support::TempFolder;
 
 class ServerSettingsTest : public ::testing::Test {
  protected:
@@ -234,7 +234,7 @@ TEST_F(ServerSettingsTest, MissingSettingsFileKeepsDefaults) {
 }
 
 TEST_F(ServerSettingsTest, UnreadableSettingsFileChangesNothingAndIsNotReplaced) {
-  testing::MakeUnreadableFile(dir.File("httpsettings.lst"));
+  test_support::MakeUnreadableFile(dir.File("httpsettings.lst"));
   dir.Write("httpmimelist.lst", ".x=y/z\r\n");
   const SettingsValues before = settings.Get();
   EXPECT_FALSE(settings.LoadSettings());

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace morlak::testing {
+namespace morlak::test_support {
 
 class TempFolder {
  public:
@@ -49,4 +49,4 @@ class TempFolder {
   std::string path_;
 };
 
-}  // namespace morlak::testing
+}  // namespace morlak::test_support

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace morlak::testing {
+namespace morlak::test_support {
 
 inline void MakeUnreadableFile(const std::string& path) {
   sockaddr_un address{};
@@ -24,4 +24,4 @@ inline void MakeUnreadableFile(const std::string& path) {
   if (!bound) throw std::runtime_error("cannot create socket node " + path);
 }
 
-}  // namespace morlak::testing
+}  // namespace morlak::test_support

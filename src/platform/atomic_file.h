@@ -1,0 +1,33 @@
+// A file written through a stream: the bytes go to a temporary file beside the target,
+// which replaces the target only on Commit, so a crash or a failed write leaves the old
+// file (or none) and never half of a new one. For content too large to build in memory.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/stream.h"
+
+namespace morlak {
+
+class AtomicFileWriter {
+ public:
+  // Throws EStreamError when the temporary file cannot be created.
+  explicit AtomicFileWriter(std::string path);
+  // Removes the temporary file unless it was committed.
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  TStream& Stream() { return *stream_; }
+  // Flushes the bytes to disk and moves them over the target; false when that fails.
+  bool Commit();
+
+ private:
+  std::string path_;
+  std::string temp_;
+  std::unique_ptr<TFileStream> stream_;
+  bool committed_ = false;
+};
+
+}  // namespace morlak

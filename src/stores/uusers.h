@@ -1,0 +1,93 @@
+// Registered members (kept in httpmembers.lst) and the in-memory list of active users,
+// both guarded by one lock.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <map>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/datetime.h"
+#include "platform/text.h"
+
+namespace morlak {
+
+struct THttpMemberData {
+  std::string user;
+  std::string pass;
+  std::string home;
+  std::string addr;
+  TDateTime lasttime = 0;
+  std::string lastdoc;
+};
+
+struct THttpUserData {
+  std::string user;
+  std::string password;
+  std::string address;
+  std::string sessionId;
+  std::string document;
+  TDateTime firstSeen = 0;
+  TDateTime lastSeen = 0;
+};
+
+class MembersStore {
+ public:
+  static constexpr const char* kFileName = "httpmembers.lst";
+  // A corrupt member count never makes the table larger than this.
+  static constexpr int kMaxMembers = 100000;
+
+  void ClearMembers();
+  bool LoadMembers(const std::string& folder);
+  bool SaveMembers(const std::string& folder);
+  bool AddMember(const std::string& user, const std::string& pass, const std::string& home);
+  bool ModifyMember(int index, const std::string& user, const std::string& pass,
+                    const std::string& home);
+  bool GetMember(int index, std::string& user, std::string& pass, std::string& home);
+  bool DeleteMember(int index);
+  TStringList ListMembers();
+  // Columns 0..3 ascending by user, pass, home, addr; 4 newest lasttime first; 5 lastdoc
+  // descending. Equal keys keep their order.
+  bool SortMembers(int column);
+  bool MemberLogin(const std::string& address, const std::string& user, const std::string& password,
+                   const std::string& document);
+  std::string GetMemberHome(const std::string& user);
+
+  void ClearActiveUsers();
+  // True when the session already had a row (refreshed), false when one was appended.
+  bool TouchActiveUser(const std::string& sessionId, const std::string& address,
+                       const std::string& user, const std::string& password,
+                       const std::string& document);
+  bool ActiveUsersChanged();
+  TStringList ListActiveUsers();
+  void PruneActiveUsers(int64_t timeoutMs);
+
+ private:
+  using ActiveRow = std::list<THttpUserData>::iterator;
+  struct ActiveEntry {
+    ActiveRow row;
+    uint64_t order;  // insertion number; orders the rows sharing an address
+  };
+
+  // Index of the first member named exactly `user`, or -1.
+  int IndexOfMember(const std::string& user) const;
+  void IndexAddress(const std::string& address, uint64_t order, ActiveRow row);
+  void UnindexAddress(const std::string& address, uint64_t order);
+  void EraseActiveUser(ActiveRow row);
+
+  std::mutex membersLock_;
+  std::vector<THttpMemberData> members_;
+
+  // Rows in insertion order; the maps find a session's row and the earliest row of an
+  // address without scanning, since every request touches the table.
+  std::list<THttpUserData> activeUsers_;
+  std::unordered_map<std::string, ActiveEntry> bySession_;
+  std::unordered_map<std::string, std::map<uint64_t, ActiveRow>> byAddress_;
+  uint64_t nextOrder_ = 0;
+  bool activeUsersChanged_ = false;
+};
+
+}  // namespace morlak
