@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "engine/IdIOHandler.h"
 #include "engine/IdTCPServer.h"
 
 namespace morlak {
@@ -18,7 +19,8 @@ struct RequestContext {
   static RequestContext Of(TIdPeerThread& thread) {
     RequestContext ctx;
     TIdTCPServerConnection& connection = thread.Connection();
-    ctx.tls = connection.IsTls();
+    const auto& listener = connection.Server().IOHandler;
+    ctx.tls = listener && listener->IsTls();
     ctx.protocol = ctx.tls ? "HTTPS" : "HTTP";
     ctx.clientAddress = connection.PeerAddress();
     ctx.clientPort = std::to_string(connection.PeerPort());

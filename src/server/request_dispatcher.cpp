@@ -1,5 +1,6 @@
 // The listeners' event handlers: connection refusal, session bookkeeping and the
 // request dispatcher that picks exactly one answer for every request.
+#include <mutex>
 #include <stdexcept>
 
 #include "platform/files.h"
@@ -59,7 +60,7 @@ void ServerCore::IdHTTPServer1Connect(TIdPeerThread& thread) {
 void ServerCore::IdHTTPServer1SessionStart(TIdHTTPSession& session) {
   statistics_.AddSessions(1);
   ClientCount.fetch_add(1);
-  members_.TouchActiveUser(session.SessionId, session.ClientAddress, "", "", "");
+  members_.TouchActiveUser(session.SessionId(), session.ClientAddress(), "", "", "");
 }
 
 void ServerCore::IdHTTPServer1SessionEnd(TIdHTTPSession&) { ClientCount.fetch_sub(1); }
@@ -89,7 +90,7 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
   std::string documentDirectory, password;
   bool ok = false;
   {
-    TIdHTTPSession::Guard guard(*session);
+    std::lock_guard<TIdHTTPSession> guard(*session);
     TStringList& vars = session->Variables;
     if (vars.Empty()) InitSessionVariables(vars, ctx.clientAddress, ctx.clientPort);
     if (!request.ParamList.Empty()) {
@@ -151,7 +152,7 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
 
   documentDirectory = AddTrailingBackslash(documentDirectory);
   std::string localPath = CollapseBackslashes(documentDirectory + ToLocalPath(target));
-  members_.TouchActiveUser(session->SessionId, ctx.clientAddress, ctx.user, password, localPath);
+  members_.TouchActiveUser(session->SessionId(), ctx.clientAddress, ctx.user, password, localPath);
 
   if (!FileExists(localPath)) {
     const auto defaults = settings_.GetDefaultFiles();
@@ -200,7 +201,7 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
     } else {
       LogWindowAndFile(prefix + "> login failed");
       SendLoginFailedPage(thread, request, ctx.user, ctx.clientAddress, response);
-      TIdHTTPSession::Guard guard(*session);
+      std::lock_guard<TIdHTTPSession> guard(*session);
       session->Variables.SetValue("username", "Anonymous");
       session->Variables.SetValue("password", "");
     }

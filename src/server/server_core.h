@@ -12,7 +12,6 @@
 #include "platform/datetime.h"
 #include "server/Ozm_logfile.h"
 #include "server/front_end.h"
-#include "stores/Ozm_StorageFile.h"
 #include "stores/udomainalias.h"
 #include "stores/uhttpsettings.h"
 #include "stores/urootalias.h"
@@ -55,8 +54,8 @@ class ServerCore {
   const std::string& ProgramFolder() const { return options_.programFolder; }
   ServerSettings& Settings() { return settings_; }
   MembersStore& Members() { return members_; }
-  RootAliasTable& RootAliases() { return rootAliases_; }
-  DomainAliasTable& DomainAliases() { return domainAliases_; }
+  RootAliasStore& RootAliases() { return rootAliases_; }
+  DomainAliasStore& DomainAliases() { return domainAliases_; }
   Statistics& Stats() { return statistics_; }
   MonitoredFiles& Monitored() { return monitored_; }
   TOzm_logfile& LogFile() { return logFile_; }
@@ -114,8 +113,8 @@ class ServerCore {
   CoreOptions options_;
   ServerSettings settings_;
   MembersStore members_;
-  RootAliasTable rootAliases_;
-  DomainAliasTable domainAliases_;
+  RootAliasStore rootAliases_;
+  DomainAliasStore domainAliases_;
   Statistics statistics_;
   MonitoredFiles monitored_;
   TOzm_logfile logFile_;
