@@ -28,6 +28,7 @@ void TIdTCPConnection::Consume(size_t n) {
 
 bool TIdTCPConnection::ReceiveMore(int timeoutMs, bool raiseOnTimeout) {
   if (!IsConnected()) throw EIdClosedSocket();
+  if (closedGracefully_) throw EIdConnClosedGracefully();
   if (timeoutMs > 0) {
     const int ready = io_->WaitReadable(timeoutMs);
     if (ready < 0) throw EIdSocketError(-ready);
@@ -57,8 +58,9 @@ bool TIdTCPConnection::ReceiveMore(int timeoutMs, bool raiseOnTimeout) {
     return true;
   }
   if (n == 0) {
+    // Only the peer's sending side may be done (a body read to its end): the answer can
+    // still go out, so the socket stays open for writing.
     closedGracefully_ = true;
-    CloseSocket();
     return true;
   }
   const int code = static_cast<int>(-n);
@@ -101,7 +103,7 @@ std::string TIdTCPConnection::ReadLine(char terminator, int timeoutMs, int maxLe
       if (MaxLineAction == TIdMaxLineAction::maException) throw EIdMaxLineLengthExceeded();
       return TakeLine(limit, 0);
     }
-    if (!IsConnected()) throw EIdConnClosedGracefully();
+    if (!CanReceive()) throw EIdConnClosedGracefully();
     if (!ReceiveMore(timeoutMs, false)) {
       readLnTimedOut_ = true;
       return std::string();
@@ -111,7 +113,7 @@ std::string TIdTCPConnection::ReadLine(char terminator, int timeoutMs, int maxLe
 
 void TIdTCPConnection::ReadExact(void* buffer, size_t count) {
   while (Buffered() < count) {
-    if (!IsConnected()) throw EIdConnClosedGracefully();
+    if (!CanReceive()) throw EIdConnClosedGracefully();
     ReceiveMore(ReadTimeout, true);
   }
   std::memcpy(buffer, in_.get() + inBegin_, count);
@@ -128,7 +130,7 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int64_t byteCount, bool rea
       remaining -= static_cast<int64_t>(n);
       continue;
     }
-    if (!IsConnected()) {
+    if (!CanReceive()) {
       if (readUntilClose) return;
       throw EIdConnClosedGracefully();
     }

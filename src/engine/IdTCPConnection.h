@@ -59,6 +59,7 @@ class TIdTCPConnection {
   bool Batching() const { return batching_; }
 
   bool IsConnected() const { return io_->Binding().HandleAllocated(); }
+  // The peer has finished sending; reads fail, writes still reach it.
   bool ClosedGracefully() const { return closedGracefully_; }
   // Ends the connection through its transport.
   void Close() { io_->Close(); }
@@ -73,6 +74,7 @@ class TIdTCPConnection {
 
  private:
   size_t Buffered() const { return inEnd_ - inBegin_; }
+  bool CanReceive() const { return IsConnected() && !closedGracefully_; }
   void Consume(size_t n);
   // Receives once into the input buffer. False when the wait timed out and
   // `raiseOnTimeout` is off.

@@ -309,7 +309,7 @@ void TIdTCPServer::RunPeer(TIdPeerThread& thread) {
     } catch (...) {
       thread.Stop();
     }
-    if (!connection.IsConnected()) thread.Stop();
+    if (!connection.IsConnected() || connection.ClosedGracefully()) thread.Stop();
   }
   try {
     DoDisconnect(thread);
