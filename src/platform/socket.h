@@ -1,0 +1,66 @@
+// Stream sockets over IPv4. Every call retries on EINTR; a failing call returns -1 (or
+// false) and leaves its reason in LastSocketErrorCode(), a code of the 100xx family the
+// engine reports ("Socket Error # 10054\r\nConnection reset by peer.").
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace morlak {
+
+using SocketHandle = int;
+constexpr SocketHandle kInvalidSocket = -1;
+
+// Codes the engine treats specially.
+constexpr int kSocketWouldBlock = 10035;
+constexpr int kSocketAddressInUse = 10048;
+constexpr int kSocketConnectionAborted = 10053;
+constexpr int kSocketConnectionReset = 10054;
+constexpr int kSocketShutDown = 10058;
+
+// The code of the calling thread's last failed socket call.
+int LastSocketErrorCode();
+// The text of a code from the table; empty for any other code.
+const char* SocketErrorText(int code);
+// "Socket Error # <code>\r\n<text>".
+std::string SocketErrorMessage(int code);
+
+struct SocketAddress {
+  std::string ip;
+  int port = 0;
+};
+
+// A blocking stream socket, closed on exec.
+SocketHandle SocketCreateStream();
+bool SocketSetReuseAddress(SocketHandle s);
+bool SocketSetNoDelay(SocketHandle s);
+bool SocketSetNonBlocking(SocketHandle s, bool nonBlocking);
+// A blocking receive or accept that waits longer fails with kSocketWouldBlock.
+bool SocketSetReceiveTimeout(SocketHandle s, int timeoutMs);
+// An empty ip binds all local addresses; port 0 lets the system choose.
+bool SocketBind(SocketHandle s, const std::string& ip, int port);
+bool SocketListen(SocketHandle s, int backlog);
+bool SocketConnect(SocketHandle s, const std::string& ip, int port);
+// The accepted socket is blocking whatever the listener is. Several threads may wait in
+// accept on one listener; each connection wakes only one of them.
+SocketHandle SocketAccept(SocketHandle listener, SocketAddress& peer);
+bool SocketLocalAddress(SocketHandle s, SocketAddress& local);
+
+// 1 when readable (or closed or failed, so a read will not block), 0 on timeout, -1 on
+// error. A negative timeout waits without limit.
+int SocketWaitReadable(SocketHandle s, int timeoutMs);
+
+// Bytes moved (0 from recv: the peer closed), or -1.
+int64_t SocketSend(SocketHandle s, const void* data, size_t length, bool moreFollows);
+int64_t SocketRecv(SocketHandle s, void* buffer, size_t length);
+// Sends up to `count` bytes of the open file `fileHandle` from `offset` without copying
+// them through user space; 0 when the file ends before the offset.
+int64_t SocketSendFile(SocketHandle s, int fileHandle, int64_t offset, int64_t count);
+
+void SocketShutdownSend(SocketHandle s);
+// Ends both directions so that reads, writes and accepts blocked in other threads return.
+void SocketShutdownBoth(SocketHandle s);
+void SocketClose(SocketHandle s);
+
+}  // namespace morlak

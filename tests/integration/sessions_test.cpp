@@ -1,0 +1,173 @@
+// Sessions over real connections: the cookie, address binding, letter case, idle expiry,
+// deactivation and stale cookies.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <set>
+
+#include "integration/loopback_client.h"
+#include "integration/test_server.h"
+
+namespace morlak::test {
+namespace {
+
+constexpr std::string_view kAlphabet =
+    "qwertzuiopasdfghjklyxcvbnmQWERTZUIOPASDFGHJKLYXCVBNM123456789";
+
+// The identifier of the answer's session cookie, empty when it has none.
+std::string CookieId(const std::string& answer) {
+  const std::string marker = "\r\nSet-Cookie: IDHTTPSESSIONID=";
+  const size_t at = answer.find(marker);
+  if (at == std::string::npos) return std::string();
+  const size_t start = at + marker.size();
+  return answer.substr(start, answer.find(';', start) - start);
+}
+
+std::string Body(const std::string& answer) {
+  const size_t end = answer.find("\r\n\r\n");
+  return end == std::string::npos ? std::string() : answer.substr(end + 4);
+}
+
+std::string WithCookie(const std::string& cookieHeader) {
+  return "GET / HTTP/1.1\r\nCookie: " + cookieHeader + "\r\n\r\n";
+}
+
+class Sessions : public ::testing::Test {
+ protected:
+  void Start(int timeoutMs) {
+    t_.server.SetSessionState(true);
+    t_.server.AutoStartSession = true;
+    t_.server.SessionTimeOut = timeoutMs;
+    t_.server.OnSessionStart = [this](TIdHTTPSession&) { ++started_; };
+    t_.server.OnSessionEnd = [this](TIdHTTPSession& s) {
+      std::lock_guard lock(m_);
+      ended_.insert(s.SessionId());
+      ++endCount_;
+    };
+    t_.server.OnInvalidSession = [this](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo&,
+                                        bool& goOn, const std::string& id) {
+      std::lock_guard lock(m_);
+      invalid_.push_back(id);
+      goOn = true;
+    };
+    t_.server.OnCommandGet = [](TIdPeerThread&, TIdHTTPRequestInfo& rq, TIdHTTPResponseInfo& rs) {
+      rs.BodyText = rq.Session ? rq.Session->SessionId() : "none";
+    };
+    port_ = t_.Start();
+  }
+
+  std::string Get(const std::string& request, const std::string& from = "") {
+    return Exchange(port_, request, from);
+  }
+
+  TestServer t_;
+  int port_ = 0;
+  std::atomic<int> started_{0};
+  std::mutex m_;
+  std::multiset<std::string> ended_;
+  int endCount_ = 0;
+  std::vector<std::string> invalid_;
+};
+
+TEST_F(Sessions, NewClientGetsACookieOfFifteenAlphabetCharacters) {
+  Start(60000);
+  const std::string answer = Get("GET / HTTP/1.1\r\n\r\n");
+  const std::string id = CookieId(answer);
+  ASSERT_EQ(id.size(), 15u) << answer;
+  for (char c : id) EXPECT_NE(kAlphabet.find(c), std::string_view::npos);
+  EXPECT_NE(answer.find("\r\nSet-Cookie: IDHTTPSESSIONID=" + id + "; path=/\r\n\r\n"),
+            std::string::npos);
+  EXPECT_EQ(Body(answer), id);
+  EXPECT_EQ(started_, 1);
+}
+
+TEST_F(Sessions, SameCookieFindsTheSessionInAnyLetterCase) {
+  Start(60000);
+  const std::string id = CookieId(Get("GET / HTTP/1.1\r\n\r\n"));
+  const std::string again = Get(WithCookie("IDHTTPSESSIONID=" + LowerCase(id)));
+  EXPECT_EQ(Body(again), id);
+  EXPECT_EQ(CookieId(again), "");
+  EXPECT_EQ(Body(Get(WithCookie("other=1; idhttpsessionid=" + UpperCase(id)))), id);
+  EXPECT_EQ(started_, 1);
+  EXPECT_TRUE(invalid_.empty());
+}
+
+TEST_F(Sessions, CookieFromAnotherAddressStartsANewSession) {
+  Start(60000);
+  const std::string id = CookieId(Get("GET / HTTP/1.1\r\n\r\n", "127.0.0.1"));
+  const std::string other = Get(WithCookie("IDHTTPSESSIONID=" + id), "127.0.0.2");
+  const std::string newId = CookieId(other);
+  EXPECT_EQ(newId.size(), 15u);
+  EXPECT_NE(newId, id);
+  EXPECT_EQ(Body(other), newId);
+  EXPECT_EQ(invalid_, std::vector<std::string>{id});
+  EXPECT_EQ(started_, 2);
+}
+
+TEST_F(Sessions, FirstCookieStaleSecondValid) {
+  Start(60000);
+  const std::string id = CookieId(Get("GET / HTTP/1.1\r\n\r\n"));
+  const std::string answer =
+      Get(WithCookie("IDHTTPSESSIONID=staleSession123; IDHTTPSESSIONID=" + id));
+  EXPECT_EQ(Body(answer), id);
+  EXPECT_EQ(CookieId(answer), "");
+  EXPECT_EQ(invalid_, std::vector<std::string>{"staleSession123"});
+  EXPECT_EQ(started_, 1);
+}
+
+TEST_F(Sessions, IdleSessionEndsOnceAfterTheTimeout) {
+  Start(1000);
+  const std::string id = CookieId(Get("GET / HTTP/1.1\r\n\r\n"));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  for (;;) {
+    {
+      std::lock_guard lock(m_);
+      if (endCount_ > 0 || std::chrono::steady_clock::now() > deadline) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // one more sweep
+  {
+    std::lock_guard lock(m_);
+    EXPECT_EQ(ended_, std::multiset<std::string>{id});
+  }
+  // The old cookie is now unknown: a new session replaces it.
+  const std::string answer = Get(WithCookie("IDHTTPSESSIONID=" + id));
+  EXPECT_EQ(CookieId(answer).size(), 15u);
+  EXPECT_EQ(invalid_, std::vector<std::string>{id});
+  t_.server.SetActive(false);
+  std::lock_guard lock(m_);
+  EXPECT_EQ(endCount_, 2);
+}
+
+TEST_F(Sessions, DeactivationEndsEverySessionAndReactivationStartsEmpty) {
+  Start(60000);
+  std::set<std::string> ids;
+  for (int i = 0; i < 3; ++i) ids.insert(CookieId(Get("GET / HTTP/1.1\r\n\r\n")));
+  t_.server.SetActive(false);
+  {
+    std::lock_guard lock(m_);
+    EXPECT_EQ(std::set<std::string>(ended_.begin(), ended_.end()), ids);
+    EXPECT_EQ(endCount_, 3);
+  }
+  t_.server.SetActive(true);
+  EXPECT_EQ(t_.server.SessionList().Count(), 0u);
+  try {
+    t_.server.SetSessionState(false);
+    ADD_FAILURE();
+  } catch (const std::exception& e) {
+    EXPECT_STREQ(e.what(), "Cannot change session state when the server is active.");
+  }
+}
+
+TEST_F(Sessions, ZeroTimeoutSwitchesSessionsOff) {
+  Start(0);
+  const std::string answer = Get("GET / HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(CookieId(answer), "");
+  EXPECT_EQ(Body(answer), "none");
+  EXPECT_FALSE(t_.server.SessionState());
+}
+
+}  // namespace
+}  // namespace morlak::test
