@@ -157,7 +157,9 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
   if (!FileExists(localPath)) {
     const auto defaults = settings_.GetDefaultFiles();
     if (!defaults.empty() && DirectoryExists(localPath))
-      localPath = CollapseBackslashes(AddTrailingBackslash(ToLocalPath(localPath)) + defaults[0]);
+      // The path is local already; turning it into a relative one again would lose the
+      // root of an absolute path.
+      localPath = CollapseBackslashes(AddTrailingBackslash(localPath) + defaults[0]);
   }
 
   if (settings_.IsPhpExtension(ExtractFileExt(localPath))) {

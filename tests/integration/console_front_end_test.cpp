@@ -1,6 +1,7 @@
 // The real executable in console mode: start-up lines, serving the default site to
 // curl, and a clean stop on SIGTERM that saves the data files.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,7 +15,7 @@
 #include "platform/ini_file.h"
 #include "support/temp_folder.h"
 
-namespace morlak::testing {
+namespace morlak::test_support {
 namespace {
 
 const std::string kBinaryDir = MORLAK_BINARY_DIR;
@@ -38,7 +39,7 @@ class ConsoleProcess {
       ::_exit(127);
     }
     ::close(out[1]);
-    output_ = ::fdopen(out[0], "r");
+    output_ = out[0];
   }
 
   ~ConsoleProcess() {
@@ -46,18 +47,30 @@ class ConsoleProcess {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
     }
-    if (output_) std::fclose(output_);
+    if (output_ >= 0) ::close(output_);
   }
 
-  // Reads output lines until one matches; returns the whole line or "" at the end.
+  // Reads output lines until one matches; returns that line, or "" when the output
+  // ends or 20 s pass.
   std::string WaitForLine(const std::regex& pattern) {
-    char buf[4096];
-    while (output_ && std::fgets(buf, sizeof buf, output_)) {
-      std::string line(buf);
-      lines_ += line;
-      if (std::regex_search(line, pattern)) return line;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (;;) {
+      size_t eol;
+      while ((eol = pending_.find('\n')) != std::string::npos) {
+        const std::string line = pending_.substr(0, eol);
+        pending_.erase(0, eol + 1);
+        lines_ += line + "\n";
+        if (std::regex_search(line, pattern)) return line;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd p{output_, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return "";
+      char buf[4096];
+      const ssize_t n = ::read(output_, buf, sizeof buf);
+      if (n <= 0) return "";
+      pending_.append(buf, static_cast<size_t>(n));
     }
-    return "";
   }
 
   // Sends the signal and returns the exit status (or -1), reading the rest of the output.
@@ -75,7 +88,8 @@ class ConsoleProcess {
  private:
   pid_t pid_ = -1;
   bool exited_ = false;
-  std::FILE* output_ = nullptr;
+  int output_ = -1;
+  std::string pending_;
   std::string lines_;
 };
 
@@ -128,4 +142,4 @@ TEST(ConsoleFrontEnd, HelpExplainsTheOptions) {
 }
 
 }  // namespace
-}  // namespace morlak::testing
+}  // namespace morlak::test_support

@@ -9,7 +9,7 @@
 #include "support/core_fixture.h"
 #include "support/loopback_client.h"
 
-namespace morlak::testing {
+namespace morlak::test_support {
 namespace {
 
 const char kNotFoundBody[] = "<html><body><b>404</b> File not found</body></html>";
@@ -197,4 +197,4 @@ TEST(ServingFiles, PagesAreReplacedAndOtherFilesStreamedByteForByte) {
 }
 
 }  // namespace
-}  // namespace morlak::testing
+}  // namespace morlak::test_support

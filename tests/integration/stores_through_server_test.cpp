@@ -8,7 +8,7 @@
 #include "support/core_fixture.h"
 #include "support/loopback_client.h"
 
-namespace morlak::testing {
+namespace morlak::test_support {
 namespace {
 
 std::string SessionCookie(const HttpReply& reply) {
@@ -85,4 +85,4 @@ TEST(StoresThroughServer, CounterTagsRiseWithRequests) {
 }
 
 }  // namespace
-}  // namespace morlak::testing
+}  // namespace morlak::test_support

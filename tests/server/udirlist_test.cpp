@@ -80,7 +80,7 @@ class DirectoryListingTest : public ::testing::Test {
     return rows;
   }
 
-  testing::TempFolder folder_;
+  test_support::TempFolder folder_;
 };
 
 TEST_F(DirectoryListingTest, ListsFilesByteForByteAndLeavesFoldersOut) {

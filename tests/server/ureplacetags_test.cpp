@@ -45,7 +45,7 @@ class ReplaceTagsTest : public ::testing::Test {
   MonitoredFiles monitored_;
   TagContext ctx_;
   std::vector<std::string> log_;
-  testing::TempFolder folder_;
+  test_support::TempFolder folder_;
 };
 
 TEST_F(ReplaceTagsTest, SimpleTagsGiveTheirValues) {

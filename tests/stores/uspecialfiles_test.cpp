@@ -40,7 +40,7 @@ class MonitoredFilesTest : public ::testing::Test {
   }
 
   MonitoredFiles files_;
-  testing::TempFolder folder_;
+  test_support::TempFolder folder_;
 };
 
 TEST_F(MonitoredFilesTest, NamesAreUniqueWithoutRegardToCase) {

@@ -26,7 +26,7 @@ class StatisticsTest : public ::testing::Test {
   }
 
   Statistics stats_;
-  testing::TempFolder folder_, out_;
+  test_support::TempFolder folder_, out_;
 };
 
 TEST_F(StatisticsTest, GigaIsCarriedAtTheCallAfterItIsPassed) {

@@ -4,7 +4,7 @@
 
 #include "platform/text.h"
 
-namespace morlak::testing {
+namespace morlak::test_support {
 
 bool RecordingFrontEnd::Has(const std::string& text) const {
   for (const auto& line : Lines())
@@ -49,4 +49,4 @@ void CoreFixture::Start() {
 }
 
 
-}  // namespace morlak::testing
+}  // namespace morlak::test_support

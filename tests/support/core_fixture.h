@@ -10,7 +10,7 @@
 #include "server/server_core.h"
 #include "support/temp_folder.h"
 
-namespace morlak::testing {
+namespace morlak::test_support {
 
 class RecordingFrontEnd : public FrontEnd {
  public:
@@ -62,4 +62,4 @@ class CoreFixture {
   std::string Home() const { return data.Path() + "http/public/"; }
 };
 
-}  // namespace morlak::testing
+}  // namespace morlak::test_support

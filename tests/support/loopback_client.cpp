@@ -9,7 +9,7 @@
 
 #include "platform/text.h"
 
-namespace morlak::testing {
+namespace morlak::test_support {
 
 std::string HttpReply::Header(const std::string& name) const {
   for (const auto& line : SplitLines(headerBlock)) {
@@ -102,4 +102,4 @@ HttpReply Get(int port, const std::string& target, const std::string& extraHeade
                             extraHeaders + "\r\n");
 }
 
-}  // namespace morlak::testing
+}  // namespace morlak::test_support

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace morlak::testing {
+namespace morlak::test_support {
 
 struct HttpReply {
   bool connected = false;
@@ -28,4 +28,4 @@ HttpReply ExchangeHeaderOnly(int port, const std::string& request);
 HttpReply Get(int port, const std::string& target, const std::string& extraHeaders = "",
               const std::string& method = "GET");
 
-}  // namespace morlak::testing
+}  // namespace morlak::test_support

@@ -36,9 +36,11 @@ class TempFolder {
     std::ofstream(File(name), std::ios::binary) << content;
     return File(name);
   }
-  std::string MakeDir(const std::string& name) const {
+  // Creates a sub-folder; returns its full path with a trailing "/".
+  std::string MakeFolder(const std::string& name) const {
     std::filesystem::create_directories(File(name));
-    return File(name);
+    const std::string path = File(name);
+    return path.back() == '/' ? path : path + "/";
   }
   std::string Read(const std::string& name) const {
     std::ifstream in(File(name), std::ios::binary);
