@@ -197,6 +197,8 @@ void TIdTCPServer::AcceptLoop(TIdListener& listener) {
       std::this_thread::sleep_for(std::chrono::milliseconds(kAcceptErrorPauseMs));
       continue;
     }
+    // Accepted sockets inherit the listener's idle timeout; a connection waits unbounded.
+    SocketSetReceiveTimeout(accepted, 0);
     if (wasLast) {
       try {
         StartAcceptor(listener);
@@ -205,7 +207,11 @@ void TIdTCPServer::AcceptLoop(TIdListener& listener) {
         RaiseListenException(listener, e);
       }
     }
-    ServeAccepted(listener, accepted, peer);
+    try {
+      ServeAccepted(listener, accepted, peer);
+    } catch (const std::exception& e) {
+      RaiseListenException(listener, e);
+    }
     if (listener.waiting_.load() >= kMaxWaitingAcceptors) break;
   }
   LeaveThread();
