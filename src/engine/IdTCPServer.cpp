@@ -13,6 +13,7 @@ constexpr int kMaxWaitingAcceptors = 64;
 // A thread waiting this long in accept while others wait too leaves for the pool.
 constexpr int kAcceptIdleMs = 30000;
 constexpr int kAcceptErrorPauseMs = 100;
+constexpr int kDeactivateWaitStepMs = 250;
 
 bool TransientAcceptError(int code) {
   // Aborted handshakes, and running out of descriptors or memory, pass; the listener
@@ -144,13 +145,22 @@ void TIdTCPServer::Shutdown() {
 }
 
 bool TIdTCPServer::WaitForThreads(int timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
   std::unique_lock lock(connectionsMutex_);
-  auto gone = [this] { return activeThreads_ == 0; };
-  if (timeoutMs < 0) {
-    threadsGone_.wait(lock, gone);
-    return true;
+  for (;;) {
+    if (activeThreads_ == 0) return true;
+    const auto now = Clock::now();
+    if (timeoutMs >= 0 && now >= deadline) return false;
+    auto until = now + std::chrono::milliseconds(kDeactivateWaitStepMs);
+    if (timeoutMs >= 0) until = std::min(until, deadline);
+    if (threadsGone_.wait_until(lock, until, [this] { return activeThreads_ == 0; })) return true;
+    if (OnDeactivateWait) {
+      lock.unlock();
+      OnDeactivateWait();
+      lock.lock();
+    }
   }
-  return threadsGone_.wait_for(lock, std::chrono::milliseconds(timeoutMs), gone);
 }
 
 void TIdTCPServer::StartAcceptor(TIdListener& listener) {
