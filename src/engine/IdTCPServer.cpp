@@ -14,6 +14,7 @@ constexpr int kMaxWaitingAcceptors = 64;
 constexpr int kAcceptIdleMs = 30000;
 constexpr int kAcceptErrorPauseMs = 100;
 constexpr int kDeactivateWaitStepMs = 250;
+constexpr int kDeferAcceptSeconds = 1;
 
 bool TransientAcceptError(int code) {
   // Aborted handshakes, and running out of descriptors or memory, pass; the listener
@@ -106,6 +107,9 @@ void TIdTCPServer::Startup() {
     // Accepted sockets inherit this, so a header sent alone never waits for an ACK.
     SocketSetNoDelay(s);
     SocketSetReceiveTimeout(s, kAcceptIdleMs);
+    // Clients speak first in HTTP and TLS; waking a thread before the request is there
+    // costs a second sleep and wake-up per connection.
+    SocketSetDeferAccept(s, kDeferAcceptSeconds);
     listener->boundPort_ = local.port;
   }
   try {

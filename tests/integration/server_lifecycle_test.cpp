@@ -241,3 +241,23 @@ TEST(ServerLifecycle, DeactivateWaitHookServesCallsTheHandlersWaitFor) {
 
 }  // namespace
 }  // namespace morlak::test
+
+namespace morlak::test {
+namespace {
+
+TEST(ServerLifecycle, SilentClientIsStillAcceptedAndCounted) {
+  TestServer t;
+  std::atomic<int> connects{0};
+  t.server.OnConnect = [&](TIdPeerThread&) { ++connects; };
+  AnswerOk(t.server);
+  const int port = t.Start();
+  LoopbackClient silent(port);
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (connects == 0 && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(connects, 1);
+  EXPECT_EQ(t.server.ConnectionCount(), 1u);
+}
+
+}  // namespace
+}  // namespace morlak::test
