@@ -44,16 +44,29 @@ start_server() {
   exit 1
 }
 
-# run_wrk SECONDS PATH: prints "<requests/s> <MB/s>".
+# Server CPU time (user + system) in microseconds so far.
+server_cpu_us() {
+  awk -v hz="$(getconf CLK_TCK)" '{ printf "%.0f\n", ($14 + $15) * 1000000 / hz }' \
+    "/proc/$SERVER_PID/stat"
+}
+
+# run_wrk SECONDS PATH: prints "<requests/s> <MB/s> <server CPU microseconds per request>".
+# On a shared machine requests/s swing with the load of others; the CPU cost per request
+# of the server is the steadier figure.
 run_wrk() {
-  wrk -H 'Connection: close' -c32 -t1 --timeout 30s -d"$1"s "http://127.0.0.1:$SERVER_PORT$2" >"$BENCH_DIR/wrk.out"
-  awk '
+  local cpu_before cpu_after
+  cpu_before="$(server_cpu_us)"
+  wrk -H 'Connection: close' -c32 -t1 --timeout 30s -d"$1"s "http://127.0.0.1:$SERVER_PORT$2" \
+    >"$BENCH_DIR/wrk.out"
+  cpu_after="$(server_cpu_us)"
+  awk -v cpu="$((cpu_after - cpu_before))" '
     /^Requests\/sec:/ { rps = $2 }
     /^Transfer\/sec:/ {
       v = $2; unit = substr(v, length(v) - 1); n = substr(v, 1, length(v) - 2) + 0
       if (unit == "GB") n *= 1024; else if (unit == "KB") n /= 1024; else if (unit != "MB") n /= 1048576
       mbs = n
     }
+    /requests in/ { total = $1 }
     /Non-2xx|Socket errors/ { print "wrk: " $0 > "/dev/stderr" }
-    END { printf "%.0f %.1f\n", rps, mbs }' "$BENCH_DIR/wrk.out"
+    END { printf "%.0f %.1f %.1f\n", rps, mbs, (total > 0 ? cpu / total : 0) }' "$BENCH_DIR/wrk.out"
 }

@@ -7,7 +7,7 @@ ensure_wrk
 head -c $((64 << 20)) /dev/urandom >"$BENCH_DIR/file64.bin"
 start_server "$BENCH_DIR/file64.bin"
 
-read -r rps mbs < <(run_wrk 10 /small)
-echo "1 KiB body:   $rps requests/s, $mbs MB/s"
-read -r rps mbs < <(run_wrk 10 /file)
-echo "64 MiB file:  $rps requests/s, $mbs MB/s"
+read -r rps mbs cpu < <(run_wrk 10 /small)
+echo "1 KiB body:   $rps requests/s, $mbs MB/s, server CPU $cpu us/request"
+read -r rps mbs cpu < <(run_wrk 10 /file)
+echo "64 MiB file:  $rps requests/s, $mbs MB/s, server CPU $cpu us/request"
