@@ -266,7 +266,12 @@ void TIdHTTPResponseInfo::StartHeader() {
   if (headerSent_) throw EIdException("Header has already been written.");
   headerSent_ = true;
   BuildHeaderLines();
-  connection_.BeginBatch(-1);
+  // Room for the whole block, and for a text body that will join it in the same send.
+  size_t size = 64 + statusText_.size();
+  for (const std::string& line : HeaderLines.lines) size += line.size() + 2;
+  size += ResponseCookies.Count() * 80;
+  if (BodyText.size() <= kBodyJoinLimit) size += BodyText.size();
+  connection_.BeginBatch(-1, size);
   std::string status = "HTTP/1.1 ";
   status += std::to_string(statusCode_);
   status += ' ';

@@ -167,10 +167,11 @@ void TIdTCPConnection::Append(const char* data, size_t count) {
   }
 }
 
-void TIdTCPConnection::BeginBatch(int64_t threshold) {
+void TIdTCPConnection::BeginBatch(int64_t threshold, size_t sizeHint) {
   batching_ = true;
   batchThreshold_ = threshold;
   writeBuffer_.clear();
+  writeBuffer_.reserve(sizeHint);
 }
 
 void TIdTCPConnection::EndBatch(bool moreFollows) {

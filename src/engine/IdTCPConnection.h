@@ -52,7 +52,8 @@ class TIdTCPConnection {
   // fails with "No data to read.".
   void WriteFromStream(TStream& stream, bool fromStart = true, int64_t size = 0);
   // Opens the write buffer; a positive threshold sends that many bytes whenever reached.
-  void BeginBatch(int64_t threshold = -1);
+  // `sizeHint` reserves room for what is about to be written.
+  void BeginBatch(int64_t threshold = -1, size_t sizeHint = 0);
   // Sends what was collected in one call and closes the buffer. `moreFollows` tells the
   // transport that more data is coming at once (a file after its header).
   void EndBatch(bool moreFollows = false);

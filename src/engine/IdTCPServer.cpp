@@ -13,6 +13,8 @@ constexpr int kMaxWaitingAcceptors = 64;
 // A thread waiting this long in accept while others wait too leaves for the pool.
 constexpr int kAcceptIdleMs = 30000;
 constexpr int kAcceptErrorPauseMs = 100;
+constexpr int kDeactivateWaitStepMs = 250;
+constexpr int kDeferAcceptSeconds = 1;
 
 bool TransientAcceptError(int code) {
   // Aborted handshakes, and running out of descriptors or memory, pass; the listener
@@ -105,6 +107,9 @@ void TIdTCPServer::Startup() {
     // Accepted sockets inherit this, so a header sent alone never waits for an ACK.
     SocketSetNoDelay(s);
     SocketSetReceiveTimeout(s, kAcceptIdleMs);
+    // Clients speak first in HTTP and TLS; waking a thread before the request is there
+    // costs a second sleep and wake-up per connection.
+    SocketSetDeferAccept(s, kDeferAcceptSeconds);
     listener->boundPort_ = local.port;
   }
   try {
@@ -144,13 +149,22 @@ void TIdTCPServer::Shutdown() {
 }
 
 bool TIdTCPServer::WaitForThreads(int timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
   std::unique_lock lock(connectionsMutex_);
-  auto gone = [this] { return activeThreads_ == 0; };
-  if (timeoutMs < 0) {
-    threadsGone_.wait(lock, gone);
-    return true;
+  for (;;) {
+    if (activeThreads_ == 0) return true;
+    const auto now = Clock::now();
+    if (timeoutMs >= 0 && now >= deadline) return false;
+    auto until = now + std::chrono::milliseconds(kDeactivateWaitStepMs);
+    if (timeoutMs >= 0) until = std::min(until, deadline);
+    if (threadsGone_.wait_until(lock, until, [this] { return activeThreads_ == 0; })) return true;
+    if (OnDeactivateWait) {
+      lock.unlock();
+      OnDeactivateWait();
+      lock.lock();
+    }
   }
-  return threadsGone_.wait_for(lock, std::chrono::milliseconds(timeoutMs), gone);
 }
 
 void TIdTCPServer::StartAcceptor(TIdListener& listener) {
@@ -197,6 +211,8 @@ void TIdTCPServer::AcceptLoop(TIdListener& listener) {
       std::this_thread::sleep_for(std::chrono::milliseconds(kAcceptErrorPauseMs));
       continue;
     }
+    // Accepted sockets inherit the listener's idle timeout; a connection waits unbounded.
+    SocketSetReceiveTimeout(accepted, 0);
     if (wasLast) {
       try {
         StartAcceptor(listener);
@@ -205,7 +221,11 @@ void TIdTCPServer::AcceptLoop(TIdListener& listener) {
         RaiseListenException(listener, e);
       }
     }
-    ServeAccepted(listener, accepted, peer);
+    try {
+      ServeAccepted(listener, accepted, peer);
+    } catch (const std::exception& e) {
+      RaiseListenException(listener, e);
+    }
     if (listener.waiting_.load() >= kMaxWaitingAcceptors) break;
   }
   LeaveThread();

@@ -117,6 +117,9 @@ class TIdTCPServer {
   std::function<void(TIdPeerThread&, const std::exception&)> OnException;
   std::function<void(TIdListener&, const std::exception&)> OnListenException;
   std::function<void(TIdPeerThread&)> OnExecute;
+  // Called about every 250 ms in the deactivating thread while it waits for connection
+  // threads, so a front end can run the calls those threads wait on meanwhile.
+  std::function<void()> OnDeactivateWait;
 
  protected:
   // Raises OnConnect; an exception here closes the connection without any reply.

@@ -250,6 +250,11 @@ bool SocketSetNoDelay(SocketHandle s) {
   return ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0 || Fail(false);
 }
 
+bool SocketSetDeferAccept(SocketHandle s, int seconds) {
+  return ::setsockopt(s, IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds) == 0 ||
+         Fail(false);
+}
+
 bool SocketSetNonBlocking(SocketHandle s, bool nonBlocking) {
   const int flags = ::fcntl(s, F_GETFL);
   if (flags < 0) return Fail(false);

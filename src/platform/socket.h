@@ -38,6 +38,10 @@ bool SocketSetNoDelay(SocketHandle s);
 bool SocketSetNonBlocking(SocketHandle s, bool nonBlocking);
 // A blocking receive or accept that waits longer fails with kSocketWouldBlock.
 bool SocketSetReceiveTimeout(SocketHandle s, int timeoutMs);
+// A listener hands a connection to accept only once its first data has arrived (or
+// after about `seconds` for a client that stays silent), so the accepting thread does
+// not block again at once waiting for the request.
+bool SocketSetDeferAccept(SocketHandle s, int seconds);
 // An empty ip binds all local addresses; port 0 lets the system choose.
 bool SocketBind(SocketHandle s, const std::string& ip, int port);
 bool SocketListen(SocketHandle s, int backlog);

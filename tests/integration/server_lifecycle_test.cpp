@@ -200,3 +200,64 @@ TEST(ServerLifecycle, ConcurrentClientsAreAllServedAndNoConnectionOutlivesThem) 
 
 }  // namespace
 }  // namespace morlak::test
+
+namespace morlak::test {
+namespace {
+
+// A handler that waits for the deactivating thread (a front end's synchronised call)
+// finishes when that thread serves the call from the wait hook.
+TEST(ServerLifecycle, DeactivateWaitHookServesCallsTheHandlersWaitFor) {
+  TestServer t;
+  t.server.TerminateWaitTime = 3000;
+  std::mutex m;
+  std::condition_variable cv;
+  bool requested = false, served = false;
+  t.server.OnCommandGet = [&](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo&) {
+    std::unique_lock lock(m);
+    requested = true;
+    cv.notify_all();
+    cv.wait_for(lock, std::chrono::seconds(10), [&] { return served; });
+  };
+  int hookCalls = 0;
+  t.server.OnDeactivateWait = [&] {
+    ++hookCalls;
+    std::lock_guard lock(m);
+    if (requested) served = true;
+    cv.notify_all();
+  };
+  const int port = t.Start();
+  LoopbackClient client(port);
+  client.Send("GET / HTTP/1.1\r\n\r\n");
+  {
+    std::unique_lock lock(m);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(5), [&] { return requested; }));
+  }
+  const auto start = Clock::now();
+  t.server.SetActive(false);
+  EXPECT_FALSE(t.server.Active());
+  EXPECT_GE(hookCalls, 1);
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2000));
+}
+
+}  // namespace
+}  // namespace morlak::test
+
+namespace morlak::test {
+namespace {
+
+TEST(ServerLifecycle, SilentClientIsStillAcceptedAndCounted) {
+  TestServer t;
+  std::atomic<int> connects{0};
+  t.server.OnConnect = [&](TIdPeerThread&) { ++connects; };
+  AnswerOk(t.server);
+  const int port = t.Start();
+  LoopbackClient silent(port);
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (connects == 0 && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(connects, 1);
+  EXPECT_EQ(t.server.ConnectionCount(), 1u);
+}
+
+}  // namespace
+}  // namespace morlak::test
