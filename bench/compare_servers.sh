@@ -15,6 +15,7 @@ MORLAK_WITH_BENCH=1 scripts/install-deps.sh
 scripts/build.sh >/dev/null
 
 work=$(mktemp -d /tmp/morlak-bench.XXXXXX)
+chmod 755 "$work"  # nginx workers run as an unprivileged user
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
@@ -36,7 +37,7 @@ printf '[settings]\r\nhomedirectory=%s/\r\nreplacedata=0\r\nlogtofile=0\r\n' "$s
 morlak_port=$(free_port)
 build/morlak --headless --data-dir "$work/morlak" --http-port "$morlak_port" >/dev/null 2>&1 &
 pids+=($!)
-morlak_pids="$!"
+morlak_pid=$!
 
 nginx_port=$(free_port)
 mkdir -p "$work/nginx"
@@ -55,6 +56,7 @@ http {
 EOF
 nginx -c "$work/nginx/nginx.conf" -g 'daemon off;' &
 pids+=($!)
+nginx_pid=$!
 
 lighttpd_port=$(free_port)
 cat >"$work/lighttpd.conf" <<EOF
@@ -66,14 +68,15 @@ mimetype.assign = (".html" => "text/html")
 EOF
 lighttpd -D -f "$work/lighttpd.conf" &
 pids+=($!)
+lighttpd_pid=$!
 
 wait_port "$morlak_port"; wait_port "$nginx_port"; wait_port "$lighttpd_port"
 sleep 0.5
 
-# Clock ticks of user + system time of a process and its children (nginx workers).
+# Clock ticks of user + system time of a process and its child processes (nginx workers).
 cpu_ticks() {
   local total=0 p
-  for p in $(pgrep -f "$1"); do
+  for p in "$1" $(pgrep -P "$1"); do
     [ -r "/proc/$p/stat" ] || continue
     total=$((total + $(awk '{print $14 + $15}' "/proc/$p/stat")))
   done
@@ -82,12 +85,15 @@ cpu_ticks() {
 hz=$(getconf CLK_TCK)
 
 declare -A rps mbs cpu
-run() { # name pattern port workload path connections
-  local name=$1 pattern=$2 port=$3 load=$4 path=$5 conns=$6
+run() { # name pid port workload path connections size
+  local name=$1 pid=$2 port=$3 load=$4 path=$5 conns=$6
   local before after out requests seconds
-  before=$(cpu_ticks "$pattern")
+  before=$(cpu_ticks "$pid")
   out=$(wrk -t1 -c"$conns" -d"${duration}s" -H 'Connection: close' "http://127.0.0.1:$port$path")
-  after=$(cpu_ticks "$pattern")
+  after=$(cpu_ticks "$pid")
+  if echo "$out" | grep -q 'Non-2xx'; then
+    [ "$load" = W4 ] || echo "warning: $name answered errors on $path" >&2
+  fi
   requests=$(echo "$out" | awk '/requests in/ {print $1}')
   seconds=$(echo "$out" | awk '/requests in/ {gsub("s,","",$4); print $4}')
   rps[$name,$load]=$(echo "$out" | awk '/Requests\/sec/ {print $2}')
@@ -102,9 +108,9 @@ for load in W1 W3 W4; do
     W3) path=/big.bin conns=4 size=$((64 * 1024 * 1024)) ;;
     W4) path=/missing.html conns=32 size=0 ;;
   esac
-  run morlak "build/morlak --headless --data-dir $work" "$morlak_port" $load $path $conns $size
-  run nginx "nginx.*$work" "$nginx_port" $load $path $conns $size
-  run lighttpd "lighttpd -D -f $work" "$lighttpd_port" $load $path $conns $size
+  run morlak "$morlak_pid" "$morlak_port" $load $path $conns $size
+  run nginx "$nginx_pid" "$nginx_port" $load $path $conns $size
+  run lighttpd "$lighttpd_pid" "$lighttpd_port" $load $path $conns $size
 done
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }

@@ -19,11 +19,13 @@ TFileStream::TFileStream(const std::string& path, Mode mode) {
   fd_ = ::open(path.c_str(), flags, 0644);
   if (fd_ < 0) throw EStreamError("Cannot open file \"" + path + "\". " + std::strerror(errno));
   struct stat st;
-  if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
+    const std::string reason = S_ISDIR(st.st_mode) ? "Is a directory" : std::strerror(errno);
     ::close(fd_);
     fd_ = -1;
-    throw EStreamError("Cannot open file \"" + path + "\". Is a directory");
+    throw EStreamError("Cannot open file \"" + path + "\". " + reason);
   }
+  size_ = static_cast<int64_t>(st.st_size);
 }
 
 TFileStream::~TFileStream() {
@@ -53,11 +55,7 @@ void TFileStream::Write(const void* buffer, size_t count) {
     count -= static_cast<size_t>(n);
     position_ += n;
   }
-}
-
-int64_t TFileStream::Size() const {
-  struct stat st;
-  return ::fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+  if (position_ > size_) size_ = position_;
 }
 
 size_t TMemoryStream::Read(void* buffer, size_t count) {

@@ -30,6 +30,8 @@ class TFileStream : public TStream {
  public:
   enum class Mode { kRead, kCreate, kReadWrite };
   // Throws EStreamError with the system's reason when the file cannot be opened.
+  // The size is taken once at opening and followed by this stream's own writes, so a
+  // served file costs one status call.
   TFileStream(const std::string& path, Mode mode);
   ~TFileStream() override;
   TFileStream(const TFileStream&) = delete;
@@ -37,7 +39,7 @@ class TFileStream : public TStream {
 
   size_t Read(void* buffer, size_t count) override;
   void Write(const void* buffer, size_t count) override;
-  int64_t Size() const override;
+  int64_t Size() const override { return size_; }
   int64_t Position() const override { return position_; }
   void Seek(int64_t position) override { position_ = position; }
   int Handle() const { return fd_; }
@@ -45,6 +47,7 @@ class TFileStream : public TStream {
  private:
   int fd_ = -1;
   int64_t position_ = 0;
+  int64_t size_ = 0;
 };
 
 class TMemoryStream : public TStream {

@@ -154,20 +154,26 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
   std::string localPath = CollapseBackslashes(documentDirectory + ToLocalPath(target));
   members_.TouchActiveUser(session->SessionId(), ctx.clientAddress, ctx.user, password, localPath);
 
-  if (!FileExists(localPath)) {
+  // Whether a file exists at the local path; looked up again only when the path changes.
+  bool fileExists = FileExists(localPath);
+  if (!fileExists) {
     const auto defaults = settings_.GetDefaultFiles();
-    if (!defaults.empty() && DirectoryExists(localPath))
+    if (!defaults.empty() && DirectoryExists(localPath)) {
       // The path is local already; turning it into a relative one again would lose the
       // root of an absolute path.
       localPath = CollapseBackslashes(AddTrailingBackslash(localPath) + defaults[0]);
+      fileExists = FileExists(localPath);
+    }
   }
 
   if (settings_.IsPhpExtension(ExtractFileExt(localPath))) {
     const std::string compiler = settings_.GetPhpCompiler();
-    if (!compiler.empty())
+    if (!compiler.empty()) {
       localPath = compiler;
-    else
+      fileExists = FileExists(localPath);
+    } else {
       LogWindow(prefix + "> no PHP compiler specified (" + localPath + ")");
+    }
   }
 
   const std::string& documentPath = request.DocumentPath;
@@ -185,6 +191,7 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
       localPath =
           CollapseBackslashes(documentDirectory + ToLocalPath(documentPath.substr(0, dll + 4)));
       pathInfo = documentPath.substr(dll + 4);
+      fileExists = FileExists(localPath);
     }
   }
 
@@ -220,7 +227,7 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
         ->Execute(localPath, thread, request, response, documentDirectory, pathInfo);
     LogWindowAndFile(prefix + "> exec ISAPI \"" + localPath + "\", action=\"" + pathInfo +
                      "\", params=\"" + ParamLinesWithCrLf(request.ParamList) + "\"");
-  } else if (FileExists(localPath)) {
+  } else if (fileExists) {
     ServeFile(thread, request, localPath, ctx.user, ctx.clientAddress, response);
   } else {
     LogWindowAndFile(prefix + "> file not found " + localPath);
