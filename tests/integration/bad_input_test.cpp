@@ -35,8 +35,8 @@ TEST(BadInput, ClosedWithoutAnswerAndServerGoesOn) {
       {"closed mid-line", "GET / HTTP/1.1", "Connection Closed Gracefully."},
       {"binary", std::string("\0\xff\r\n\r\n", 6), "Error in parsing command."},
   };
-  TestServer t;
   int handled = 0;
+  TestServer t;
   t.server.OnCommandGet = [&](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& rs) {
     ++handled;
     rs.BodyText = "ok";
@@ -59,8 +59,8 @@ TEST(BadInput, ClosedWithoutAnswerAndServerGoesOn) {
 }
 
 TEST(BadInput, LineLimitCountsTheCarriageReturn) {
-  TestServer t;
   std::string seenPath;
+  TestServer t;
   t.server.OnCommandGet = [&](TIdPeerThread&, TIdHTTPRequestInfo& rq, TIdHTTPResponseInfo&) {
     seenPath = rq.DocumentPath;
   };
@@ -74,8 +74,8 @@ TEST(BadInput, LineLimitCountsTheCarriageReturn) {
 }
 
 TEST(BadInput, OptionsGetsNothingAndReachesOnCommandOther) {
-  TestServer t;
   std::string other;
+  TestServer t;
   t.server.OnCommandGet = [](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo&) {};
   t.server.OnCommandOther = [&](TIdPeerThread&, const std::string& command,
                                 const std::string& target, const std::string& version) {
@@ -88,8 +88,8 @@ TEST(BadInput, OptionsGetsNothingAndReachesOnCommandOther) {
 }
 
 TEST(BadInput, RefusalInOnConnectSkipsEverythingElse) {
-  TestServer t;
   std::atomic<int> commands{0}, disconnects{0};
+  TestServer t;
   t.server.OnConnect = [](TIdPeerThread& th) {
     throw std::runtime_error("IP " + th.Connection().PeerAddress() + " is on banned IPs list!");
   };
