@@ -154,7 +154,7 @@ TEST(BadInput, MutatedRequestsNeverStopTheServer) {
           request.erase(at, 1 + random() % 20);
           break;
       }
-      if (request.empty()) request = "x";
+      if (request.empty()) request.assign(1, 'x');
     }
     LoopbackClient client(port);
     client.Send(request);
