@@ -2,6 +2,8 @@
 // OnException, no thread is left behind and everyone else is still served.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "integration/loopback_client.h"
 #include "integration/test_server.h"
 
@@ -35,8 +37,8 @@ TEST(BadInput, ClosedWithoutAnswerAndServerGoesOn) {
       {"closed mid-line", "GET / HTTP/1.1", "Connection Closed Gracefully."},
       {"binary", std::string("\0\xff\r\n\r\n", 6), "Error in parsing command."},
   };
-  TestServer t;
   int handled = 0;
+  TestServer t;
   t.server.OnCommandGet = [&](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& rs) {
     ++handled;
     rs.BodyText = "ok";
@@ -59,8 +61,8 @@ TEST(BadInput, ClosedWithoutAnswerAndServerGoesOn) {
 }
 
 TEST(BadInput, LineLimitCountsTheCarriageReturn) {
-  TestServer t;
   std::string seenPath;
+  TestServer t;
   t.server.OnCommandGet = [&](TIdPeerThread&, TIdHTTPRequestInfo& rq, TIdHTTPResponseInfo&) {
     seenPath = rq.DocumentPath;
   };
@@ -74,8 +76,8 @@ TEST(BadInput, LineLimitCountsTheCarriageReturn) {
 }
 
 TEST(BadInput, OptionsGetsNothingAndReachesOnCommandOther) {
-  TestServer t;
   std::string other;
+  TestServer t;
   t.server.OnCommandGet = [](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo&) {};
   t.server.OnCommandOther = [&](TIdPeerThread&, const std::string& command,
                                 const std::string& target, const std::string& version) {
@@ -88,8 +90,8 @@ TEST(BadInput, OptionsGetsNothingAndReachesOnCommandOther) {
 }
 
 TEST(BadInput, RefusalInOnConnectSkipsEverythingElse) {
-  TestServer t;
   std::atomic<int> commands{0}, disconnects{0};
+  TestServer t;
   t.server.OnConnect = [](TIdPeerThread& th) {
     throw std::runtime_error("IP " + th.Connection().PeerAddress() + " is on banned IPs list!");
   };
@@ -118,6 +120,50 @@ TEST(BadInput, PeerResetDuringALargeAnswerLeavesTheServerServing) {
   }  // each client closes with most of the answer unread
   ASSERT_TRUE(t.WaitIdle());
   EXPECT_NE(Exchange(port, kGet).find("\r\n\r\nok"), std::string::npos);
+}
+
+TEST(BadInput, MutatedRequestsNeverStopTheServer) {
+  const std::string valid =
+      "POST /a%20b/c.htm?x=1&y=%41 HTTP/1.1\r\nHost: h\r\nCookie: IDHTTPSESSIONID=abc; a=b\r\n"
+      "Authorization: Basic dXNlcjpwYXNz\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+      "Range: bytes=1-2\r\nExpires: 99999\r\nContent-Length: 5\r\n\r\nq=1&r";
+  const std::string alphabet = " \r\n:%=&?;/\\#+-0123456789abcXYZ\t\x00\xff";
+  std::mt19937 random(20240601);
+  TestServer t;
+  t.server.SetSessionState(true);
+  t.server.AutoStartSession = true;
+  t.server.SessionTimeOut = 60000;
+  t.server.OnCommandGet = [](TIdPeerThread&, TIdHTTPRequestInfo& rq, TIdHTTPResponseInfo& rs) {
+    rs.BodyText = rq.DocumentPath + "|" + rq.ParamText;
+  };
+  const int port = t.Start();
+  for (int i = 0; i < 300; ++i) {
+    std::string request = valid;
+    const int edits = 1 + static_cast<int>(random() % 8);
+    for (int e = 0; e < edits; ++e) {
+      const size_t at = random() % request.size();
+      const char c = alphabet[random() % alphabet.size()];
+      switch (random() % 3) {
+        case 0:
+          request[at] = c;
+          break;
+        case 1:
+          request.insert(at, 1, c);
+          break;
+        default:
+          request.erase(at, 1 + random() % 20);
+          break;
+      }
+      if (request.empty()) request.assign(1, 'x');
+    }
+    LoopbackClient client(port);
+    client.Send(request);
+    client.ShutdownSend();
+    client.ReadAll(5000);
+    ASSERT_FALSE(client.timedOut) << i;
+  }
+  ASSERT_TRUE(t.WaitIdle());
+  EXPECT_NE(Exchange(port, kGet).find("HTTP/1.1 200 OK"), std::string::npos);
 }
 
 }  // namespace

@@ -54,9 +54,9 @@ class FileTransfer : public ::testing::Test {
   }
   void TearDown() override { std::remove(path_.c_str()); }
 
-  TestServer t_;
   std::string content_, path_;
   int port_ = 0;
+  TestServer t_;  // last: stops before the members its handler uses
 };
 
 TEST_F(FileTransfer, EngineSendsTheBodyStreamByteExact) {

@@ -105,9 +105,9 @@ TEST(HttpExchange, SendBodyWithoutBodyWritesTheStatusLine) {
 }
 
 TEST(HttpExchange, RequestFieldsReachTheHandler) {
-  TestServer t;
   TIdHTTPRequestInfo seen;
   int peerPort = 0;
+  TestServer t;
   t.server.OnCommandGet = [&](TIdPeerThread& th, TIdHTTPRequestInfo& rq, TIdHTTPResponseInfo&) {
     seen.RequestLine = rq.RequestLine;
     seen.RequestMethod = rq.RequestMethod;
@@ -134,9 +134,9 @@ TEST(HttpExchange, RequestFieldsReachTheHandler) {
 }
 
 TEST(HttpExchange, PostBodyByLengthAndUntilTheClientStopsSending) {
-  TestServer t;
   std::mutex m;
   std::vector<std::string> forms;
+  TestServer t;
   t.server.OnCommandGet = [&](TIdPeerThread&, TIdHTTPRequestInfo& rq, TIdHTTPResponseInfo& rs) {
     std::lock_guard lock(m);
     forms.push_back(rq.FormText + "|" + rq.ParamText);

@@ -117,11 +117,11 @@ TEST(ServerLifecycle, DeactivationClosesAHeldConnectionWithinTheWaitTime) {
 }
 
 TEST(ServerLifecycle, BusyHandlerPastTheWaitTimeKeepsTheServerActiveUntilItEnds) {
-  TestServer t;
-  t.server.TerminateWaitTime = 250;
   std::mutex m;
   std::condition_variable cv;
   bool entered = false, release = false;
+  TestServer t;
+  t.server.TerminateWaitTime = 250;
   t.server.OnCommandGet = [&](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo&) {
     std::unique_lock lock(m);
     entered = true;
@@ -171,8 +171,8 @@ TEST(ServerLifecycle, KeepAliveCarriesSeveralRequestsUntilA404) {
 }
 
 TEST(ServerLifecycle, ConcurrentClientsAreAllServedAndNoConnectionOutlivesThem) {
-  TestServer t;
   std::atomic<int> handled{0};
+  TestServer t;
   t.server.OnCommandGet = [&](TIdPeerThread&, TIdHTTPRequestInfo& rq, TIdHTTPResponseInfo& rs) {
     ++handled;
     rs.BodyText = rq.DocumentPath;
@@ -207,18 +207,18 @@ namespace {
 // A handler that waits for the deactivating thread (a front end's synchronised call)
 // finishes when that thread serves the call from the wait hook.
 TEST(ServerLifecycle, DeactivateWaitHookServesCallsTheHandlersWaitFor) {
-  TestServer t;
-  t.server.TerminateWaitTime = 3000;
   std::mutex m;
   std::condition_variable cv;
   bool requested = false, served = false;
+  int hookCalls = 0;
+  TestServer t;
+  t.server.TerminateWaitTime = 3000;
   t.server.OnCommandGet = [&](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo&) {
     std::unique_lock lock(m);
     requested = true;
     cv.notify_all();
     cv.wait_for(lock, std::chrono::seconds(10), [&] { return served; });
   };
-  int hookCalls = 0;
   t.server.OnDeactivateWait = [&] {
     ++hookCalls;
     std::lock_guard lock(m);
@@ -246,8 +246,8 @@ namespace morlak::test {
 namespace {
 
 TEST(ServerLifecycle, SilentClientIsStillAcceptedAndCounted) {
-  TestServer t;
   std::atomic<int> connects{0};
+  TestServer t;
   t.server.OnConnect = [&](TIdPeerThread&) { ++connects; };
   AnswerOk(t.server);
   const int port = t.Start();

@@ -61,13 +61,13 @@ class Sessions : public ::testing::Test {
     return Exchange(port_, request, from);
   }
 
-  TestServer t_;
-  int port_ = 0;
   std::atomic<int> started_{0};
   std::mutex m_;
   std::multiset<std::string> ended_;
   int endCount_ = 0;
   std::vector<std::string> invalid_;
+  int port_ = 0;
+  TestServer t_;  // last: it ends its sessions before the members above go away
 };
 
 TEST_F(Sessions, NewClientGetsACookieOfFifteenAlphabetCharacters) {

@@ -86,11 +86,11 @@ class TcpConnection : public ::testing::Test {
     return server_.ConnectionCount() == 0;
   }
 
-  TIdTCPServer server_;
   int port_ = 0;
   std::atomic<int> connects_{0}, disconnects_{0};
   std::mutex m_;
   std::vector<std::string> exceptions_;
+  TIdTCPServer server_;  // last: stops before the members its handlers use
 };
 
 TEST_F(TcpConnection, Primitives) {
@@ -123,9 +123,9 @@ TEST_F(TcpConnection, FailuresReachOnException) {
 }
 
 TEST(TcpServer, WithoutAnExecuteHandlerTheConnectionEnds) {
+  std::string error;
   TIdTCPServer server;
   server.Bindings.push_back({"127.0.0.1", 0});
-  std::string error;
   server.OnException = [&](TIdPeerThread&, const std::exception& e) { error = e.what(); };
   server.SetActive(true);
   EXPECT_EQ(Exchange(server.BoundPort(), "x\n"), "");

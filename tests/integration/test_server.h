@@ -12,10 +12,10 @@
 
 namespace morlak::test {
 
+// Declare whatever a test's handlers use before its TestServer: the server stops (and
+// raises its last events) when it is destroyed, after everything declared later.
 class TestServer {
  public:
-  TIdHTTPServer server;
-
   TestServer() {
     server.Bindings.push_back({"127.0.0.1", 0});
     server.ServerSoftware = "Morlak test";
@@ -49,6 +49,10 @@ class TestServer {
  private:
   std::mutex mutex_;
   std::vector<std::string> exceptions_;
+
+ public:
+  // Last, so it stops before the members its handlers use go away.
+  TIdHTTPServer server;
 };
 
 }  // namespace morlak::test
