@@ -1,23 +1,43 @@
 #include "cli/console_front_end.h"
 
+#include <unistd.h>
+
+#include <cmath>
+
 #include "platform/datetime.h"
 
 namespace morlak {
+
+ConsoleFrontEnd::ConsoleFrontEnd(std::FILE* out, std::FILE* err)
+    : out_(out), err_(err), interactive_(::isatty(::fileno(out)) == 1) {}
 
 void ConsoleFrontEnd::Synchronize(const std::function<void()>& work) {
   std::lock_guard<std::recursive_mutex> lock(mainThread_);
   work();
 }
 
-void ConsoleFrontEnd::AddLog(const std::string& text) {
+const std::string& ConsoleFrontEnd::TimeStamp() {
   const TDateTime now = Now();
-  std::string line = FormatShortDate(now);
-  line += ' ';
-  line += FormatLongTime(now);
-  line += ' ';
-  line += text;
-  line += '\n';
-  std::fwrite(line.data(), 1, line.size(), out_);
+  const auto second = static_cast<int64_t>(std::floor(now * 86400.0));
+  if (second != stampSecond_) {
+    stampSecond_ = second;
+    stamp_ = FormatShortDate(now) + " " + FormatLongTime(now) + " ";
+  }
+  return stamp_;
+}
+
+void ConsoleFrontEnd::AddLog(const std::string& text) {
+  std::lock_guard<std::recursive_mutex> lock(mainThread_);
+  const std::string& stamp = TimeStamp();
+  std::fwrite(stamp.data(), 1, stamp.size(), out_);
+  std::fwrite(text.data(), 1, text.size(), out_);
+  std::fputc('\n', out_);
+  // Application lines ("- ...") are rare and worth seeing at once.
+  if (interactive_ || text.rfind("- ", 0) == 0) std::fflush(out_);
+}
+
+void ConsoleFrontEnd::FlushLog() {
+  std::lock_guard<std::recursive_mutex> lock(mainThread_);
   std::fflush(out_);
 }
 

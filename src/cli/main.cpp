@@ -8,6 +8,7 @@
 
 #include "cli/console_front_end.h"
 #include "platform/files.h"
+#include "platform/heap_tuning.h"
 #include "platform/text.h"
 #include "server/server_core.h"
 #include "server/version.h"
@@ -40,6 +41,7 @@ bool ParsePort(const char* text, std::optional<int>& port) {
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
+  morlak::TuneHeapForServer();
   morlak::CoreOptions options;
   options.programFolder = morlak::ExecutableFolder();
   for (int i = 1; i < argc; ++i) {
@@ -87,8 +89,13 @@ int main(int argc, char** argv) {
   morlak::ConsoleFrontEnd frontEnd;
   morlak::ServerCore core(frontEnd, options);
   core.Startup(true);
-  const timespec tick{2, 0};
-  while (sigtimedwait(&stopSignals, nullptr, &tick) < 0) core.Tick();
+  // Log lines are flushed every 250 ms; the core's housekeeping runs every 2 s.
+  const timespec wait{0, 250 * 1000 * 1000};
+  for (int round = 1; sigtimedwait(&stopSignals, nullptr, &wait) < 0; ++round) {
+    frontEnd.FlushLog();
+    if (round % 8 == 0) core.Tick();
+  }
   core.Shutdown();
+  frontEnd.FlushLog();
   return 0;
 }

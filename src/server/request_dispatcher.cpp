@@ -18,6 +18,7 @@ const char kNoSessionBody[] = "<html><body><b>Failed to Create Session</b></body
 // The eight variables a new session starts with, in their order.
 void InitSessionVariables(TStringList& vars, const std::string& address,
                           const std::string& port) {
+  vars.lines.reserve(8);
   vars.Add("ip=" + address);
   vars.Add("port=" + port);
   vars.Add("username=Anonymous");
