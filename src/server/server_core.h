@@ -11,6 +11,7 @@
 #include "gateways/gateway_runner.h"
 #include "platform/datetime.h"
 #include "server/Ozm_logfile.h"
+#include "server/branding.h"
 #include "server/front_end.h"
 #include "stores/udomainalias.h"
 #include "stores/uhttpsettings.h"
@@ -60,6 +61,8 @@ class ServerCore {
   MonitoredFiles& Monitored() { return monitored_; }
   TOzm_logfile& LogFile() { return logFile_; }
   FrontEnd& Front() { return frontEnd_; }
+  // The branding container read at start-up, for the window's captions and About page.
+  const Branding& GetBranding() const { return branding_; }
 
   // The listeners: plain HTTP and HTTPS.
   TIdHTTPServer IdHTTPServer1;
@@ -118,6 +121,7 @@ class ServerCore {
   Statistics statistics_;
   MonitoredFiles monitored_;
   TOzm_logfile logFile_;
+  Branding branding_;
 };
 
 }  // namespace morlak

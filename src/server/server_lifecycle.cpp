@@ -64,6 +64,9 @@ void ServerCore::LogWindowAndFile(const std::string& text) {
 void ServerCore::Startup(std::optional<bool> startListeners) {
   const std::string& folder = options_.programFolder;
   LogWindow("- Running from [" + folder + "]");
+  branding_ = ReadBranding(folder, [this](const std::string& message) {
+    frontEnd_.Synchronize([&] { frontEnd_.ShowMessage(message); });
+  });
   statistics_.LoadStatistics(folder);
 
   members_.ClearActiveUsers();
