@@ -133,9 +133,13 @@ int64_t MillisecondsBetween(TDateTime a, TDateTime b) {
   return std::llround(std::fabs(a - b) * kMsPerDay);
 }
 
-std::string FormatShortDate(TDateTime value) { return FormatWith(nl_langinfo(D_FMT), value); }
+std::string FormatShortDate(TDateTime value) {
+  return FormatWith(nl_langinfo(D_FMT), value);
+}
 
-std::string FormatLongTime(TDateTime value) { return FormatWith(nl_langinfo(T_FMT), value); }
+std::string FormatLongTime(TDateTime value) {
+  return FormatWith(nl_langinfo(T_FMT), value);
+}
 
 char DecimalSeparator() {
   const char* point = localeconv()->decimal_point;

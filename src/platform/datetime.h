@@ -19,8 +19,8 @@ struct DateTimeParts {
   int dayOfWeek = 0;  // 0 = Sunday; filled by DecodeDateTime
 };
 
-TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0,
-                         int second = 0, int millisecond = 0);
+TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
+                         int millisecond = 0);
 DateTimeParts DecodeDateTime(TDateTime value);
 
 // The current local date-time. Every "now" of the server comes from here, so tests can

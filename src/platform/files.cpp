@@ -14,9 +14,13 @@ namespace morlak {
 
 namespace {
 
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+bool IsSeparator(char c) {
+  return c == '/' || c == '\\';
+}
 
-size_t LastSeparator(const std::string& path) { return path.find_last_of("/\\"); }
+size_t LastSeparator(const std::string& path) {
+  return path.find_last_of("/\\");
+}
 
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {

@@ -48,8 +48,7 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
   }
 }
 
-const std::string* IniFile::FindValueLine(std::string_view section,
-                                          std::string_view key) const {
+const std::string* IniFile::FindValueLine(std::string_view section, std::string_view key) const {
   const auto it = index_.find(LowerCase(section));
   if (it == index_.end()) return nullptr;
   for (const auto& line : sections_[it->second].lines)
@@ -64,8 +63,8 @@ bool IniFile::HasKey(std::string_view section, std::string_view key) const {
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view fallback) const {
   const std::string* line = FindValueLine(section, key);
-  std::string value = line ? Trim(std::string_view(*line).substr(line->find('=') + 1))
-                           : std::string(fallback);
+  std::string value =
+      line ? Trim(std::string_view(*line).substr(line->find('=') + 1)) : std::string(fallback);
   if (value.size() > kMaxValueLength) value.resize(kMaxValueLength);
   return value;
 }
@@ -80,14 +79,12 @@ bool IniFile::ReadBool(std::string_view section, std::string_view key, bool fall
   return TryParseInt(ReadString(section, key, ""), v) ? v != 0 : fallback;
 }
 
-double IniFile::ReadFloat(std::string_view section, std::string_view key,
-                          double fallback) const {
+double IniFile::ReadFloat(std::string_view section, std::string_view key, double fallback) const {
   double v;
   return TryParseFloat(ReadString(section, key, ""), v) ? v : fallback;
 }
 
-void IniFile::WriteString(std::string_view section, std::string_view key,
-                          std::string_view value) {
+void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
   section = FirstLine(section);
   key = FirstLine(key);
   std::string line(key);
@@ -135,6 +132,8 @@ std::string IniFile::Text() const {
   return out;
 }
 
-bool IniFile::Save() const { return !readFailed_ && WriteFileAtomic(path_, Text()); }
+bool IniFile::Save() const {
+  return !readFailed_ && WriteFileAtomic(path_, Text());
+}
 
 }  // namespace morlak

@@ -12,9 +12,15 @@ namespace morlak {
 TFileStream::TFileStream(const std::string& path, Mode mode) {
   int flags = O_CLOEXEC;
   switch (mode) {
-    case Mode::kRead: flags |= O_RDONLY; break;
-    case Mode::kCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
-    case Mode::kReadWrite: flags |= O_RDWR | O_CREAT; break;
+    case Mode::kRead:
+      flags |= O_RDONLY;
+      break;
+    case Mode::kCreate:
+      flags |= O_RDWR | O_CREAT | O_TRUNC;
+      break;
+    case Mode::kReadWrite:
+      flags |= O_RDWR | O_CREAT;
+      break;
   }
   fd_ = ::open(path.c_str(), flags, 0644);
   if (fd_ < 0) throw EStreamError("Cannot open file \"" + path + "\". " + std::strerror(errno));

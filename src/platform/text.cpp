@@ -7,9 +7,15 @@ namespace morlak {
 
 namespace {
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+char UpperAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
+bool IsBlank(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
 
 template <typename T>
 bool ParseInteger(std::string_view text, T& out) {
@@ -96,8 +102,7 @@ std::string ReplaceAll(std::string_view text, std::string_view from, std::string
   if (from.empty()) return std::string(text);
   std::string out;
   size_t start = 0;
-  for (size_t hit = text.find(from); hit != std::string_view::npos;
-       hit = text.find(from, start)) {
+  for (size_t hit = text.find(from); hit != std::string_view::npos; hit = text.find(from, start)) {
     if (out.empty()) out.reserve(text.size());
     out.append(text, start, hit - start);
     out.append(to);
@@ -108,8 +113,12 @@ std::string ReplaceAll(std::string_view text, std::string_view from, std::string
   return out;
 }
 
-bool TryParseInt(std::string_view text, int32_t& out) { return ParseInteger(text, out); }
-bool TryParseInt64(std::string_view text, int64_t& out) { return ParseInteger(text, out); }
+bool TryParseInt(std::string_view text, int32_t& out) {
+  return ParseInteger(text, out);
+}
+bool TryParseInt64(std::string_view text, int64_t& out) {
+  return ParseInteger(text, out);
+}
 
 int32_t StrToIntDef(std::string_view text, int32_t fallback) {
   int32_t v;
@@ -186,6 +195,8 @@ void TStringList::SetValue(std::string_view name, std::string_view value) {
     lines.push_back(std::move(line));
 }
 
-std::string TStringList::Text() const { return JoinLinesCrLf(lines); }
+std::string TStringList::Text() const {
+  return JoinLinesCrLf(lines);
+}
 
 }  // namespace morlak

@@ -16,8 +16,7 @@ namespace {
 const char kNoSessionBody[] = "<html><body><b>Failed to Create Session</b></body></html>";
 
 // The eight variables a new session starts with, in their order.
-void InitSessionVariables(TStringList& vars, const std::string& address,
-                          const std::string& port) {
+void InitSessionVariables(TStringList& vars, const std::string& address, const std::string& port) {
   vars.lines.reserve(8);
   vars.Add("ip=" + address);
   vars.Add("port=" + port);
@@ -64,7 +63,9 @@ void ServerCore::IdHTTPServer1SessionStart(TIdHTTPSession& session) {
   members_.TouchActiveUser(session.SessionId(), session.ClientAddress(), "", "", "");
 }
 
-void ServerCore::IdHTTPServer1SessionEnd(TIdHTTPSession&) { ClientCount.fetch_sub(1); }
+void ServerCore::IdHTTPServer1SessionEnd(TIdHTTPSession&) {
+  ClientCount.fetch_sub(1);
+}
 
 void ServerCore::IdHTTPServer1InvalidSession(TIdPeerThread&, TIdHTTPRequestInfo&,
                                              TIdHTTPResponseInfo&, bool& continueProcessing,
@@ -183,9 +184,8 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
     runCgi = ContainsAlias(documentPath, settings_.GetCgiAlias()) ||
              (localPath == phpCompiler && IsProgramFile(localPath));
   } else if (settings_.GetEnableIsapi()) {
-    const bool candidate =
-        ContainsAlias(documentPath, settings_.GetIsapiAlias()) ||
-        (localPath == phpCompiler && IsLibraryFile(localPath));
+    const bool candidate = ContainsAlias(documentPath, settings_.GetIsapiAlias()) ||
+                           (localPath == phpCompiler && IsLibraryFile(localPath));
     const size_t dll = documentPath.find(".dll");
     if (candidate && dll != std::string::npos) {
       runIsapi = true;
@@ -197,9 +197,8 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
   }
 
   // Any ".." under the document folder is refused, whatever its encoding was.
-  const bool refused =
-      localPath.find("..") != std::string::npos &&
-      SameText(localPath.substr(0, documentDirectory.size()), documentDirectory);
+  const bool refused = localPath.find("..") != std::string::npos &&
+                       SameText(localPath.substr(0, documentDirectory.size()), documentDirectory);
 
   if (refused) {
     LogWindowAndFile(prefix + "> unauthorized to " + localPath);

@@ -14,8 +14,7 @@ struct ServerCore::ResponsePage {
 
 void ServerCore::SendResponsePage(const ResponsePage& page, TIdPeerThread& thread,
                                   TIdHTTPRequestInfo& request, const std::string& user,
-                                  const std::string& clientAddress,
-                                  TIdHTTPResponseInfo& response) {
+                                  const std::string& clientAddress, TIdHTTPResponseInfo& response) {
   const std::string path =
       AddTrailingBackslash(settings_.GetTemplateDirectory()) + (settings_.*page.fileName)();
   if (FileExists(path)) {
@@ -26,9 +25,8 @@ void ServerCore::SendResponsePage(const ResponsePage& page, TIdPeerThread& threa
   response.BodyText = page.body;
 }
 
-void ServerCore::SendNotFoundPage(TIdPeerThread& t, TIdHTTPRequestInfo& rq,
-                                  const std::string& user, const std::string& addr,
-                                  TIdHTTPResponseInfo& rs) {
+void ServerCore::SendNotFoundPage(TIdPeerThread& t, TIdHTTPRequestInfo& rq, const std::string& user,
+                                  const std::string& addr, TIdHTTPResponseInfo& rs) {
   static const ResponsePage page{&ServerSettings::GetFileNotFoundPage, 404,
                                  "<html><body><b>404</b> File not found</body></html>"};
   SendResponsePage(page, t, rq, user, addr, rs);
@@ -42,9 +40,8 @@ void ServerCore::SendUnauthorizedPage(TIdPeerThread& t, TIdHTTPRequestInfo& rq,
   SendResponsePage(page, t, rq, user, addr, rs);
 }
 
-void ServerCore::SendLoginOkPage(TIdPeerThread& t, TIdHTTPRequestInfo& rq,
-                                 const std::string& user, const std::string& addr,
-                                 TIdHTTPResponseInfo& rs) {
+void ServerCore::SendLoginOkPage(TIdPeerThread& t, TIdHTTPRequestInfo& rq, const std::string& user,
+                                 const std::string& addr, TIdHTTPResponseInfo& rs) {
   static const ResponsePage page{&ServerSettings::GetLoginSuccesfullPage, 200,
                                  "<html><body><b>Login Succesfull</b></body></html>"};
   SendResponsePage(page, t, rq, user, addr, rs);
@@ -58,9 +55,8 @@ void ServerCore::SendLoginFailedPage(TIdPeerThread& t, TIdHTTPRequestInfo& rq,
   SendResponsePage(page, t, rq, user, addr, rs);
 }
 
-void ServerCore::SendLogoutOkPage(TIdPeerThread& t, TIdHTTPRequestInfo& rq,
-                                  const std::string& user, const std::string& addr,
-                                  TIdHTTPResponseInfo& rs) {
+void ServerCore::SendLogoutOkPage(TIdPeerThread& t, TIdHTTPRequestInfo& rq, const std::string& user,
+                                  const std::string& addr, TIdHTTPResponseInfo& rs) {
   static const ResponsePage page{&ServerSettings::GetLogoutSuccesfullPage, 200,
                                  "<html><body><b>Logout Succesfull</b></body></html>"};
   SendResponsePage(page, t, rq, user, addr, rs);

@@ -23,8 +23,8 @@
 namespace morlak {
 
 struct CoreOptions {
-  std::string programFolder;        // ends with the separator; the executable's folder
-  std::optional<int> httpPort;      // replaces the setting for this run only
+  std::string programFolder;    // ends with the separator; the executable's folder
+  std::optional<int> httpPort;  // replaces the setting for this run only
   std::optional<int> httpsPort;
 };
 
@@ -76,9 +76,9 @@ class ServerCore {
   const int BuildNumber;
 
   // The file responder, also used for the response-page templates.
-  void ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
-                 const std::string& localPath, const std::string& user,
-                 const std::string& clientAddress, TIdHTTPResponseInfo& response);
+  void ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request, const std::string& localPath,
+                 const std::string& user, const std::string& clientAddress,
+                 TIdHTTPResponseInfo& response);
 
  private:
   // Handlers shared by both listeners.

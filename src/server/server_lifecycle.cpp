@@ -45,8 +45,9 @@ void ServerCore::WireHandlers(TIdHTTPServer& server) {
                                    TIdHTTPResponseInfo& rs, bool& go, const std::string& id) {
     IdHTTPServer1InvalidSession(t, rq, rs, go, id);
   };
-  server.OnCommandGet = [this](TIdPeerThread& t, TIdHTTPRequestInfo& rq,
-                               TIdHTTPResponseInfo& rs) { IdHTTPServer1CommandGet(t, rq, rs); };
+  server.OnCommandGet = [this](TIdPeerThread& t, TIdHTTPRequestInfo& rq, TIdHTTPResponseInfo& rs) {
+    IdHTTPServer1CommandGet(t, rq, rs);
+  };
 }
 
 void ServerCore::LogWindow(const std::string& text) {
@@ -126,8 +127,8 @@ bool ServerCore::StartListener(TIdHTTPServer& server, bool tls) {
 }
 
 void ServerCore::StartServers() {
-  for (auto* runner : {idCGIRunner1.get(), idCGIRunner2.get(), idISAPIRunner1.get(),
-                       idISAPIRunner2.get()})
+  for (auto* runner :
+       {idCGIRunner1.get(), idCGIRunner2.get(), idISAPIRunner1.get(), idISAPIRunner2.get()})
     if (runner) runner->ServerAdmin = settings_.GetAdminEmail();
 
   if (!IdHTTPServer2.Active() && settings_.GetCertHttps()) {
@@ -136,8 +137,7 @@ void ServerCore::StartServers() {
       LogWindow(
           "- HTTPS server startup cancelled, check that all certification files are available");
     } else if (StartListener(IdHTTPServer2, true)) {
-      LogWindow("- HTTPS server started (port=" + std::to_string(IdHTTPServer2.BoundPort()) +
-                ")");
+      LogWindow("- HTTPS server started (port=" + std::to_string(IdHTTPServer2.BoundPort()) + ")");
     } else {
       LogWindow("- Failed to start HTTPS server");
     }
@@ -189,8 +189,7 @@ void ServerCore::Shutdown(bool afterImport) {
   if (!members_.SaveMembers(folder)) frontEnd_.ShowMessage("Error writing http members file");
   if (!monitored_.SaveMonitoredFiles(folder))
     frontEnd_.ShowMessage("Error writing http monitored files list");
-  if (!statistics_.SaveStatistics(folder))
-    LogWindow("- failed to save statistics");
+  if (!statistics_.SaveStatistics(folder)) LogWindow("- failed to save statistics");
 }
 
 }  // namespace morlak

@@ -6,7 +6,9 @@
 namespace morlak {
 
 namespace {
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+bool IsSeparator(char c) {
+  return c == '/' || c == '\\';
+}
 }  // namespace
 
 std::string AddTrailingBackslash(const std::string& text) {

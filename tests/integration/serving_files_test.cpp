@@ -16,7 +16,9 @@ const char kNotFoundBody[] = "<html><body><b>404</b> File not found</body></html
 const char kDeniedBody[] = "<html><body><b>403</b> Access Denied</body></html>";
 
 // Lines joined with CR LF after each, as pages are sent after tag replacement.
-std::string Page(const std::string& text) { return text + "\r\n"; }
+std::string Page(const std::string& text) {
+  return text + "\r\n";
+}
 
 TEST(ServingFiles, DirectoryRequestsGetOnlyTheFirstDefaultFile) {
   CoreFixture only({"defaultfile=index.html;"});
@@ -89,14 +91,12 @@ TEST(ServingFiles, HeadAnswersLengthWithoutBodyAndLogsToTheWindowOnly) {
   EXPECT_EQ(head.Header("Content-Length"), "1234");
   EXPECT_EQ(head.body, "");
   EXPECT_NE(head.Header("Date").find(" GMT"), std::string::npos);
-  const std::string headLine =
-      ", Anonymous> head of " + fixture.Home() + "data.bin (1234b, )";
+  const std::string headLine = ", Anonymous> head of " + fixture.Home() + "data.bin (1234b, )";
   EXPECT_TRUE(fixture.front.HasRequestLine("127.0.0.1", headLine));
 
   const HttpReply get = Get(fixture.Port(), "/data.bin");
   EXPECT_EQ(get.body.size(), 1234u);
-  const std::string servedLine =
-      ", Anonymous> served " + fixture.Home() + "data.bin (1234b, )";
+  const std::string servedLine = ", Anonymous> served " + fixture.Home() + "data.bin (1234b, )";
   EXPECT_TRUE(fixture.front.HasRequestLine("127.0.0.1", servedLine));
 
   const std::string logFile = ReadWholeFile(logPath).value_or("");
@@ -121,16 +121,18 @@ TEST(ServingFiles, LoginAndLogoutAnswerTheirPages) {
   const std::string home = fixture.data.MakeFolder("bobhome/");
   fixture.data.Write("bobhome/index.html", "bob's page");
   fixture.data.Write("http/public/index.html", "public page");
-  fixture.data.Write("httpmembers.lst",
-                     "[httpmembers]\r\nhttpmembers=1\r\n[httpmember0]\r\nuser=bob\r\npass=secret\r\n"
-                     "home=" + home + "\r\naddr=\r\nlasttime=0\r\nlastdoc=\r\n");
+  fixture.data.Write(
+      "httpmembers.lst",
+      "[httpmembers]\r\nhttpmembers=1\r\n[httpmember0]\r\nuser=bob\r\npass=secret\r\n"
+      "home=" +
+          home + "\r\naddr=\r\nlasttime=0\r\nlastdoc=\r\n");
   fixture.Start();
 
   const HttpReply login = Get(fixture.Port(), "/?action=LOGIN&user=bob&pass=secret");
   EXPECT_EQ(login.status, 200);
   EXPECT_EQ(login.body, "<html><body><b>Login Succesfull</b></body></html>");
-  EXPECT_TRUE(fixture.front.HasRequestLine("127.0.0.1",
-                                           ", bob> logged in succesfully (" + home + ")"));
+  EXPECT_TRUE(
+      fixture.front.HasRequestLine("127.0.0.1", ", bob> logged in succesfully (" + home + ")"));
   const std::string cookie = login.Header("Set-Cookie").substr(0, 31);  // IDHTTPSESSIONID=...
   ASSERT_EQ(cookie.rfind("IDHTTPSESSIONID=", 0), 0u);
 

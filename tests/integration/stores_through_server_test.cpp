@@ -4,7 +4,6 @@
 #include <regex>
 
 #include "platform/files.h"
-
 #include "support/core_fixture.h"
 #include "support/loopback_client.h"
 
@@ -35,8 +34,8 @@ TEST(StoresThroughServer, DeletedMemberFallsBackToAnonymous) {
 
   ASSERT_TRUE(fixture.core->Members().DeleteMember(0));
   EXPECT_EQ(Get(fixture.Port(), "/private.html", cookie).status, 404);
-  EXPECT_TRUE(fixture.front.HasRequestLine("127.0.0.1", ", alice> file not found " +
-                                                            fixture.Home() + "private.html"));
+  EXPECT_TRUE(fixture.front.HasRequestLine(
+      "127.0.0.1", ", alice> file not found " + fixture.Home() + "private.html"));
 }
 
 TEST(StoresThroughServer, RootAndDomainAliasesServeTheirFolders) {
@@ -78,10 +77,9 @@ TEST(StoresThroughServer, CounterTagsRiseWithRequests) {
   EXPECT_EQ(first[3], "0");
   EXPECT_EQ(second[3], "2");
   // Every hit saves the table.
-  EXPECT_NE(ReadWholeFile(fixture.data.Path() + "httpspecialfiles.lst")
-                .value_or("")
-                .find("count=2"),
-            std::string::npos);
+  EXPECT_NE(
+      ReadWholeFile(fixture.data.Path() + "httpspecialfiles.lst").value_or("").find("count=2"),
+      std::string::npos);
 }
 
 }  // namespace

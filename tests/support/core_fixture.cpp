@@ -48,5 +48,4 @@ void CoreFixture::Start() {
   core->Startup(true);
 }
 
-
 }  // namespace morlak::test_support

@@ -45,7 +45,8 @@ class RecordingFrontEnd : public FrontEnd {
 };
 
 // Writes the data folder (settings given as raw "key=value" lines of section
-// [settings], "{data}" standing for the data folder) and starts a core whose plain listener takes any free port.
+// [settings], "{data}" standing for the data folder) and starts a core whose plain listener takes
+// any free port.
 class CoreFixture {
  public:
   // Home folder is <data>/http/public/ and templates <data>/http/templates unless the

@@ -98,8 +98,8 @@ HttpReply ExchangeHeaderOnly(int port, const std::string& request) {
 
 HttpReply Get(int port, const std::string& target, const std::string& extraHeaders,
               const std::string& method) {
-  return Exchange(port, method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
-                            extraHeaders + "\r\n");
+  return Exchange(
+      port, method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n");
 }
 
 }  // namespace morlak::test_support
