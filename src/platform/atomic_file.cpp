@@ -1,5 +1,6 @@
 #include "platform/atomic_file.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,7 +20,13 @@ std::string TemporaryPathBeside(const std::string& path) {
 AtomicFileWriter::AtomicFileWriter(std::string path)
     : path_(std::move(path)),
       temp_(TemporaryPathBeside(path_)),
-      stream_(std::make_unique<TFileStream>(temp_, TFileStream::Mode::kCreate)) {}
+      stream_(std::make_unique<TFileStream>(temp_, TFileStream::Mode::kCreate)) {
+  // The replacement keeps the permissions of the file it replaces (a settings file
+  // holding a key pass phrase may have been made private).
+  struct stat old;
+  if (::stat(path_.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+    ::fchmod(stream_->Handle(), old.st_mode & 07777);
+}
 
 AtomicFileWriter::~AtomicFileWriter() {
   stream_.reset();

@@ -1,11 +1,12 @@
 #include "platform/files.h"
 
+#include "platform/atomic_file.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -127,21 +128,13 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
 }
 
 bool WriteFileAtomic(const std::string& path, const std::string& content) {
-  static std::atomic<unsigned> counter{0};
-  const std::string temp =
-      path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  // The replacement keeps the permissions of the file it replaces (a settings file
-  // holding a key pass phrase may have been made private).
-  struct stat old;
-  if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
-  const bool written = WriteAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
-  if (::close(fd) != 0 || !written || ::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
+  try {
+    AtomicFileWriter writer(path);
+    writer.Stream().Write(content.data(), content.size());
+    return writer.Commit();
+  } catch (const EStreamError&) {
     return false;
   }
-  return true;
 }
 
 bool AppendToFile(const std::string& path, std::string_view content) {

@@ -60,17 +60,17 @@ void Split(HttpReply& reply) {
   if (reply.raw.rfind("HTTP/1.1 ", 0) == 0) reply.status = std::atoi(reply.raw.c_str() + 9);
 }
 
-}  // namespace
-
-HttpReply Exchange(int port, const std::string& request, const char* fromAddress) {
+// One request on a fresh connection; reads until the peer closes, or only up to the end
+// of the header block.
+HttpReply Run(int port, const std::string& request, const char* fromAddress, bool headerOnly) {
   HttpReply reply;
   const int fd = Connect(port, fromAddress);
   if (fd < 0) return reply;
   reply.connected = true;
   SendAll(fd, request);
   char buf[65536];
-  for (;;) {
-    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+  while (!headerOnly || reply.raw.find("\r\n\r\n") == std::string::npos) {
+    const ssize_t n = ::recv(fd, buf, headerOnly ? 4096 : sizeof buf, 0);
     if (n <= 0) break;
     reply.raw.append(buf, static_cast<size_t>(n));
   }
@@ -79,21 +79,14 @@ HttpReply Exchange(int port, const std::string& request, const char* fromAddress
   return reply;
 }
 
+}  // namespace
+
+HttpReply Exchange(int port, const std::string& request, const char* fromAddress) {
+  return Run(port, request, fromAddress, false);
+}
+
 HttpReply ExchangeHeaderOnly(int port, const std::string& request) {
-  HttpReply reply;
-  const int fd = Connect(port, nullptr);
-  if (fd < 0) return reply;
-  reply.connected = true;
-  SendAll(fd, request);
-  char buf[4096];
-  while (reply.raw.find("\r\n\r\n") == std::string::npos) {
-    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-    if (n <= 0) break;
-    reply.raw.append(buf, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  Split(reply);
-  return reply;
+  return Run(port, request, nullptr, true);
 }
 
 HttpReply Get(int port, const std::string& target, const std::string& extraHeaders,
