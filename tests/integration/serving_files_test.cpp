@@ -58,6 +58,15 @@ TEST(ServingFiles, AnyTwoDotsUnderTheDocumentFolderAreRefused) {
       "127.0.0.1", ", Anonymous> unauthorized to " + fixture.Home() + "a..b.html"));
 }
 
+TEST(ServingFiles, DoubledSeparatorInTheHomeSettingDoesNotLetTwoDotsThrough) {
+  CoreFixture fixture({"homedirectory={data}http//public/"});
+  fixture.data.Write("secret.txt", "outside the web root");
+  fixture.Start();
+  const HttpReply reply = Get(fixture.Port(), "/../../secret.txt");
+  EXPECT_EQ(reply.status, 403);
+  EXPECT_EQ(reply.raw.find("outside the web root"), std::string::npos);
+}
+
 TEST(ServingFiles, TemplatePageIsServedWithStatus200) {
   CoreFixture fixture;
   fixture.data.Write("http/templates/unauthorized.html", "custom refusal for ||IP");
