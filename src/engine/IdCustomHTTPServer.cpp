@@ -10,6 +10,7 @@ constexpr int kRequestLineLimit = 16384;
 // The whole header block of one request; lines are limited one by one, this bounds their
 // number so that no client can fill the memory with headers.
 constexpr size_t kHeaderBlockLimit = 1 << 20;
+constexpr char kBodyTooLarge[] = "Request body too large.";
 constexpr const char* kSessionCookie = "IDHTTPSESSIONID";
 
 }  // namespace
@@ -111,10 +112,14 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
   if (OnCreatePostStream) OnCreatePostStream(thread, supplied);
   TMemoryStream text;
   TStream& body = supplied ? *supplied : text;
-  if (request.ContentLength > 0)
+  const int64_t limit = supplied ? -1 : MaxRequestBodyInMemory;
+  if (limit >= 0 && request.ContentLength > limit) throw EIdException(kBodyTooLarge);
+  if (request.ContentLength > 0) {
     connection.ReadToStream(body, request.ContentLength, false);
-  else if (command == "POST" && !request.HasContentLength())
-    connection.ReadToStream(body, -1, true);
+  } else if (command == "POST" && !request.HasContentLength()) {
+    connection.ReadToStream(body, limit >= 0 ? limit + 1 : -1, true);
+    if (limit >= 0 && body.Size() > limit) throw EIdException(kBodyTooLarge);
+  }
   if (supplied) {
     request.RequestBody = std::move(supplied);
   } else {

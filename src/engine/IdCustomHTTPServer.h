@@ -20,6 +20,9 @@ class TIdCustomHTTPServer : public TIdTCPServer {
 
   bool ParseParams = true;
   bool KeepAlive = false;
+  // Largest request body held in memory; a longer one closes the connection without an
+  // answer. Bodies read into a stream supplied by OnCreatePostStream are not limited.
+  int64_t MaxRequestBodyInMemory = int64_t{64} << 20;
   std::string ServerSoftware;  // the "Server" header when not blank
 
   bool SessionState() const { return sessionState_; }

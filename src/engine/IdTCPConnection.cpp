@@ -121,7 +121,8 @@ void TIdTCPConnection::ReadExact(void* buffer, size_t count) {
 }
 
 void TIdTCPConnection::ReadToStream(TStream& stream, int64_t byteCount, bool readUntilClose) {
-  int64_t remaining = readUntilClose ? INT64_MAX : byteCount;
+  // With the until-close flag a count, when given, is an upper bound.
+  int64_t remaining = byteCount >= 0 ? byteCount : INT64_MAX;
   while (remaining > 0) {
     if (Buffered() > 0) {
       const size_t n = static_cast<size_t>(std::min<int64_t>(remaining, Buffered()));

@@ -41,7 +41,8 @@ class TIdTCPConnection {
   bool ReadLnTimedOut() const { return readLnTimedOut_; }
   void ReadExact(void* buffer, size_t count);
   // Appends `byteCount` bytes to the stream, or with `readUntilClose` everything until
-  // the peer closes (then the close is not an error).
+  // the peer closes (then the close is not an error) but at most `byteCount` bytes when
+  // that is 0 or more.
   void ReadToStream(TStream& stream, int64_t byteCount, bool readUntilClose);
 
   void WriteText(std::string_view text) { WriteBytes(text.data(), text.size()); }

@@ -35,6 +35,8 @@ TEST(BadInput, ClosedWithoutAnswerAndServerGoesOn) {
       {"foreign base64", "GET / HTTP/1.1\r\nAuthorization: Basic ab!d\r\n\r\n",
        "Invalid character in DecodeToStream."},
       {"closed mid-line", "GET / HTTP/1.1", "Connection Closed Gracefully."},
+      {"body beyond memory", "POST / HTTP/1.1\r\nContent-Length: 1000000000000\r\n\r\n",
+       "Request body too large."},
       {"binary", std::string("\0\xff\r\n\r\n", 6), "Error in parsing command."},
   };
   int handled = 0;

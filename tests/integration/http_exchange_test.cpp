@@ -159,5 +159,26 @@ TEST(HttpExchange, PostBodyByLengthAndUntilTheClientStopsSending) {
   EXPECT_EQ(forms[1], "3\r\nabc\r\n0\r\n\r\n|3\r\nabc\r\n0\r\n\r\n");
 }
 
+TEST(HttpExchange, BodyBeyondTheMemoryLimitClosesWithoutAnswer) {
+  TestServer t;
+  t.server.MaxRequestBodyInMemory = 10;
+  t.server.OnCommandGet = [](TIdPeerThread&, TIdHTTPRequestInfo& rq, TIdHTTPResponseInfo& rs) {
+    rs.BodyText = rq.FormText;
+  };
+  const int port = t.Start();
+  for (const std::string body : {"0123456789", "0123456789x"}) {
+    LoopbackClient client(port);
+    client.Send("POST / HTTP/1.1\r\n\r\n" + body);
+    client.ShutdownSend();
+    const std::string answer = client.ReadAll();
+    if (body.size() <= 10)
+      EXPECT_EQ(answer.substr(answer.find("\r\n\r\n") + 4), body);
+    else
+      EXPECT_EQ(answer, "");
+  }
+  EXPECT_EQ(Exchange(port, "POST / HTTP/1.1\r\nContent-Length: 11\r\n\r\n0123456789x"), "");
+  EXPECT_TRUE(t.WaitIdle());
+}
+
 }  // namespace
 }  // namespace morlak::test
