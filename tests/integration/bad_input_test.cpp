@@ -4,10 +4,10 @@
 
 #include <random>
 
-#include "integration/loopback_client.h"
+#include "support/socket_client.h"
 #include "integration/test_server.h"
 
-namespace morlak::test {
+namespace morlak::test_support {
 namespace {
 
 const char kGet[] = "GET / HTTP/1.1\r\n\r\n";
@@ -169,4 +169,4 @@ TEST(BadInput, MutatedRequestsNeverStopTheServer) {
 }
 
 }  // namespace
-}  // namespace morlak::test
+}  // namespace morlak::test_support

@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <random>
 
-#include "integration/loopback_client.h"
+#include "support/socket_client.h"
 #include "integration/test_server.h"
 #include "platform/files.h"
 #include "platform/stream.h"
 
-namespace morlak::test {
+namespace morlak::test_support {
 namespace {
 
 // Unique per test, since ctest runs tests side by side.
@@ -113,4 +113,4 @@ TEST(LargeFileTransfer, FilesPastTwoGigabytesKeepTheirLength) {
 }
 
 }  // namespace
-}  // namespace morlak::test
+}  // namespace morlak::test_support

@@ -5,10 +5,10 @@
 #include <atomic>
 
 #include "engine/IdException.h"
-#include "integration/loopback_client.h"
+#include "support/socket_client.h"
 #include "integration/test_server.h"
 
-namespace morlak::test {
+namespace morlak::test_support {
 namespace {
 
 const char kGet[] = "GET /index.html HTTP/1.1\r\nHost: localhost\r\n\r\n";
@@ -181,4 +181,4 @@ TEST(HttpExchange, BodyBeyondTheMemoryLimitClosesWithoutAnswer) {
 }
 
 }  // namespace
-}  // namespace morlak::test
+}  // namespace morlak::test_support

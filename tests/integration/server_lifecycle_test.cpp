@@ -6,10 +6,10 @@
 #include <condition_variable>
 
 #include "engine/IdException.h"
-#include "integration/loopback_client.h"
+#include "support/socket_client.h"
 #include "integration/test_server.h"
 
-namespace morlak::test {
+namespace morlak::test_support {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -199,9 +199,9 @@ TEST(ServerLifecycle, ConcurrentClientsAreAllServedAndNoConnectionOutlivesThem) 
 }
 
 }  // namespace
-}  // namespace morlak::test
+}  // namespace morlak::test_support
 
-namespace morlak::test {
+namespace morlak::test_support {
 namespace {
 
 // A handler that waits for the deactivating thread (a front end's synchronised call)
@@ -240,9 +240,9 @@ TEST(ServerLifecycle, DeactivateWaitHookServesCallsTheHandlersWaitFor) {
 }
 
 }  // namespace
-}  // namespace morlak::test
+}  // namespace morlak::test_support
 
-namespace morlak::test {
+namespace morlak::test_support {
 namespace {
 
 TEST(ServerLifecycle, SilentClientIsStillAcceptedAndCounted) {
@@ -260,4 +260,4 @@ TEST(ServerLifecycle, SilentClientIsStillAcceptedAndCounted) {
 }
 
 }  // namespace
-}  // namespace morlak::test
+}  // namespace morlak::test_support

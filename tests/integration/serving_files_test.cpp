@@ -7,7 +7,7 @@
 
 #include "platform/files.h"
 #include "support/core_fixture.h"
-#include "support/loopback_client.h"
+#include "support/http_fetch.h"
 
 namespace morlak::test_support {
 namespace {
@@ -81,7 +81,7 @@ TEST(ServingFiles, BannedAddressIsCountedAndClosedWithoutAByte) {
   fixture.data.Write("http/public/index.html", "hello");
   fixture.Start();
   const HttpReply banned =
-      Exchange(fixture.Port(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n", "127.0.0.2");
+      Fetch(fixture.Port(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n", "127.0.0.2");
   EXPECT_TRUE(banned.connected);
   EXPECT_EQ(banned.raw, "");
   EXPECT_TRUE(fixture.front.Has("- 127.0.0.2 connection refused (banned)"));
@@ -185,7 +185,7 @@ TEST(ServingFiles, FilesOfTwoGigabytesAndMoreKeepTheirTrueLength) {
   const HttpReply head = Get(fixture.Port(), "/huge.bin", "", "HEAD");
   EXPECT_EQ(head.Header("Content-Length"), std::to_string(size));
   const HttpReply get =
-      ExchangeHeaderOnly(fixture.Port(), "GET /huge.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+      FetchHeaderOnly(fixture.Port(), "GET /huge.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   EXPECT_EQ(get.status, 200);
   EXPECT_EQ(get.Header("Content-Length"), std::to_string(size));
   // The server survives the client going away mid-file and goes on serving.

@@ -6,10 +6,10 @@
 #include <chrono>
 #include <set>
 
-#include "integration/loopback_client.h"
+#include "support/socket_client.h"
 #include "integration/test_server.h"
 
-namespace morlak::test {
+namespace morlak::test_support {
 namespace {
 
 constexpr std::string_view kAlphabet =
@@ -170,4 +170,4 @@ TEST_F(Sessions, ZeroTimeoutSwitchesSessionsOff) {
 }
 
 }  // namespace
-}  // namespace morlak::test
+}  // namespace morlak::test_support

@@ -5,7 +5,7 @@
 
 #include "platform/files.h"
 #include "support/core_fixture.h"
-#include "support/loopback_client.h"
+#include "support/http_fetch.h"
 
 namespace morlak::test_support {
 namespace {
@@ -50,7 +50,7 @@ TEST(StoresThroughServer, RootAndDomainAliasesServeTheirFolders) {
   fixture.Start();
 
   EXPECT_EQ(Get(fixture.Port(), "/music/song.txt").body, "la la\r\n");
-  EXPECT_EQ(Exchange(fixture.Port(), "GET / HTTP/1.1\r\nHost: INTRANET:8080\r\n\r\n").body,
+  EXPECT_EQ(Fetch(fixture.Port(), "GET / HTTP/1.1\r\nHost: INTRANET:8080\r\n\r\n").body,
             "internal\r\n");
   EXPECT_EQ(Get(fixture.Port(), "/").body, "public\r\n");
 }

@@ -7,10 +7,10 @@
 
 #include "engine/IdException.h"
 #include "engine/IdTCPServer.h"
-#include "integration/loopback_client.h"
+#include "support/socket_client.h"
 #include "platform/stream.h"
 
-namespace morlak::test {
+namespace morlak::test_support {
 namespace {
 
 // A stream that is neither a file nor memory, and may end before its announced size.
@@ -135,4 +135,4 @@ TEST(TcpServer, WithoutAnExecuteHandlerTheConnectionEnds) {
 }
 
 }  // namespace
-}  // namespace morlak::test
+}  // namespace morlak::test_support

@@ -10,7 +10,7 @@
 
 #include "engine/IdCustomHTTPServer.h"
 
-namespace morlak::test {
+namespace morlak::test_support {
 
 // Declare whatever a test's handlers use before its TestServer: the server stops (and
 // raises its last events) when it is destroyed, after everything declared later.
@@ -55,4 +55,4 @@ class TestServer {
   TIdHTTPServer server;
 };
 
-}  // namespace morlak::test
+}  // namespace morlak::test_support

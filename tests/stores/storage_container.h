@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace morlak::test {
+namespace morlak::test_support {
 
 inline std::string StorageHeader(char padding = '\0') {
   std::string header(256, padding);
@@ -25,4 +25,4 @@ inline std::string StorageEntryBytes(const std::string& name, const std::string&
          StorageField(std::to_string(content.size()), 16) + content;
 }
 
-}  // namespace morlak::test
+}  // namespace morlak::test_support

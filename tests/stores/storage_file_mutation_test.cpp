@@ -12,9 +12,9 @@
 namespace morlak {
 namespace {
 
-using test::StorageEntryBytes;
-using test::StorageField;
-using test::StorageHeader;
+using test_support::StorageEntryBytes;
+using test_support::StorageField;
+using test_support::StorageHeader;
 using test_support::TempFolder;
 
 constexpr int kRounds = 400;

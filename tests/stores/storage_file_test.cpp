@@ -10,9 +10,9 @@
 namespace morlak {
 namespace {
 
-using test::StorageEntryBytes;
-using test::StorageField;
-using test::StorageHeader;
+using test_support::StorageEntryBytes;
+using test_support::StorageField;
+using test_support::StorageHeader;
 using test_support::TempFolder;
 
 const char kHeaderFailed[] = "Storage file header check failed.";

@@ -1,5 +1,5 @@
-// A raw HTTP client for integration tests: one request over a fresh loopback
-// connection, read until the server closes.
+// One HTTP request over a fresh loopback connection, with the answer split into status,
+// headers and body.
 #pragma once
 
 #include <string>
@@ -18,13 +18,12 @@ struct HttpReply {
 };
 
 // Sends `request` as given to 127.0.0.1:port (from `fromAddress`, a 127.x.y.z address,
-// when given) and reads until the peer closes or 10 s pass.
-HttpReply Exchange(int port, const std::string& request, const char* fromAddress = nullptr);
+// when given) and reads until the peer closes.
+HttpReply Fetch(int port, const std::string& request, const std::string& fromAddress = "");
+// Reads only the status line and headers, then closes.
+HttpReply FetchHeaderOnly(int port, const std::string& request);
 
-// Sends the request, reads only the status line and headers, then closes.
-HttpReply ExchangeHeaderOnly(int port, const std::string& request);
-
-// "GET <target> HTTP/1.1" with a Host header and any extra header lines (each ending CR LF).
+// "<method> <target> HTTP/1.1" with a Host header and extra header lines (each ending CR LF).
 HttpReply Get(int port, const std::string& target, const std::string& extraHeaders = "",
               const std::string& method = "GET");
 

@@ -7,7 +7,7 @@
 
 #include "platform/socket.h"
 
-namespace morlak::test {
+namespace morlak::test_support {
 
 class LoopbackClient {
  public:
@@ -36,4 +36,4 @@ class LoopbackClient {
 // One request on a fresh connection; the whole answer.
 std::string Exchange(int port, const std::string& request, const std::string& fromAddress = "");
 
-}  // namespace morlak::test
+}  // namespace morlak::test_support

@@ -1,8 +1,8 @@
-#include "integration/loopback_client.h"
+#include "support/socket_client.h"
 
 #include <chrono>
 
-namespace morlak::test {
+namespace morlak::test_support {
 
 LoopbackClient::LoopbackClient(int port, const std::string& fromAddress) {
   socket_ = SocketCreateStream();
@@ -65,4 +65,4 @@ std::string Exchange(int port, const std::string& request, const std::string& fr
   return client.ReadAll();
 }
 
-}  // namespace morlak::test
+}  // namespace morlak::test_support
