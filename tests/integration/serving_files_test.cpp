@@ -8,6 +8,7 @@
 #include "platform/files.h"
 #include "support/core_fixture.h"
 #include "support/http_fetch.h"
+#include "support/unreadable_file.h"
 
 namespace morlak::test_support {
 namespace {
@@ -65,6 +66,22 @@ TEST(ServingFiles, DoubledSeparatorInTheHomeSettingDoesNotLetTwoDotsThrough) {
   const HttpReply reply = Get(fixture.Port(), "/../../secret.txt");
   EXPECT_EQ(reply.status, 403);
   EXPECT_EQ(reply.raw.find("outside the web root"), std::string::npos);
+}
+
+TEST(ServingFiles, UnreadableFileIsLoggedAsAFailureAndTheServerGoesOn) {
+  CoreFixture fixture;
+  MakeUnreadableFile(fixture.Home() + "locked.bin");
+  MakeUnreadableFile(fixture.Home() + "locked.html");
+  fixture.data.Write("http/public/ok.html", "fine");
+  fixture.Start();
+  Get(fixture.Port(), "/locked.bin");
+  Get(fixture.Port(), "/locked.html");
+  EXPECT_TRUE(fixture.front.HasRequestLine(
+      "127.0.0.1", ", Anonymous> failed to serve " + fixture.Home() + "locked.bin (0b, )"));
+  EXPECT_TRUE(fixture.front.HasRequestLine(
+      "127.0.0.1",
+      ", Anonymous> failed to serve replaced " + fixture.Home() + "locked.html (0b; text/html)"));
+  EXPECT_EQ(Get(fixture.Port(), "/ok.html").body, Page("fine"));
 }
 
 TEST(ServingFiles, TemplatePageIsServedWithStatus200) {
