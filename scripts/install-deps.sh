@@ -2,7 +2,7 @@
 # Installs the Debian packages Morlak needs to build and test; does nothing when all are present.
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config libgtest-dev libssl-dev curl openssl php-cgi)
+packages=(build-essential cmake pkg-config libgtest-dev libssl-dev curl)
 if [ "${MORLAK_WITH_BENCH:-0}" = 1 ]; then
   packages+=(wrk nginx lighttpd)
 fi
