@@ -182,7 +182,9 @@ std::string MembersStore::GetMemberHome(const std::string& user) {
 }
 
 void MembersStore::IndexAddress(const std::string& address, uint64_t order, ActiveRow row) {
-  byAddress_[address].emplace(order, row);
+  // New rows get the highest order, so the end is nearly always the place.
+  auto& group = byAddress_[address];
+  group.emplace_hint(group.end(), order, row);
 }
 
 void MembersStore::UnindexAddress(const std::string& address, uint64_t order) {
