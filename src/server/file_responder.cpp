@@ -35,8 +35,16 @@ std::string ReadToEnd(TFileStream& file) {
   return content;
 }
 
-std::string SizeNote(int64_t size, const char* separator, const std::string& contentType) {
-  return " (" + std::to_string(size) + "b" + separator + " " + contentType + ")";
+// prefix + what + path + " (<size>b<separator> <content type>)", built in one piece.
+std::string FileLine(const std::string& prefix, std::string_view what, const std::string& path,
+                     int64_t size, const char* separator, const std::string& contentType) {
+  const std::string sizeText = std::to_string(size);
+  std::string line;
+  line.reserve(prefix.size() + what.size() + path.size() + sizeText.size() + contentType.size() +
+               8);
+  line.append(prefix).append(what).append(path).append(" (").append(sizeText).append("b");
+  line.append(separator).append(" ").append(contentType).append(")");
+  return line;
 }
 
 }  // namespace
@@ -64,9 +72,9 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
       response.ContentType = contentType;
       response.ContentLength = file->Size();
       size = file->Size();
-      line = prefix + "> head of " + localPath + SizeNote(size, ",", contentType);
+      line = FileLine(prefix, "> head of ", localPath, size, ",", contentType);
     } catch (const std::exception&) {
-      line = prefix + "> failed to serve head of " + localPath + SizeNote(size, ",", contentType);
+      line = FileLine(prefix, "> failed to serve head of ", localPath, size, ",", contentType);
     }
     LogWindow(line);
     return;
@@ -104,10 +112,10 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
       response.BodyText = ReplaceTags(JoinLinesCrLf(SplitLines(content)), tags);
       size = static_cast<int64_t>(response.BodyText.size());
       statistics_.AddBytesDownloaded(size);
-      line = prefix + "> replaced " + localPath + SizeNote(size, ";", contentType);
+      line = FileLine(prefix, "> replaced ", localPath, size, ";", contentType);
       ReportMonitoredHit(localPath, clientAddress);
     } catch (const std::exception&) {
-      line = prefix + "> failed to serve replaced " + localPath + SizeNote(size, ";", contentType);
+      line = FileLine(prefix, "> failed to serve replaced ", localPath, size, ";", contentType);
     }
   } else {
     try {
@@ -120,11 +128,11 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
       response.BodyStream->Seek(0);
       response.SendBody();
       statistics_.AddBytesDownloaded(size);
-      line = prefix + "> served " + localPath + SizeNote(size, ",", contentType);
+      line = FileLine(prefix, "> served ", localPath, size, ",", contentType);
       ReportMonitoredHit(localPath, clientAddress);
     } catch (const std::exception&) {
       response.BodyStream.reset();
-      line = prefix + "> failed to serve " + localPath + SizeNote(size, ",", contentType);
+      line = FileLine(prefix, "> failed to serve ", localPath, size, ",", contentType);
     }
   }
   if (!settings_.IsExcludedFromLog(localPath)) LogWindowAndFile(line);
