@@ -44,6 +44,8 @@ TIdCookieRFC2109 ParseCookieText(std::string_view text) {
 
 std::string TIdCookieRFC2109::CookieText() const {
   std::string text;
+  // Room for the usual parts, so the text is not regrown while it is built.
+  text.reserve(96 + Name.size() + Value.size() + Path.size() + Domain.size());
   AppendPart(text, Name, Value);
   AppendPart(text, "path", Path);
   std::string expires = Expires;

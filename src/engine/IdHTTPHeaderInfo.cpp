@@ -278,8 +278,10 @@ void TIdHTTPResponseInfo::StartHeader() {
   status += statusText_;
   connection_.WriteLine(status);
   for (const std::string& line : HeaderLines.lines) connection_.WriteLine(line);
-  for (const TIdCookieRFC2109& cookie : ResponseCookies.items)
-    connection_.WriteLine("Set-Cookie: " + cookie.CookieText());
+  for (const TIdCookieRFC2109& cookie : ResponseCookies.items) {
+    connection_.WriteText("Set-Cookie: ");
+    connection_.WriteLine(cookie.CookieText());
+  }
   connection_.WriteLine("");
 }
 

@@ -85,15 +85,19 @@ std::shared_ptr<TIdHTTPSession> TIdHTTPDefaultSessionList::CreateUnique(
 }
 
 void TIdHTTPDefaultSessionList::Add(std::shared_ptr<TIdHTTPSession> session) {
-  std::lock_guard lock(mutex_);
-  AddLocked(std::move(session));
-}
-
-void TIdHTTPDefaultSessionList::AddLocked(std::shared_ptr<TIdHTTPSession> session) {
-  session->lastUsedTick_ = SteadyMs();
+  // Both index entries are built before the lock is taken, so other requests do not wait on
+  // the heap.
   TIdHTTPSession* raw = session.get();
-  byId_.emplace(LowerCase(raw->SessionId()), raw);
-  raw->position_ = byUse_.insert(byUse_.end(), std::move(session));
+  std::list<std::shared_ptr<TIdHTTPSession>> fresh;
+  fresh.push_back(std::move(session));
+  thread_local std::unordered_multimap<std::string, TIdHTTPSession*> scratch;
+  auto entry = scratch.extract(scratch.emplace(LowerCase(raw->SessionId()), raw));
+
+  std::lock_guard lock(mutex_);
+  raw->lastUsedTick_ = SteadyMs();
+  byId_.insert(std::move(entry));
+  byUse_.splice(byUse_.end(), fresh);
+  raw->position_ = std::prev(byUse_.end());
 }
 
 void TIdHTTPDefaultSessionList::EndStale(bool all) {

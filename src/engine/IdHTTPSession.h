@@ -76,8 +76,6 @@ class TIdHTTPDefaultSessionList {
   size_t Count() const;
 
  private:
-  void AddLocked(std::shared_ptr<TIdHTTPSession> session);
-
   mutable std::mutex mutex_;
   // Least recently used first, so the idle sweep stops at the first fresh session.
   std::list<std::shared_ptr<TIdHTTPSession>> byUse_;

@@ -10,6 +10,18 @@ bool IsContinuation(const std::string& line) {
   return !line.empty() && (line[0] == ' ' || line[0] == '\t');
 }
 
+std::string HeaderLine(std::string_view name, std::string_view value) {
+  std::string line;
+  line.reserve(name.size() + 2 + value.size());
+  line.append(name).append(": ").append(value);
+  return line;
+}
+
+bool IsHeaderLine(std::string_view line, std::string_view name, std::string_view value) {
+  return line.size() == name.size() + 2 + value.size() && line.starts_with(name) &&
+         line.substr(name.size(), 2) == ": " && line.ends_with(value);
+}
+
 }  // namespace
 
 std::string_view TIdHeaderList::NameOf(size_t i) const {
@@ -55,7 +67,7 @@ std::string TIdHeaderList::Value(std::string_view name) const {
 void TIdHeaderList::SetValue(std::string_view name, std::string_view value) {
   const int found = IndexOfName(name);
   if (found < 0) {
-    if (!value.empty()) lines.push_back(std::string(name) + ": " + std::string(value));
+    if (!value.empty()) lines.push_back(HeaderLine(name, value));
     return;
   }
   const size_t i = static_cast<size_t>(found);
@@ -65,7 +77,8 @@ void TIdHeaderList::SetValue(std::string_view name, std::string_view value) {
                 lines.begin() + static_cast<std::ptrdiff_t>(end));
     return;
   }
-  lines[i] = std::string(name) + ": " + std::string(value);
+  // Responses often set again what is there already; that costs no new line.
+  if (!IsHeaderLine(lines[i], name, value)) lines[i] = HeaderLine(name, value);
   lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i + 1),
               lines.begin() + static_cast<std::ptrdiff_t>(end));
 }

@@ -54,7 +54,13 @@ int TIdIOHandler::WaitReadable(int timeoutMs) {
 }
 
 int64_t TIdIOHandlerSocket::Recv(void* buffer, size_t length) {
-  return Checked(SocketRecv(Binding().Handle(), buffer, length));
+  // An accepted socket keeps the listener's idle timeout, but a connection waits for its
+  // peer without limit (read timeouts are waited for before the call).
+  for (;;) {
+    const int64_t n = SocketRecv(Binding().Handle(), buffer, length);
+    if (n >= 0) return n;
+    if (LastSocketErrorCode() != kSocketWouldBlock) return -LastSocketErrorCode();
+  }
 }
 
 int64_t TIdIOHandlerSocket::Send(const void* data, size_t length, bool moreFollows) {

@@ -106,6 +106,8 @@ void TIdTCPServer::Startup() {
       fail(EIdSocketError(LastSocketErrorCode()));
     // Accepted sockets inherit this, so a header sent alone never waits for an ACK.
     SocketSetNoDelay(s);
+    // Accepted sockets inherit this timeout too; their reads retry on it (IdIOHandler), which
+    // is cheaper than a system call per connection to clear it.
     SocketSetReceiveTimeout(s, kAcceptIdleMs);
     // Clients speak first in HTTP and TLS; waking a thread before the request is there
     // costs a second sleep and wake-up per connection.
@@ -211,8 +213,6 @@ void TIdTCPServer::AcceptLoop(TIdListener& listener) {
       std::this_thread::sleep_for(std::chrono::milliseconds(kAcceptErrorPauseMs));
       continue;
     }
-    // Accepted sockets inherit the listener's idle timeout; a connection waits unbounded.
-    SocketSetReceiveTimeout(accepted, 0);
     if (wasLast) {
       try {
         StartAcceptor(listener);

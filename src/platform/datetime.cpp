@@ -99,8 +99,14 @@ TDateTime Now() {
   if (g_fixed.load(std::memory_order_relaxed)) return g_fixedValue.load();
   timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);
-  std::tm tm;
-  localtime_r(&ts.tv_sec, &tm);
+  // The local calendar fields change once a second; converting takes the C library's global
+  // time-zone lock, which request threads would otherwise queue on several times a request.
+  thread_local std::time_t cachedSecond = -1;
+  thread_local std::tm tm;
+  if (ts.tv_sec != cachedSecond) {
+    localtime_r(&ts.tv_sec, &tm);
+    cachedSecond = ts.tv_sec;
+  }
   return EncodeDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
                         tm.tm_sec, static_cast<int>(ts.tv_nsec / 1000000));
 }

@@ -34,6 +34,35 @@ TFileStream::TFileStream(const std::string& path, Mode mode) {
   size_ = static_cast<int64_t>(st.st_size);
 }
 
+TOpenedPath TFileStream::OpenExisting(const std::string& path) {
+  TOpenedPath result;
+  if (path.empty()) return result;
+  struct stat st;
+  // Not blocking keeps a named pipe from stalling the open; regular files ignore the flag.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR || ::stat(path.c_str(), &st) != 0) return result;
+    result.kind = S_ISDIR(st.st_mode) ? TOpenedPath::Kind::kFolder : TOpenedPath::Kind::kFile;
+    return result;
+  }
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    result.kind = TOpenedPath::Kind::kFile;
+    return result;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    result.kind = TOpenedPath::Kind::kFolder;
+    return result;
+  }
+  result.kind = TOpenedPath::Kind::kFile;
+  if (S_ISREG(st.st_mode))
+    result.file.reset(new TFileStream(fd, static_cast<int64_t>(st.st_size)));
+  else
+    ::close(fd);
+  return result;
+}
+
 TFileStream::~TFileStream() {
   if (fd_ >= 0) ::close(fd_);
 }

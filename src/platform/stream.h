@@ -26,6 +26,16 @@ class EStreamError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+class TFileStream;
+
+// What a path names, learnt with one open and one status call. `file` is open for reading
+// when the path names a readable regular file.
+struct TOpenedPath {
+  enum class Kind { kNone, kFile, kFolder };
+  Kind kind = Kind::kNone;
+  std::unique_ptr<TFileStream> file;
+};
+
 class TFileStream : public TStream {
  public:
   enum class Mode { kRead, kCreate, kReadWrite };
@@ -33,6 +43,8 @@ class TFileStream : public TStream {
   // The size is taken once at opening and followed by this stream's own writes, so a
   // served file costs one status call.
   TFileStream(const std::string& path, Mode mode);
+  // Never throws; a file that exists but cannot be opened has kind kFile and no stream.
+  static TOpenedPath OpenExisting(const std::string& path);
   ~TFileStream() override;
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;
@@ -45,6 +57,8 @@ class TFileStream : public TStream {
   int Handle() const { return fd_; }
 
  private:
+  TFileStream(int fd, int64_t size) : fd_(fd), size_(size) {}
+
   int fd_ = -1;
   int64_t position_ = 0;
   int64_t size_ = 0;

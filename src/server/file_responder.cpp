@@ -20,15 +20,39 @@ bool IsPage(const std::string& contentType, const std::string& upperExtension) {
          upperExtension == ".HTML" || upperExtension == ".TXT";
 }
 
-std::string SizeNote(int64_t size, const char* separator, const std::string& contentType) {
-  return " (" + std::to_string(size) + "b" + separator + " " + contentType + ")";
+std::unique_ptr<TFileStream> OpenUnlessOpened(std::unique_ptr<TFileStream> opened,
+                                              const std::string& path) {
+  if (opened) return opened;
+  return std::make_unique<TFileStream>(path, TFileStream::Mode::kRead);
+}
+
+// Up to the end, even when the file has grown since it was opened.
+std::string ReadToEnd(TFileStream& file) {
+  std::string content;
+  content.reserve(static_cast<size_t>(file.Size()));
+  char buffer[65536];
+  while (const size_t n = file.Read(buffer, sizeof buffer)) content.append(buffer, n);
+  return content;
+}
+
+// prefix + what + path + " (<size>b<separator> <content type>)", built in one piece.
+std::string FileLine(const std::string& prefix, std::string_view what, const std::string& path,
+                     int64_t size, const char* separator, const std::string& contentType) {
+  const std::string sizeText = std::to_string(size);
+  std::string line;
+  line.reserve(prefix.size() + what.size() + path.size() + sizeText.size() + contentType.size() +
+               8);
+  line.append(prefix).append(what).append(path).append(" (").append(sizeText).append("b");
+  line.append(separator).append(" ").append(contentType).append(")");
+  return line;
 }
 
 }  // namespace
 
 void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
                            const std::string& localPath, const std::string& user,
-                           const std::string& clientAddress, TIdHTTPResponseInfo& response) {
+                           const std::string& clientAddress, TIdHTTPResponseInfo& response,
+                           std::unique_ptr<TFileStream> opened) {
   RequestContext ctx = RequestContext::Of(thread);
   ctx.host = request.Host;
   ctx.user = user;
@@ -43,14 +67,14 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
     try {
       response.CustomHeaders.lines.insert(response.CustomHeaders.lines.begin(),
                                           HttpDateHeaderLine());
-      TFileStream file(localPath, TFileStream::Mode::kRead);
+      const auto file = OpenUnlessOpened(std::move(opened), localPath);
       response.SetStatusCode(200);
       response.ContentType = contentType;
-      response.ContentLength = file.Size();
-      size = file.Size();
-      line = prefix + "> head of " + localPath + SizeNote(size, ",", contentType);
+      response.ContentLength = file->Size();
+      size = file->Size();
+      line = FileLine(prefix, "> head of ", localPath, size, ",", contentType);
     } catch (const std::exception&) {
-      line = prefix + "> failed to serve head of " + localPath + SizeNote(size, ",", contentType);
+      line = FileLine(prefix, "> failed to serve head of ", localPath, size, ",", contentType);
     }
     LogWindow(line);
     return;
@@ -64,8 +88,7 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
   std::string line;
   if (replace) {
     try {
-      const auto content = ReadWholeFile(localPath);
-      if (!content) throw std::runtime_error("cannot read " + localPath);
+      const std::string content = ReadToEnd(*OpenUnlessOpened(std::move(opened), localPath));
       TagContext tags;
       tags.user = user;
       tags.clientAddress = clientAddress;
@@ -86,17 +109,17 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
       tags.logWindow = [this](const std::string& text) { LogWindow(text); };
       tags.htmlEscapeClientValues = SameText(contentType, "text/html");
       response.SetStatusCode(200);
-      response.BodyText = ReplaceTags(JoinLinesCrLf(SplitLines(*content)), tags);
+      response.BodyText = ReplaceTags(JoinLinesCrLf(SplitLines(content)), tags);
       size = static_cast<int64_t>(response.BodyText.size());
       statistics_.AddBytesDownloaded(size);
-      line = prefix + "> replaced " + localPath + SizeNote(size, ";", contentType);
+      line = FileLine(prefix, "> replaced ", localPath, size, ";", contentType);
       ReportMonitoredHit(localPath, clientAddress);
     } catch (const std::exception&) {
-      line = prefix + "> failed to serve replaced " + localPath + SizeNote(size, ";", contentType);
+      line = FileLine(prefix, "> failed to serve replaced ", localPath, size, ";", contentType);
     }
   } else {
     try {
-      auto file = std::make_unique<TFileStream>(localPath, TFileStream::Mode::kRead);
+      auto file = OpenUnlessOpened(std::move(opened), localPath);
       size = file->Size();
       response.SetStatusCode(200);
       response.ContentLength = size;
@@ -105,11 +128,11 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
       response.BodyStream->Seek(0);
       response.SendBody();
       statistics_.AddBytesDownloaded(size);
-      line = prefix + "> served " + localPath + SizeNote(size, ",", contentType);
+      line = FileLine(prefix, "> served ", localPath, size, ",", contentType);
       ReportMonitoredHit(localPath, clientAddress);
     } catch (const std::exception&) {
       response.BodyStream.reset();
-      line = prefix + "> failed to serve " + localPath + SizeNote(size, ",", contentType);
+      line = FileLine(prefix, "> failed to serve ", localPath, size, ",", contentType);
     }
   }
   if (!settings_.IsExcludedFromLog(localPath)) LogWindowAndFile(line);

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "platform/files.h"
+#include "platform/stream.h"
 #include "platform/text.h"
 #include "server/request_context.h"
 #include "server/server_core.h"
@@ -156,23 +157,29 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
   std::string localPath = CollapseBackslashes(documentDirectory + ToLocalPath(target));
   members_.TouchActiveUser(session->SessionId(), ctx.clientAddress, ctx.user, password, localPath);
 
-  // Whether a file exists at the local path; looked up again only when the path changes.
-  bool fileExists = FileExists(localPath);
-  if (!fileExists) {
+  // The file is opened once here and handed to the responder; whenever the local path
+  // changes, only its existence is looked up again.
+  TOpenedPath found = TFileStream::OpenExisting(localPath);
+  if (found.kind == TOpenedPath::Kind::kFolder) {
     const auto defaults = settings_.GetDefaultFiles();
-    if (!defaults.empty() && DirectoryExists(localPath)) {
+    if (!defaults.empty()) {
       // The path is local already; turning it into a relative one again would lose the
       // root of an absolute path.
       localPath = CollapseBackslashes(AddTrailingBackslash(localPath) + defaults[0]);
-      fileExists = FileExists(localPath);
+      found = TFileStream::OpenExisting(localPath);
     }
   }
+  bool fileExists = found.kind == TOpenedPath::Kind::kFile;
+  auto pathChanged = [&] {
+    found.file.reset();
+    fileExists = FileExists(localPath);
+  };
 
   if (settings_.IsPhpExtension(ExtractFileExt(localPath))) {
     const std::string compiler = settings_.GetPhpCompiler();
     if (!compiler.empty()) {
       localPath = compiler;
-      fileExists = FileExists(localPath);
+      pathChanged();
     } else {
       LogWindow(prefix + "> no PHP compiler specified (" + localPath + ")");
     }
@@ -192,7 +199,7 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
       localPath =
           CollapseBackslashes(documentDirectory + ToLocalPath(documentPath.substr(0, dll + 4)));
       pathInfo = documentPath.substr(dll + 4);
-      fileExists = FileExists(localPath);
+      pathChanged();
     }
   }
 
@@ -231,7 +238,8 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
     LogWindowAndFile(prefix + "> exec ISAPI \"" + localPath + "\", action=\"" + pathInfo +
                      "\", params=\"" + ParamLinesWithCrLf(request.ParamList) + "\"");
   } else if (fileExists) {
-    ServeFile(thread, request, localPath, ctx.user, ctx.clientAddress, response);
+    ServeFile(thread, request, localPath, ctx.user, ctx.clientAddress, response,
+              std::move(found.file));
   } else {
     LogWindowAndFile(prefix + "> file not found " + localPath);
     SendNotFoundPage(thread, request, ctx.user, ctx.clientAddress, response);

@@ -10,6 +10,7 @@
 #include "engine/IdCustomHTTPServer.h"
 #include "gateways/gateway_runner.h"
 #include "platform/datetime.h"
+#include "platform/stream.h"
 #include "server/Ozm_logfile.h"
 #include "server/branding.h"
 #include "server/front_end.h"
@@ -75,10 +76,11 @@ class ServerCore {
   std::atomic<int> ClientCount{0};
   const int BuildNumber;
 
-  // The file responder, also used for the response-page templates.
+  // The file responder, also used for the response-page templates. `opened` is the file at
+  // the local path when the caller has opened it already; without it the path is opened here.
   void ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request, const std::string& localPath,
                  const std::string& user, const std::string& clientAddress,
-                 TIdHTTPResponseInfo& response);
+                 TIdHTTPResponseInfo& response, std::unique_ptr<TFileStream> opened = nullptr);
 
  private:
   // Handlers shared by both listeners.

@@ -182,7 +182,9 @@ std::string MembersStore::GetMemberHome(const std::string& user) {
 }
 
 void MembersStore::IndexAddress(const std::string& address, uint64_t order, ActiveRow row) {
-  byAddress_[address].emplace(order, row);
+  // New rows get the highest order, so the end is nearly always the place.
+  auto& group = byAddress_[address];
+  group.emplace_hint(group.end(), order, row);
 }
 
 void MembersStore::UnindexAddress(const std::string& address, uint64_t order) {
@@ -208,31 +210,49 @@ void MembersStore::ClearActiveUsers() {
   byAddress_.clear();
 }
 
+bool MembersStore::RefreshActiveUserLocked(const std::string& sessionId, const std::string& address,
+                                           const std::string& user, const std::string& password,
+                                           const std::string& document, TDateTime now) {
+  const auto found = bySession_.find(sessionId);
+  if (found == bySession_.end()) return false;
+  const ActiveEntry& entry = found->second;
+  THttpUserData& row = *entry.row;
+  if (row.address != address) {
+    UnindexAddress(row.address, entry.order);
+    IndexAddress(address, entry.order, entry.row);
+    row.address = address;
+  }
+  row.user = user;
+  row.password = password;
+  row.document = document;
+  row.lastSeen = now;
+  activeUsersChanged_ = true;
+  return true;
+}
+
 bool MembersStore::TouchActiveUser(const std::string& sessionId, const std::string& address,
                                    const std::string& user, const std::string& password,
                                    const std::string& document) {
   const TDateTime now = Now();
-  std::lock_guard lock(membersLock_);
-  activeUsersChanged_ = true;
-  const auto found = bySession_.find(sessionId);
-  if (found != bySession_.end()) {
-    const ActiveEntry& entry = found->second;
-    THttpUserData& row = *entry.row;
-    if (row.address != address) {
-      UnindexAddress(row.address, entry.order);
-      IndexAddress(address, entry.order, entry.row);
-      row.address = address;
-    }
-    row.user = user;
-    row.password = password;
-    row.document = document;
-    row.lastSeen = now;
-    return true;
+  {
+    std::lock_guard lock(membersLock_);
+    if (RefreshActiveUserLocked(sessionId, address, user, password, document, now)) return true;
   }
-  activeUsers_.push_back(THttpUserData{user, password, address, sessionId, document, now, now});
+  // A new row and its session index entry are built before the lock is taken again, so
+  // other requests do not wait on the heap.
+  std::list<THttpUserData> fresh;
+  fresh.push_back(THttpUserData{user, password, address, sessionId, document, now, now});
+  thread_local std::unordered_map<std::string, ActiveEntry> scratch;
+  auto entry = scratch.extract(scratch.emplace(sessionId, ActiveEntry{}).first);
+
+  std::lock_guard lock(membersLock_);
+  if (RefreshActiveUserLocked(sessionId, address, user, password, document, now)) return true;
+  activeUsersChanged_ = true;
+  activeUsers_.splice(activeUsers_.end(), fresh);
   const ActiveRow row = std::prev(activeUsers_.end());
   const uint64_t order = nextOrder_++;
-  bySession_.emplace(sessionId, ActiveEntry{row, order});
+  entry.mapped() = ActiveEntry{row, order};
+  bySession_.insert(std::move(entry));
   IndexAddress(address, order, row);
   return false;
 }

@@ -72,6 +72,10 @@ class MembersStore {
     uint64_t order;  // insertion number; orders the rows sharing an address
   };
 
+  // Updates the session's row when it has one.
+  bool RefreshActiveUserLocked(const std::string& sessionId, const std::string& address,
+                               const std::string& user, const std::string& password,
+                               const std::string& document, TDateTime now);
   // Index of the first member named exactly `user`, or -1.
   int IndexOfMember(const std::string& user) const;
   void IndexAddress(const std::string& address, uint64_t order, ActiveRow row);

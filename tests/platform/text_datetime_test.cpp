@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <ctime>
+#include <thread>
+
 #include "platform/datetime.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -7,6 +11,24 @@
 
 namespace morlak {
 namespace {
+
+// Now() keeps the calendar fields of the current second per thread; it must still follow the
+// clock, millisecond part included, and agree with the local conversion of the same second.
+TEST(NowClock, FollowsTheLocalClockAcrossSeconds) {
+  TDateTime previous = Now();
+  for (int i = 0; i < 30; ++i) {
+    // The system clock reads the same clock as Now(); std::time may lag it by a tick.
+    using Clock = std::chrono::system_clock;
+    const std::time_t before = Clock::to_time_t(Clock::now());
+    const TDateTime now = Now();
+    const std::time_t after = Clock::to_time_t(Clock::now());
+    EXPECT_GE(now, previous);
+    EXPECT_GE(now, UnixToLocalDateTime(before));
+    EXPECT_LT(now, UnixToLocalDateTime(after) + 1.0 / 86400);
+    previous = now;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
 
 TEST(TryParseInt, DecimalAndHexadecimalRules) {
   struct Case {

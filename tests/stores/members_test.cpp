@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include "platform/datetime.h"
 #include "stores/uusers.h"
 #include "support/temp_folder.h"
@@ -283,6 +286,31 @@ TEST_F(MembersTest, MissingFileLeavesTheTableAlone) {
   EXPECT_FALSE(store.SaveMembers(folder.File("no/such/folder/")));
   store.ClearMembers();
   EXPECT_TRUE(store.ListMembers().Empty());
+}
+
+}  // namespace
+}  // namespace morlak
+
+namespace morlak {
+namespace {
+
+// New rows are built outside the lock: threads racing to add the same sessions must still
+// end with one row per session.
+TEST(ActiveUsersConcurrency, RacingTouchesKeepOneRowPerSession) {
+  MembersStore store;
+  constexpr int kSessions = 200;
+  int appended[4] = {};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&store, &appended, t] {
+      for (int i = 0; i < kSessions; ++i) {
+        const std::string id{'s', static_cast<char>('A' + i % 26), static_cast<char>('A' + i / 26)};
+        if (!store.TouchActiveUser(id, "10.0.0.1", "", "", "/d")) ++appended[t];
+      }
+    });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(appended[0] + appended[1] + appended[2] + appended[3], kSessions);
+  EXPECT_EQ(store.ListActiveUsers().lines.size(), static_cast<size_t>(kSessions));
 }
 
 }  // namespace
