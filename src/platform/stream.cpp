@@ -13,7 +13,8 @@ TFileStream::TFileStream(const std::string& path, Mode mode) {
   int flags = O_CLOEXEC;
   switch (mode) {
     case Mode::kRead:
-      flags |= O_RDONLY;
+      // Not blocking keeps a named pipe from stalling the open; it is refused below.
+      flags |= O_RDONLY | O_NONBLOCK;
       break;
     case Mode::kCreate:
       flags |= O_RDWR | O_CREAT | O_TRUNC;
@@ -25,11 +26,17 @@ TFileStream::TFileStream(const std::string& path, Mode mode) {
   fd_ = ::open(path.c_str(), flags, 0644);
   if (fd_ < 0) throw EStreamError("Cannot open file \"" + path + "\". " + std::strerror(errno));
   struct stat st;
-  if (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
-    const std::string reason = S_ISDIR(st.st_mode) ? "Is a directory" : std::strerror(errno);
+  const char* refusal = nullptr;
+  if (::fstat(fd_, &st) != 0)
+    refusal = std::strerror(errno);
+  else if (S_ISDIR(st.st_mode))
+    refusal = "Is a directory";
+  else if (mode == Mode::kRead && !S_ISREG(st.st_mode))
+    refusal = "Not a regular file";  // a pipe or device has no size and may never end
+  if (refusal) {
     ::close(fd_);
     fd_ = -1;
-    throw EStreamError("Cannot open file \"" + path + "\". " + reason);
+    throw EStreamError("Cannot open file \"" + path + "\". " + refusal);
   }
   size_ = static_cast<int64_t>(st.st_size);
 }

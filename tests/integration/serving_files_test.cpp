@@ -1,5 +1,6 @@
 // The request dispatcher and file responder through a real core on loopback.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -84,6 +85,16 @@ TEST(ServingFiles, UnreadableFileIsLoggedAsAFailureAndTheServerGoesOn) {
   EXPECT_EQ(Get(fixture.Port(), "/ok.html").body, Page("fine"));
 }
 
+TEST(ServingFiles, NamedPipeIsRefusedWithoutHangingTheThread) {
+  CoreFixture fixture;
+  ASSERT_EQ(::mkfifo((fixture.Home() + "pipe.bin").c_str(), 0644), 0);
+  fixture.Start();
+  const HttpReply reply = Get(fixture.Port(), "/pipe.bin");
+  EXPECT_TRUE(reply.connected);
+  EXPECT_TRUE(fixture.front.HasRequestLine(
+      "127.0.0.1", ", Anonymous> failed to serve " + fixture.Home() + "pipe.bin (0b, )"));
+}
+
 TEST(ServingFiles, TemplatePageIsServedWithStatus200) {
   CoreFixture fixture;
   fixture.data.Write("http/templates/unauthorized.html", "custom refusal for ||IP");
@@ -97,8 +108,7 @@ TEST(ServingFiles, BannedAddressIsCountedAndClosedWithoutAByte) {
   CoreFixture fixture({"banned=127.0.0.2;"});
   fixture.data.Write("http/public/index.html", "hello");
   fixture.Start();
-  const HttpReply banned =
-      Fetch(fixture.Port(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n", "127.0.0.2");
+  const HttpReply banned = Fetch(fixture.Port(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n", "127.0.0.2");
   EXPECT_TRUE(banned.connected);
   EXPECT_EQ(banned.raw, "");
   EXPECT_TRUE(fixture.front.Has("- 127.0.0.2 connection refused (banned)"));
