@@ -51,12 +51,12 @@ void TIdHTTPRequestInfo::ProcessHeaders() {
   const std::string range = h.Value("Range");
   if (!range.empty()) {
     const size_t eq = range.find('=');
-    const std::string_view spec =
+    const std::string_view bounds =
         eq == std::string::npos ? std::string_view(range) : std::string_view(range).substr(eq + 1);
-    const size_t dash = spec.find('-');
-    ContentRangeStart = NumberOrZero(spec.substr(0, dash));
+    const size_t dash = bounds.find('-');
+    ContentRangeStart = NumberOrZero(bounds.substr(0, dash));
     if (dash != std::string_view::npos) {
-      const std::string_view end = spec.substr(dash + 1);
+      const std::string_view end = bounds.substr(dash + 1);
       ContentRangeEnd = NumberOrZero(end.substr(0, end.find(' ')));
     }
   }
