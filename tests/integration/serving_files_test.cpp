@@ -95,6 +95,17 @@ TEST(ServingFiles, NamedPipeIsRefusedWithoutHangingTheThread) {
       "127.0.0.1", ", Anonymous> failed to serve " + fixture.Home() + "pipe.bin (0b, )"));
 }
 
+TEST(ServingFiles, WithoutASessionTheRequestGetsTheFailurePage) {
+  CoreFixture fixture({"sessiontimeout=0"});
+  fixture.data.Write("http/public/index.html", "home page");
+  fixture.Start();
+  const HttpReply reply = Get(fixture.Port(), "/");
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.body, "<html><body><b>Failed to Create Session</b></body></html>");
+  EXPECT_EQ(reply.Header("Set-Cookie"), "");
+  EXPECT_TRUE(fixture.front.HasRequestLine("", "> failed to create session"));
+}
+
 TEST(ServingFiles, TemplatePageIsServedWithStatus200) {
   CoreFixture fixture;
   fixture.data.Write("http/templates/unauthorized.html", "custom refusal for ||IP");
