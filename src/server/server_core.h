@@ -17,7 +17,7 @@
 #include "stores/udomainalias.h"
 #include "stores/uhttpsettings.h"
 #include "stores/urootalias.h"
-#include "stores/uspecialfiles.h"
+#include "stores/monitored_files.h"
 #include "stores/ustats.h"
 #include "stores/uusers.h"
 

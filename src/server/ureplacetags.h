@@ -8,7 +8,7 @@
 
 #include "platform/datetime.h"
 #include "platform/text.h"
-#include "stores/uspecialfiles.h"
+#include "stores/monitored_files.h"
 #include "stores/ustats.h"
 
 namespace morlak {

@@ -1,4 +1,4 @@
-#include "stores/uspecialfiles.h"
+#include "stores/monitored_files.h"
 
 #include <algorithm>
 #include <cmath>
