@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "stores/uusers.h"
+#include "stores/members.h"
 
 namespace {
 

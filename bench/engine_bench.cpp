@@ -12,7 +12,7 @@
 #include <iostream>
 #include <string>
 
-#include "engine/IdCustomHTTPServer.h"
+#include "engine/http_server.h"
 
 using namespace morlak;
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/datetime.h"
-#include "server/ureplacetags.h"
+#include "server/replace_tags.h"
 
 namespace {
 

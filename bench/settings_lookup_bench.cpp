@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/text.h"
-#include "stores/uhttpsettings.h"
+#include "stores/server_settings.h"
 
 using namespace morlak;
 

@@ -1,7 +1,5 @@
 #include "platform/files.h"
 
-#include "platform/atomic_file.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,6 +8,8 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+
+#include "platform/atomic_file.h"
 
 namespace morlak {
 

@@ -3,7 +3,7 @@
 #include "platform/files.h"
 #include "platform/stream.h"
 #include "platform/text.h"
-#include "stores/Ozm_StorageFile.h"
+#include "stores/storage_file.h"
 
 namespace morlak {
 

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "engine/IdIOHandler.h"
-#include "engine/IdTCPServer.h"
+#include "engine/io_handler.h"
+#include "engine/tcp_server.h"
 
 namespace morlak {
 

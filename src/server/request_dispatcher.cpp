@@ -6,9 +6,9 @@
 #include "platform/files.h"
 #include "platform/stream.h"
 #include "platform/text.h"
+#include "server/path_and_text_helpers.h"
 #include "server/request_context.h"
 #include "server/server_core.h"
-#include "server/uhttptools.h"
 
 namespace morlak {
 

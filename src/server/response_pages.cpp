@@ -1,8 +1,8 @@
 // The five response pages: a template from the template folder when it exists (served
 // like any file, with tags and status 200), else a built-in body with its status.
 #include "platform/files.h"
+#include "server/path_and_text_helpers.h"
 #include "server/server_core.h"
-#include "server/uhttptools.h"
 
 namespace morlak {
 

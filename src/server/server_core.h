@@ -7,19 +7,19 @@
 #include <optional>
 #include <string>
 
-#include "engine/IdCustomHTTPServer.h"
+#include "engine/http_server.h"
 #include "gateways/gateway_runner.h"
 #include "platform/datetime.h"
 #include "platform/stream.h"
-#include "server/Ozm_logfile.h"
 #include "server/branding.h"
 #include "server/front_end.h"
-#include "stores/udomainalias.h"
-#include "stores/uhttpsettings.h"
-#include "stores/urootalias.h"
+#include "server/log_file.h"
+#include "stores/domain_aliases.h"
+#include "stores/members.h"
 #include "stores/monitored_files.h"
-#include "stores/ustats.h"
-#include "stores/uusers.h"
+#include "stores/root_aliases.h"
+#include "stores/server_settings.h"
+#include "stores/statistics.h"
 
 namespace morlak {
 

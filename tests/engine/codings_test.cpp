@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "engine/IdCoderMIME.h"
-#include "engine/IdException.h"
-#include "engine/IdGlobal.h"
+#include "engine/base64.h"
+#include "engine/engine_errors.h"
+#include "engine/http_codings.h"
 
 namespace morlak {
 namespace {

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
+#include "engine/header_list.h"
 
-#include "engine/IdHeaderList.h"
+#include <gtest/gtest.h>
 
 namespace morlak {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <random>
 
-#include "support/socket_client.h"
 #include "integration/test_server.h"
+#include "support/socket_client.h"
 
 namespace morlak::test_support {
 namespace {

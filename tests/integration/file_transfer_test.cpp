@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <random>
 
-#include "support/socket_client.h"
 #include "integration/test_server.h"
 #include "platform/files.h"
 #include "platform/stream.h"
+#include "support/socket_client.h"
 
 namespace morlak::test_support {
 namespace {

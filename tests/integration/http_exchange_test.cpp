@@ -4,9 +4,9 @@
 
 #include <atomic>
 
-#include "engine/IdException.h"
-#include "support/socket_client.h"
+#include "engine/engine_errors.h"
 #include "integration/test_server.h"
+#include "support/socket_client.h"
 
 namespace morlak::test_support {
 namespace {

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <set>
 
-#include "support/socket_client.h"
 #include "integration/test_server.h"
+#include "support/socket_client.h"
 
 namespace morlak::test_support {
 namespace {

@@ -5,10 +5,10 @@
 #include <atomic>
 #include <cstring>
 
-#include "engine/IdException.h"
-#include "engine/IdTCPServer.h"
-#include "support/socket_client.h"
+#include "engine/engine_errors.h"
+#include "engine/tcp_server.h"
 #include "platform/stream.h"
+#include "support/socket_client.h"
 
 namespace morlak::test_support {
 namespace {

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/IdCustomHTTPServer.h"
+#include "engine/http_server.h"
 
 namespace morlak::test_support {
 

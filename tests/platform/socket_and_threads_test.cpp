@@ -5,7 +5,7 @@
 #include <set>
 #include <thread>
 
-#include "engine/IdException.h"
+#include "engine/engine_errors.h"
 #include "platform/socket.h"
 #include "platform/thread_pool.h"
 

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "stores/Ozm_StorageFile.h"
+#include "stores/storage_file.h"
 #include "support/temp_folder.h"
 
 namespace morlak {

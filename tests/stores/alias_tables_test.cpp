@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "stores/udomainalias.h"
-#include "stores/urootalias.h"
+#include "stores/domain_aliases.h"
+#include "stores/root_aliases.h"
 #include "support/temp_folder.h"
 
 namespace morlak {

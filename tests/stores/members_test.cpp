@@ -1,10 +1,11 @@
+#include "stores/members.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
 #include "platform/datetime.h"
-#include "stores/uusers.h"
 #include "support/temp_folder.h"
 
 namespace morlak {

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "storage_container.h"
-#include "stores/Ozm_StorageFile.h"
+#include "stores/storage_file.h"
 #include "support/temp_folder.h"
 
 namespace morlak {

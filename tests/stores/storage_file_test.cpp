@@ -1,10 +1,11 @@
+#include "stores/storage_file.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "platform/files.h"
 #include "storage_container.h"
-#include "stores/Ozm_StorageFile.h"
 #include "support/temp_folder.h"
 
 namespace morlak {

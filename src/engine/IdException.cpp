@@ -1,9 +1,0 @@
-#include "engine/IdException.h"
-
-#include "platform/socket.h"
-
-namespace morlak {
-
-EIdSocketError::EIdSocketError(int code) : EIdException(SocketErrorMessage(code)), code_(code) {}
-
-}  // namespace morlak

@@ -1,0 +1,84 @@
+#include "engine/cookies.h"
+
+#include <cstdio>
+
+#include "engine/header_list.h"
+#include "engine/http_codings.h"
+#include "platform/datetime.h"
+#include "platform/text.h"
+
+namespace morlak {
+
+namespace {
+
+void AppendPart(std::string& text, std::string_view name, std::string_view value) {
+  if (value.empty()) return;
+  if (!text.empty()) text += "; ";
+  text += name;
+  text += '=';
+  text += value;
+}
+
+// "Sun, 6-Nov-1994 08:49:37 GMT" of now plus the given seconds.
+std::string ExpiresText(int64_t maxAgeSeconds) {
+  const DateTimeParts p =
+      DecodeDateTime(LocalToUtc(Now()) + static_cast<double>(maxAgeSeconds) / 86400.0);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%s, %d-%s-%d %02d:%02d:%02d GMT", kDayWords[p.dayOfWeek], p.day,
+                kMonthWords[p.month - 1], p.year, p.hour, p.minute, p.second);
+  return buf;
+}
+
+// One "name=value" text; the engine cuts the header at every ";" first, so a cookie text
+// never carries attributes.
+TIdCookieRFC2109 ParseCookieText(std::string_view text) {
+  const std::string part = Trim(text);
+  const size_t eq = part.find('=');
+  TIdCookieRFC2109 cookie;
+  cookie.Name = part.substr(0, eq);
+  if (eq != std::string::npos) cookie.Value = part.substr(eq + 1);
+  return cookie;
+}
+
+}  // namespace
+
+std::string TIdCookieRFC2109::CookieText() const {
+  std::string text;
+  // Room for the usual parts, so the text is not regrown while it is built.
+  text.reserve(96 + Name.size() + Value.size() + Path.size() + Domain.size());
+  AppendPart(text, Name, Value);
+  AppendPart(text, "path", Path);
+  std::string expires = Expires;
+  if (IsServerCookie) {
+    if (MaxAge >= 0) expires = ExpiresText(MaxAge);
+    AppendPart(text, "expires", expires);
+  }
+  AppendPart(text, "domain", Domain);
+  if (Secure) text += text.empty() ? "secure" : "; secure";
+  if (MaxAge >= 0 && expires.empty()) AppendPart(text, "max-age", std::to_string(MaxAge));
+  AppendPart(text, "comment", Comment);
+  AppendPart(text, "version", Version);
+  return text;
+}
+
+const TIdCookieRFC2109* TIdCookies::Find(std::string_view name) const {
+  for (const auto& c : items)
+    if (SameText(c.Name, name)) return &c;
+  return nullptr;
+}
+
+void TIdCookies::AddFromRequestHeaders(const TIdHeaderList& headers) {
+  TStringList values;
+  headers.ExtractValues("cookie", values);
+  for (const std::string& value : values.lines) {
+    std::string rest = value;
+    size_t semi;
+    while ((semi = rest.find(';')) != std::string::npos) {
+      Add(ParseCookieText(std::string_view(rest).substr(0, semi)));
+      rest = Trim(std::string_view(rest).substr(semi + 1));
+    }
+    if (!rest.empty()) Add(ParseCookieText(rest));
+  }
+}
+
+}  // namespace morlak

@@ -1,0 +1,50 @@
+// Cookies: the request's "Cookie" headers parsed into a collection, and the
+// "Set-Cookie" text of the response's cookies.
+// TIdCookieRFC2109 is one cookie, TIdServerCookie one to send; TIdCookies holds them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace morlak {
+
+class TIdHeaderList;
+
+struct TIdCookieRFC2109 {
+  std::string Name, Value, Path, Domain, Expires, Comment, Version;
+  bool Secure = false;
+  int64_t MaxAge = -1;  // -1: none
+  // A server cookie with a max-age writes it as an "expires" date instead.
+  bool IsServerCookie = false;
+
+  // The text after "Set-Cookie: ".
+  std::string CookieText() const;
+};
+
+// A cookie the server sets: path, domain and an expiry computed from max-age.
+struct TIdServerCookie : TIdCookieRFC2109 {
+  TIdServerCookie(std::string name, std::string value, std::string path = "/") {
+    Name = std::move(name);
+    Value = std::move(value);
+    Path = std::move(path);
+    IsServerCookie = true;
+  }
+};
+
+class TIdCookies {
+ public:
+  std::vector<TIdCookieRFC2109> items;
+
+  void Add(TIdCookieRFC2109 cookie) { items.push_back(std::move(cookie)); }
+  size_t Count() const { return items.size(); }
+  const TIdCookieRFC2109& operator[](size_t i) const { return items[i]; }
+  // The first cookie with that name (without regard to case), or nullptr.
+  const TIdCookieRFC2109* Find(std::string_view name) const;
+
+  // Adds one cookie per "name=value" pair of every "Cookie" header.
+  void AddFromRequestHeaders(const TIdHeaderList& headers);
+};
+
+}  // namespace morlak

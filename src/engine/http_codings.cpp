@@ -1,0 +1,234 @@
+#include "engine/http_codings.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace morlak {
+
+const char* const kDayWords[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+const char* const kMonthWords[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+constexpr double kUnixEpochDay = 25569.0;
+
+void SplitPathTail(std::string_view s, TIdTargetParts& parts) {
+  size_t c = s.find('?');
+  if (c == std::string_view::npos) c = s.find('=');
+  const size_t p = c == std::string_view::npos ? s.rfind('/')
+                   : c == 0                    ? std::string_view::npos
+                                               : s.rfind('/', c - 1);
+  const size_t docStart = p == std::string_view::npos ? 0 : p + 1;
+  parts.Path.assign(s.substr(0, docStart));
+  if (c == std::string_view::npos) {
+    parts.Document.assign(s.substr(docStart));
+  } else {
+    parts.Document.assign(s.substr(docStart, c - docStart));
+    parts.Params.assign(s.substr(c));
+  }
+}
+
+}  // namespace
+
+std::string PercentDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out += text[i];
+      continue;
+    }
+    const std::string_view hex = text.substr(i + 1, 2);
+    i += hex.size();
+    int value = 0;
+    bool valid = !hex.empty();
+    for (char c : hex) {
+      const int d = HexDigit(c);
+      if (d < 0) valid = false;
+      value = value * 16 + d;
+    }
+    if (valid && value > 0) out += static_cast<char>(value);
+  }
+  return out;
+}
+
+TIdTargetParts SplitTarget(std::string_view target) {
+  TIdTargetParts parts;
+  std::string s(target);
+  for (char& c : s)
+    if (c == '\\') c = '/';
+  bool bookmarkFound = false;
+  const size_t scheme = s.find("://");
+  if (scheme == std::string::npos) {
+    SplitPathTail(s, parts);
+  } else {
+    parts.Protocol = s.substr(0, scheme);
+    std::string_view rest = std::string_view(s).substr(scheme + 3);
+    const size_t slash = rest.find('/');
+    std::string_view authority = rest.substr(0, slash);
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    const size_t at = authority.find('@');
+    if (at != std::string_view::npos) {
+      const std::string_view user = authority.substr(0, at);
+      const size_t colon = user.find(':');
+      parts.Username.assign(user.substr(0, colon));
+      if (colon != std::string_view::npos && !parts.Username.empty())
+        parts.Password.assign(user.substr(colon + 1));
+      authority = authority.substr(at + 1);
+    }
+    const size_t colon = authority.find(':');
+    parts.Host.assign(authority.substr(0, colon));
+    if (colon != std::string_view::npos) parts.Port.assign(authority.substr(colon + 1));
+    std::string rooted(1, '/');
+    rooted.append(rest);
+    SplitPathTail(rooted, parts);
+    const size_t hash = parts.Document.find('#');
+    if (hash != std::string::npos) {
+      parts.Bookmark = parts.Document.substr(hash + 1);
+      parts.Document.resize(hash);
+      bookmarkFound = true;
+    }
+  }
+  if (!bookmarkFound) {
+    const size_t hash = parts.Params.find('#');
+    if (hash != std::string::npos) parts.Params.resize(hash);
+  }
+  return parts;
+}
+
+TDateTime LocalToUtc(TDateTime localTime) {
+  const DateTimeParts p = DecodeDateTime(localTime);
+  const double wholeSeconds = static_cast<double>(LocalDateTimeToUnix(localTime));
+  return wholeSeconds / 86400.0 + kUnixEpochDay + p.millisecond / kMsPerDay;
+}
+
+std::string DateTimeToInternetStr(TDateTime localTime) {
+  const DateTimeParts p = DecodeDateTime(localTime);
+  const int offset = LocalUtcOffsetMinutes();
+  const int magnitude = offset < 0 ? -offset : offset;
+  char buf[80];
+  std::snprintf(buf, sizeof buf, "%s, %d %s %d %02d:%02d:%02d %c%02d%02d", kDayWords[p.dayOfWeek],
+                p.day, kMonthWords[p.month - 1], p.year, p.hour, p.minute, p.second,
+                offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+  return buf;
+}
+
+std::string DateTimeToGmtStr(TDateTime localTime) {
+  const DateTimeParts p = DecodeDateTime(LocalToUtc(localTime));
+  char buf[80];
+  std::snprintf(buf, sizeof buf, "%s, %.2d %s %.4d %02d:%02d:%02d GMT", kDayWords[p.dayOfWeek],
+                p.day, kMonthWords[p.month - 1], p.year, p.hour, p.minute, p.second);
+  return buf;
+}
+
+namespace {
+
+int MonthOf(std::string_view word) {
+  if (word.size() < 3) return 0;
+  for (int m = 0; m < 12; ++m)
+    if (SameText(word.substr(0, 3), kMonthWords[m])) return m + 1;
+  return 0;
+}
+
+// Zone names in minutes east of UTC.
+bool ZoneOf(std::string_view word, int& minutes) {
+  static const struct {
+    const char* name;
+    int minutes;
+  } kZones[] = {{"GMT", 0},    {"UT", 0},     {"UTC", 0},    {"Z", 0},
+                {"EST", -300}, {"EDT", -240}, {"CST", -360}, {"CDT", -300},
+                {"MST", -420}, {"MDT", -360}, {"PST", -480}, {"PDT", -420}};
+  for (const auto& z : kZones)
+    if (SameText(word, z.name)) {
+      minutes = z.minutes;
+      return true;
+    }
+  if (word.size() == 5 && (word[0] == '+' || word[0] == '-')) {
+    int32_t hhmm;
+    if (!TryParseInt(word.substr(1), hhmm)) return false;
+    minutes = (hhmm / 100 * 60 + hhmm % 100) * (word[0] == '-' ? -1 : 1);
+    return true;
+  }
+  return false;
+}
+
+bool AllDigits(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+bool ReadClock(std::string_view word, int& h, int& n, int& s) {
+  int values[3] = {0, 0, 0};
+  int count = 0;
+  size_t start = 0;
+  while (count < 3) {
+    const size_t colon = word.find(':', start);
+    const std::string_view part = word.substr(start, colon - start);
+    if (!AllDigits(part) || part.size() > 2) return false;
+    values[count++] = std::stoi(std::string(part));
+    if (colon == std::string_view::npos) break;
+    start = colon + 1;
+  }
+  if (count < 2) return false;
+  h = values[0], n = values[1], s = values[2];
+  return h < 24 && n < 60 && s < 61;
+}
+
+}  // namespace
+
+TDateTime InternetStrToDateTime(std::string_view text) {
+  std::vector<std::string_view> words;
+  size_t start = 0;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    const bool sep = i == text.size() || text[i] == ' ' || text[i] == ',' || text[i] == '\t';
+    // "06-Nov-94" splits at its dashes; a dash that starts a zone offset does not.
+    const bool dash = i < text.size() && text[i] == '-' && i > start;
+    if (sep || dash) {
+      if (i > start) words.push_back(text.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  int day = 0, month = 0, year = -1, hour = 0, minute = 0, second = 0, zone = 0;
+  bool haveClock = false;
+  for (std::string_view w : words) {
+    int m = MonthOf(w);
+    if (m != 0 && month == 0 && !AllDigits(w)) {
+      month = m;
+    } else if (!haveClock && w.find(':') != std::string_view::npos) {
+      if (!ReadClock(w, hour, minute, second)) return 0;
+      haveClock = true;
+    } else if (AllDigits(w) && w.size() <= 4) {
+      const int v = std::stoi(std::string(w));
+      if (day == 0 && w.size() <= 2 && v >= 1 && v <= 31)
+        day = v;
+      else if (year < 0)
+        year = w.size() <= 2 ? (v < 50 ? 2000 + v : 1900 + v) : v;
+      else
+        return 0;
+    } else {
+      ZoneOf(w, zone);  // day names and unknown words are skipped
+    }
+  }
+  if (day == 0 || month == 0 || year < 1601) return 0;
+  static const int kDaysInMonth[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (day > kDaysInMonth[month - 1]) return 0;
+  const TDateTime asWritten = EncodeDateTime(year, month, day, hour, minute, std::min(second, 59));
+  const double utcSeconds = std::round((asWritten - kUnixEpochDay) * 86400.0) - zone * 60.0;
+  return UnixToLocalDateTime(static_cast<std::time_t>(utcSeconds));
+}
+
+}  // namespace morlak

@@ -1,0 +1,334 @@
+#include "engine/http_request_response.h"
+
+#include "engine/base64.h"
+#include "engine/engine_errors.h"
+#include "engine/http_codings.h"
+#include "engine/tcp_connection.h"
+
+namespace morlak {
+
+namespace {
+
+int64_t NumberOrZero(std::string_view text) {
+  int64_t v;
+  return TryParseInt64(text, v) ? v : 0;
+}
+
+bool IsPlainInteger(std::string_view text) {
+  if (text.empty()) return false;
+  size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (i == text.size()) return false;
+  for (; i < text.size(); ++i)
+    if (text[i] < '0' || text[i] > '9') return false;
+  return true;
+}
+
+// Above this a body given as text leaves in its own send instead of being copied into the
+// header's buffer.
+constexpr size_t kBodyJoinLimit = 16384;
+
+}  // namespace
+
+void TIdHTTPRequestInfo::ProcessHeaders() {
+  const TIdHeaderList& h = HeaderLines;
+  Accept = h.Value("Accept");
+  AcceptCharSet = h.Value("Accept-Charset");
+  AcceptEncoding = h.Value("Accept-Encoding");
+  AcceptLanguage = h.Value("Accept-Language");
+  Host = h.Value("Host");
+  From = h.Value("From");
+  Referer = h.Value("Referer");
+  UserAgent = h.Value("User-Agent");
+  Connection = h.Value("Connection");
+  ContentVersion = h.Value("Content-Version");
+  ContentEncoding = h.Value("Content-Encoding");
+  ContentLanguage = h.Value("Content-Language");
+  ContentType = h.Value("Content-Type");
+  Pragma = h.Value("Pragma");
+
+  if (!TryParseInt64(Trim(h.Value("Content-Length")), ContentLength)) ContentLength = -1;
+
+  const std::string range = h.Value("Range");
+  if (!range.empty()) {
+    const size_t eq = range.find('=');
+    const std::string_view bounds =
+        eq == std::string::npos ? std::string_view(range) : std::string_view(range).substr(eq + 1);
+    const size_t dash = bounds.find('-');
+    ContentRangeStart = NumberOrZero(bounds.substr(0, dash));
+    if (dash != std::string_view::npos) {
+      const std::string_view end = bounds.substr(dash + 1);
+      ContentRangeEnd = NumberOrZero(end.substr(0, end.find(' ')));
+    }
+  }
+
+  Date = InternetStrToDateTime(h.Value("Date"));
+  LastModified = InternetStrToDateTime(h.Value("Last-Modified"));
+  const std::string expires = h.Value("Expires");
+  if (IsPlainInteger(expires)) {
+    int64_t seconds;
+    Expires = TryParseInt64(expires, seconds) ? Now() + static_cast<double>(seconds) / 86400.0 : 0;
+  } else {
+    Expires = InternetStrToDateTime(expires);
+  }
+}
+
+void TIdHTTPRequestInfo::DecodeAndSetParams(std::string_view text) {
+  ParamList.Clear();
+  if (text.empty()) return;
+  size_t start = 0;
+  for (;;) {
+    const size_t amp = text.find('&', start);
+    std::string piece(text.substr(start, amp == std::string_view::npos ? amp : amp - start));
+    for (char& c : piece)
+      if (c == '+') c = ' ';
+    ParamList.Add(PercentDecode(piece));
+    if (amp == std::string_view::npos) break;
+    start = amp + 1;
+  }
+}
+
+void TIdHTTPRequestInfo::ProcessTarget(std::string_view target, bool parseParams) {
+  const size_t q = target.find('?');
+  if (q != std::string_view::npos) {
+    QueryText.assign(target.substr(q + 1));
+    target = target.substr(0, q);
+  }
+  if (!QueryText.empty()) {
+    if (!ParamText.empty()) ParamText += '&';
+    ParamText += QueryText;
+  }
+  if (parseParams) {
+    if (LowerCase(ContentType) == "application/x-www-form-urlencoded")
+      DecodeAndSetParams(ParamText);
+    else
+      DecodeAndSetParams(QueryText);
+  }
+  if (target == "*") {
+    DocumentPath.assign(1, '*');
+    return;
+  }
+  const TIdTargetParts parts = SplitTarget(target);
+  DocumentPath = PercentDecode(parts.Path);
+  DocumentPath += PercentDecode(parts.Document);
+  DocumentPath += parts.Params;
+  if (!parts.Protocol.empty() && HeaderLines.IndexOfName("Host") < 0) Host = parts.Host;
+}
+
+void TIdHTTPRequestInfo::ProcessAuthorization() {
+  const std::string auth = HeaderLines.Value("Authorization");
+  if (auth.empty()) return;
+  AuthPresent = true;
+  const size_t blank = auth.find(' ');
+  if (!SameText(std::string_view(auth).substr(0, blank), "Basic"))
+    throw EIdException("Unsupported authorization scheme.");
+  const std::string credentials = TIdDecoderMIME::DecodeString(
+      blank == std::string::npos ? std::string() : Trim(std::string_view(auth).substr(blank + 1)));
+  const size_t colon = credentials.find(':');
+  AuthUser = credentials.substr(0, colon);
+  if (colon != std::string::npos) AuthPassword = credentials.substr(colon + 1);
+}
+
+const char* HTTPStatusText(int code) {
+  switch (code) {
+    case 100:
+      return "Continue";
+    case 200:
+      return "OK";
+    case 201:
+      return "Created";
+    case 202:
+      return "Accepted";
+    case 203:
+      return "Non-authoritative Information";
+    case 204:
+      return "No Content";
+    case 205:
+      return "Reset Content";
+    case 206:
+      return "Partial Content";
+    case 301:
+      return "Moved Permanently";
+    case 302:
+      return "Moved Temporarily";
+    case 303:
+      return "See Other";
+    case 304:
+      return "Not Modified";
+    case 305:
+      return "Use Proxy";
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method not allowed";
+    case 406:
+      return "Not Acceptable";
+    case 407:
+      return "Proxy Authentication Required";
+    case 408:
+      return "Request Timeout";
+    case 409:
+      return "Conflict";
+    case 410:
+      return "Gone";
+    case 411:
+      return "Length Required";
+    case 412:
+      return "Precondition Failed";
+    case 413:
+      return "Request Entity To Long";
+    case 414:
+      return "Request-URI Too Long. 256 Chars max";
+    case 415:
+      return "Unsupported Media Type";
+    case 500:
+      return "Internal Server Error";
+    case 501:
+      return "Not Implemented";
+    case 502:
+      return "Bad Gateway";
+    case 503:
+      return "Service Unavailable";
+    case 504:
+      return "Gateway timeout";
+    case 505:
+      return "HTTP version not supported";
+    default:
+      return "Unknown Response Code";
+  }
+}
+
+TIdHTTPResponseInfo::TIdHTTPResponseInfo(TIdTCPConnection& connection) : connection_(connection) {
+  HeaderLines.FoldLines = false;
+}
+
+void TIdHTTPResponseInfo::SetStatusCode(int code) {
+  statusCode_ = code;
+  statusText_ = HTTPStatusText(code);
+  if (code == 404) SetCloseConnection(true);
+}
+
+void TIdHTTPResponseInfo::SetCloseConnection(bool close) {
+  closeAfterResponse_ = close;
+  Connection = close ? "close" : "keep-alive";
+}
+
+void TIdHTTPResponseInfo::Redirect(const std::string& url) {
+  SetStatusCode(302);
+  Location = url;
+}
+
+void TIdHTTPResponseInfo::BuildHeaderLines() {
+  if (ContentLength == -1) {
+    if (!BodyText.empty())
+      ContentLength = static_cast<int64_t>(BodyText.size());
+    else if (BodyStream)
+      ContentLength = BodyStream->Size();
+  }
+  const std::string length = ContentLength >= 0 ? std::to_string(ContentLength) : std::string();
+  const std::string lastModified =
+      LastModified > 0 ? DateTimeToGmtStr(LastModified) : std::string();
+  TIdHeaderList& h = HeaderLines;
+  h.Clear();
+  h.lines.reserve(12 + CustomHeaders.Count());
+  auto add = [&h](std::string_view name, std::string_view value) {
+    if (value.empty()) return;
+    std::string line;
+    line.reserve(name.size() + 2 + value.size());
+    line.append(name).append(": ").append(value);
+    h.lines.push_back(std::move(line));
+  };
+  add("Connection", Connection);
+  add("Content-Version", ContentVersion);
+  add("Content-Encoding", ContentEncoding);
+  add("Content-Language", ContentLanguage);
+  add("Content-Type", ContentType);
+  add("Content-Length", length);
+  add("Cache-control", CacheControl);
+  if (Date > 0) add("Date", DateTimeToInternetStr(Date));
+  if (Expires > 0) add("Expires", DateTimeToInternetStr(Expires));
+  add("Last-Modified", lastModified);
+  add("Pragma", Pragma);
+  for (const std::string& line : CustomHeaders.lines) h.lines.push_back(line);
+  h.SetValue("Server", Server);
+  h.SetValue("Content-Type", ContentType);
+  h.SetValue("Location", Location);
+  h.SetValue("Content-Length", length);
+  h.SetValue("Last-Modified", lastModified);
+}
+
+void TIdHTTPResponseInfo::StartHeader() {
+  if (headerSent_) throw EIdException("Header has already been written.");
+  headerSent_ = true;
+  BuildHeaderLines();
+  // Room for the whole block, and for a text body that will join it in the same send.
+  size_t size = 64 + statusText_.size();
+  for (const std::string& line : HeaderLines.lines) size += line.size() + 2;
+  size += ResponseCookies.Count() * 80;
+  if (BodyText.size() <= kBodyJoinLimit) size += BodyText.size();
+  connection_.BeginBatch(-1, size);
+  std::string status = "HTTP/1.1 ";
+  status += std::to_string(statusCode_);
+  status += ' ';
+  status += statusText_;
+  connection_.WriteLine(status);
+  for (const std::string& line : HeaderLines.lines) connection_.WriteLine(line);
+  for (const TIdCookieRFC2109& cookie : ResponseCookies.items) {
+    connection_.WriteText("Set-Cookie: ");
+    connection_.WriteLine(cookie.CookieText());
+  }
+  connection_.WriteLine("");
+}
+
+bool TIdHTTPResponseInfo::FileBodyFollows() const {
+  return BodyText.empty() && dynamic_cast<const TFileStream*>(BodyStream.get()) != nullptr &&
+         BodyStream->Size() > 0;
+}
+
+void TIdHTTPResponseInfo::SendHeader() {
+  StartHeader();
+  connection_.EndBatch(FileBodyFollows());
+}
+
+void TIdHTTPResponseInfo::SendBody() {
+  if (!headerSent_) StartHeader();
+  try {
+    if (!BodyText.empty()) {
+      if (connection_.Batching() && BodyText.size() > kBodyJoinLimit) connection_.EndBatch(true);
+      connection_.WriteText(BodyText);
+    } else if (BodyStream) {
+      connection_.WriteFromStream(*BodyStream);
+    } else {
+      connection_.WriteLine("<HTML><BODY><B>" + std::to_string(statusCode_) + " " + statusText_ +
+                            "</B></BODY></HTML>");
+    }
+    if (connection_.Batching()) connection_.EndBatch();
+  } catch (...) {
+    if (connection_.Batching()) {
+      try {
+        connection_.EndBatch();
+      } catch (...) {
+        // The first failure is the one worth reporting.
+      }
+    }
+    BodyText.clear();
+    BodyStream.reset();
+    throw;
+  }
+  BodyText.clear();
+  BodyStream.reset();
+}
+
+void TIdHTTPResponseInfo::SendRemaining() {
+  if (!BodyText.empty() || BodyStream)
+    SendBody();
+  else if (!headerSent_)
+    SendHeader();
+}
+
+}  // namespace morlak

@@ -1,0 +1,187 @@
+#include "engine/http_server.h"
+
+#include "engine/engine_errors.h"
+
+namespace morlak {
+
+namespace {
+
+constexpr int kRequestLineLimit = 16384;
+// The whole header block of one request; lines are limited one by one, this bounds their
+// number so that no client can fill the memory with headers.
+constexpr size_t kHeaderBlockLimit = 1 << 20;
+constexpr char kBodyTooLarge[] = "Request body too large.";
+constexpr const char* kSessionCookie = "IDHTTPSESSIONID";
+
+}  // namespace
+
+TIdCustomHTTPServer::TIdCustomHTTPServer() {
+  DefaultPort = 80;
+}
+
+TIdCustomHTTPServer::~TIdCustomHTTPServer() {
+  ShutdownAndWait();
+}
+
+void TIdCustomHTTPServer::SetSessionState(bool value) {
+  if (Active()) throw EIdException("Cannot change session state when the server is active.");
+  sessionState_ = value;
+}
+
+void TIdCustomHTTPServer::Startup() {
+  if (SessionTimeOut == 0) sessionState_ = false;
+  sessions_.SessionTimeout = SessionTimeOut;
+  sessions_.OnSessionStart = OnSessionStart;
+  sessions_.OnSessionEnd = OnSessionEnd;
+  if (sessionState_) cleaner_ = std::make_unique<TIdHTTPSessionCleanerThread>(sessions_);
+  try {
+    TIdTCPServer::Startup();
+  } catch (...) {
+    StopSessions();
+    throw;
+  }
+}
+
+void TIdCustomHTTPServer::Shutdown() {
+  TIdTCPServer::Shutdown();
+  StopSessions();
+}
+
+void TIdCustomHTTPServer::StopSessions() {
+  cleaner_.reset();
+  sessions_.Clear();
+}
+
+bool TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
+  TIdTCPServerConnection& connection = thread.Connection();
+  try {
+    while (!ServeRequest(thread)) {
+    }
+  } catch (const EIdSocketError& e) {
+    connection.Close();
+    if (e.LastError() != kSocketConnectionReset) throw;
+    return true;
+  } catch (const EIdClosedSocket&) {
+    connection.Close();
+    return true;
+  } catch (...) {
+    connection.Close();
+    throw;
+  }
+  connection.Close();
+  return true;
+}
+
+bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
+  TIdTCPServerConnection& connection = thread.Connection();
+  const std::string line =
+      connection.ReadLine('\n', TIdTCPConnection::kUseDefault, kRequestLineLimit);
+  const size_t lastBlank = line.rfind(' ');
+  if (lastBlank == std::string::npos) throw EIdException("Error in parsing command.");
+  const std::string_view head = std::string_view(line).substr(0, lastBlank);
+  const size_t firstBlank = head.find(' ');
+  const std::string command = UpperCase(head.substr(0, firstBlank));
+  const std::string_view target =
+      firstBlank == std::string_view::npos ? std::string_view() : head.substr(firstBlank + 1);
+
+  if ((command != "GET" && command != "POST" && command != "HEAD") || !OnCommandGet) {
+    if (OnCommandOther)
+      OnCommandOther(thread, command, std::string(target), line.substr(lastBlank + 1));
+    return !KeepAlive;
+  }
+
+  TIdHTTPRequestInfo request;
+  request.RequestLine = line;
+  request.ProtocolVersion = line.substr(lastBlank + 1);
+  request.PeerAddress = connection.PeerAddress();
+  request.RequestMethod = command;
+
+  size_t headerBytes = 0;
+  for (;;) {
+    std::string header =
+        connection.ReadLine('\n', TIdTCPConnection::kUseDefault, kRequestLineLimit);
+    if (header.empty()) break;
+    headerBytes += header.size();
+    if (headerBytes > kHeaderBlockLimit) throw EIdException("Request header too large.");
+    if (header.size() >= 2 && header[0] == '.' && header[1] == '.') header.erase(0, 1);
+    request.HeaderLines.Add(std::move(header));
+  }
+  request.ProcessHeaders();
+
+  std::unique_ptr<TStream> supplied;
+  if (OnCreatePostStream) OnCreatePostStream(thread, supplied);
+  TMemoryStream text;
+  TStream& body = supplied ? *supplied : text;
+  const int64_t limit = supplied ? -1 : MaxRequestBodyInMemory;
+  if (limit >= 0 && request.ContentLength > limit) throw EIdException(kBodyTooLarge);
+  if (request.ContentLength > 0) {
+    connection.ReadToStream(body, request.ContentLength, false);
+  } else if (command == "POST" && !request.HasContentLength()) {
+    connection.ReadToStream(body, limit >= 0 ? limit + 1 : -1, true);
+    if (limit >= 0 && body.Size() > limit) throw EIdException(kBodyTooLarge);
+  }
+  if (supplied) {
+    request.RequestBody = std::move(supplied);
+  } else {
+    request.FormText = std::move(text.Data());
+    request.ParamText = request.FormText;
+  }
+
+  request.ProcessTarget(target, ParseParams);
+  request.RequestCookies.AddFromRequestHeaders(request.HeaderLines);
+  request.ProcessAuthorization();
+
+  TIdHTTPResponseInfo response(connection);
+  response.SetCloseConnection(!(KeepAlive && SameText(request.Connection, "Keep-alive")));
+  const bool goOn = AttachSession(thread, request, response);
+  if (!Trim(ServerSoftware).empty()) response.Server = ServerSoftware;
+  if (goOn) {
+    try {
+      OnCommandGet(thread, request, response);
+    } catch (const EIdSocketError&) {
+      throw;
+    } catch (const std::exception& e) {
+      response.SetStatusCode(500);
+      response.BodyText = e.what();
+    }
+  }
+  response.SendRemaining();
+  return response.CloseAfterResponse();
+}
+
+bool TIdCustomHTTPServer::AttachSession(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
+                                        TIdHTTPResponseInfo& response) {
+  bool goOn = true;
+  std::shared_ptr<TIdHTTPSession> session;
+  if (sessionState_) {
+    for (const TIdCookieRFC2109& cookie : request.RequestCookies.items) {
+      if (session) break;
+      if (!SameText(cookie.Name, kSessionCookie)) continue;
+      session = sessions_.Find(cookie.Value, request.PeerAddress);
+      if (!session && OnInvalidSession)
+        OnInvalidSession(thread, request, response, goOn, cookie.Value);
+    }
+  }
+  if (AutoStartSession && goOn && !session) session = CreateSession(thread, request, response);
+  request.Session = session;
+  response.Session = session;
+  return goOn;
+}
+
+std::shared_ptr<TIdHTTPSession> TIdCustomHTTPServer::CreateSession(TIdPeerThread& thread,
+                                                                   TIdHTTPRequestInfo& request,
+                                                                   TIdHTTPResponseInfo& response) {
+  if (!sessionState_) return nullptr;
+  std::shared_ptr<TIdHTTPSession> session;
+  if (OnCreateSession) OnCreateSession(thread, session);
+  if (session)
+    sessions_.Add(session);
+  else
+    session = sessions_.CreateUnique(request.PeerAddress);
+  response.ResponseCookies.Add(TIdServerCookie(kSessionCookie, session->SessionId()));
+  request.Session = session;
+  response.Session = session;
+  return session;
+}
+
+}  // namespace morlak

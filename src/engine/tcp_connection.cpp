@@ -1,0 +1,257 @@
+#include "engine/tcp_connection.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "engine/engine_errors.h"
+#include "platform/stream.h"
+
+namespace morlak {
+
+namespace {
+
+bool ClosesSocket(int code) {
+  return code == kSocketShutDown || code == kSocketConnectionAborted;
+}
+
+// Connection threads serve one connection after another; keeping one receive buffer per
+// thread spares the heap a 32 KB block per connection, whose allocation makes it merge all
+// its small free blocks each time.
+struct SpareBuffer {
+  std::unique_ptr<char[]> data;
+  size_t capacity = 0;
+};
+constexpr size_t kSpareBufferLimit = 65536;
+thread_local SpareBuffer t_spare;
+
+}  // namespace
+
+TIdTCPConnection::TIdTCPConnection(std::unique_ptr<TIdIOHandler> ioHandler)
+    : io_(std::move(ioHandler)) {}
+
+TIdTCPConnection::~TIdTCPConnection() {
+  if (in_ && inCapacity_ <= kSpareBufferLimit && inCapacity_ > t_spare.capacity) {
+    t_spare.data = std::move(in_);
+    t_spare.capacity = inCapacity_;
+  }
+}
+
+void TIdTCPConnection::Consume(size_t n) {
+  inBegin_ += n;
+  if (inBegin_ == inEnd_) inBegin_ = inEnd_ = 0;
+}
+
+bool TIdTCPConnection::ReceiveMore(int timeoutMs, bool raiseOnTimeout) {
+  if (!IsConnected()) throw EIdClosedSocket();
+  if (closedGracefully_) throw EIdConnClosedGracefully();
+  if (timeoutMs > 0) {
+    const int ready = io_->WaitReadable(timeoutMs);
+    if (ready < 0) throw EIdSocketError(-ready);
+    if (ready == 0) {
+      if (raiseOnTimeout) throw EIdReadTimeout();
+      return false;
+    }
+  }
+  const size_t chunk = static_cast<size_t>(std::max(RecvBufferSize, 1));
+  if (inCapacity_ - inEnd_ < chunk) {
+    const size_t held = Buffered();
+    if (inCapacity_ - held >= chunk) {
+      std::memmove(in_.get(), in_.get() + inBegin_, held);
+    } else if (!in_ && t_spare.capacity >= chunk) {
+      in_ = std::move(t_spare.data);
+      inCapacity_ = std::exchange(t_spare.capacity, 0);
+    } else {
+      const size_t capacity = std::max(inCapacity_ * 2, held + chunk);
+      auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+      if (held) std::memcpy(grown.get(), in_.get() + inBegin_, held);
+      in_ = std::move(grown);
+      inCapacity_ = capacity;
+    }
+    inBegin_ = 0;
+    inEnd_ = held;
+  }
+  const int64_t n = io_->Recv(in_.get() + inEnd_, chunk);
+  if (n > 0) {
+    inEnd_ += static_cast<size_t>(n);
+    return true;
+  }
+  if (n == 0) {
+    // Only the peer's sending side may be done (a body read to its end): the answer can
+    // still go out, so the socket stays open for writing.
+    closedGracefully_ = true;
+    return true;
+  }
+  const int code = static_cast<int>(-n);
+  if (ClosesSocket(code)) {
+    CloseSocket();
+    if (Buffered() > 0) return true;
+  }
+  throw EIdSocketError(code);
+}
+
+std::string TIdTCPConnection::TakeLine(size_t length, size_t dropAfter) {
+  std::string line(in_.get() + inBegin_, length);
+  Consume(length + dropAfter);
+  return line;
+}
+
+std::string TIdTCPConnection::ReadLine(char terminator, int timeoutMs, int maxLength) {
+  if (timeoutMs == kUseDefault) timeoutMs = ReadTimeout;
+  if (maxLength == kUseDefault) maxLength = MaxLineLength;
+  const size_t limit = maxLength > 0 ? static_cast<size_t>(maxLength) : SIZE_MAX;
+  readLnTimedOut_ = false;
+  size_t searched = 0;
+  for (;;) {
+    const char* begin = in_.get() + inBegin_;
+    const void* hit = searched < Buffered()
+                          ? std::memchr(begin + searched, terminator, Buffered() - searched)
+                          : nullptr;
+    if (hit) {
+      const size_t length = static_cast<size_t>(static_cast<const char*>(hit) - begin);
+      if (length > limit) {
+        if (MaxLineAction == TIdMaxLineAction::maException) throw EIdMaxLineLengthExceeded();
+        return TakeLine(limit, 0);
+      }
+      std::string line = TakeLine(length, 1);
+      if (terminator == '\n' && !line.empty() && line.back() == '\r') line.pop_back();
+      return line;
+    }
+    searched = Buffered();
+    if (searched > limit) {
+      if (MaxLineAction == TIdMaxLineAction::maException) throw EIdMaxLineLengthExceeded();
+      return TakeLine(limit, 0);
+    }
+    if (!CanReceive()) throw EIdConnClosedGracefully();
+    if (!ReceiveMore(timeoutMs, false)) {
+      readLnTimedOut_ = true;
+      return std::string();
+    }
+  }
+}
+
+void TIdTCPConnection::ReadExact(void* buffer, size_t count) {
+  while (Buffered() < count) {
+    if (!CanReceive()) throw EIdConnClosedGracefully();
+    ReceiveMore(ReadTimeout, true);
+  }
+  std::memcpy(buffer, in_.get() + inBegin_, count);
+  Consume(count);
+}
+
+void TIdTCPConnection::ReadToStream(TStream& stream, int64_t byteCount, bool readUntilClose) {
+  // With the until-close flag a count, when given, is an upper bound.
+  int64_t remaining = byteCount >= 0 ? byteCount : INT64_MAX;
+  while (remaining > 0) {
+    if (Buffered() > 0) {
+      const size_t n = static_cast<size_t>(std::min<int64_t>(remaining, Buffered()));
+      stream.Write(in_.get() + inBegin_, n);
+      Consume(n);
+      remaining -= static_cast<int64_t>(n);
+      continue;
+    }
+    if (!CanReceive()) {
+      if (readUntilClose) return;
+      throw EIdConnClosedGracefully();
+    }
+    ReceiveMore(ReadTimeout, true);
+  }
+}
+
+void TIdTCPConnection::WriteLine(std::string_view text) {
+  if (batching_) {
+    Append(text.data(), text.size());
+    Append("\r\n", 2);
+    return;
+  }
+  std::string line;
+  line.reserve(text.size() + 2);
+  line.append(text);
+  line.append("\r\n");
+  SendAll(line.data(), line.size(), false);
+}
+
+void TIdTCPConnection::WriteBytes(const void* data, size_t count, bool sendNow) {
+  if (batching_ && !sendNow)
+    Append(static_cast<const char*>(data), count);
+  else
+    SendAll(static_cast<const char*>(data), count, false);
+}
+
+void TIdTCPConnection::Append(const char* data, size_t count) {
+  writeBuffer_.append(data, count);
+  if (batchThreshold_ > 0 && static_cast<int64_t>(writeBuffer_.size()) >= batchThreshold_) {
+    const size_t n = static_cast<size_t>(batchThreshold_);
+    SendAll(writeBuffer_.data(), n, false);
+    writeBuffer_.erase(0, n);
+  }
+}
+
+void TIdTCPConnection::BeginBatch(int64_t threshold, size_t sizeHint) {
+  batching_ = true;
+  batchThreshold_ = threshold;
+  writeBuffer_.clear();
+  writeBuffer_.reserve(sizeHint);
+}
+
+void TIdTCPConnection::EndBatch(bool moreFollows) {
+  batching_ = false;
+  std::string pending;
+  pending.swap(writeBuffer_);
+  if (!pending.empty()) SendAll(pending.data(), pending.size(), moreFollows);
+}
+
+void TIdTCPConnection::FailSend(int code) {
+  if (ClosesSocket(code) || code == kSocketConnectionReset) CloseSocket();
+  throw EIdSocketError(code);
+}
+
+void TIdTCPConnection::SendAll(const char* data, size_t count, bool moreFollows) {
+  while (count > 0) {
+    if (!IsConnected()) throw EIdClosedSocket();
+    const int64_t n = io_->Send(data, count, moreFollows);
+    if (n < 0) FailSend(static_cast<int>(-n));
+    data += n;
+    count -= static_cast<size_t>(n);
+  }
+}
+
+void TIdTCPConnection::WriteFromStream(TStream& stream, bool fromStart, int64_t size) {
+  if (fromStart) stream.Seek(0);
+  const int64_t start = stream.Position();
+  const int64_t count = size > 0 ? size : stream.Size() - start;
+  if (count <= 0) return;
+  if (batching_ && !writeBuffer_.empty()) {
+    std::string pending;
+    pending.swap(writeBuffer_);
+    SendAll(pending.data(), pending.size(), true);
+  }
+  if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
+    if (start + count > memory->Size()) throw EIdNoDataToRead();
+    SendAll(memory->Data().data() + start, static_cast<size_t>(count), false);
+    memory->Seek(start + count);
+    return;
+  }
+  if (auto* file = dynamic_cast<TFileStream*>(&stream)) {
+    int64_t sent = 0;
+    while (sent < count) {
+      if (!IsConnected()) throw EIdClosedSocket();
+      const int64_t n = io_->SendFileRange(*file, start + sent, count - sent);
+      if (n == 0) throw EIdNoDataToRead();
+      if (n < 0) FailSend(static_cast<int>(-n));
+      sent += n;
+    }
+    file->Seek(start + count);
+    return;
+  }
+  const size_t chunk = static_cast<size_t>(std::max(SendBufferSize, 1));
+  auto buffer = std::make_unique_for_overwrite<char[]>(chunk);
+  for (int64_t left = count; left > 0;) {
+    const size_t n = stream.Read(buffer.get(), static_cast<size_t>(std::min<int64_t>(left, chunk)));
+    if (n == 0) throw EIdNoDataToRead();
+    SendAll(buffer.get(), n, false);
+    left -= static_cast<int64_t>(n);
+  }
+}
+
+}  // namespace morlak

@@ -1,0 +1,111 @@
+// One TCP connection with an input buffer and blocking primitives for reading lines,
+// byte counts and everything until the peer closes, and for writing text, bytes and
+// streams, directly or collected into a write buffer that leaves in one send.
+// TIdTCPConnection is that connection; TIdTCPServerConnection the kind the server accepts.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "engine/io_handler.h"
+
+namespace morlak {
+
+class TStream;
+class TIdTCPServer;
+
+enum class TIdMaxLineAction { maException, maSplit };
+
+class TIdTCPConnection {
+ public:
+  explicit TIdTCPConnection(std::unique_ptr<TIdIOHandler> ioHandler);
+  virtual ~TIdTCPConnection();
+  TIdTCPConnection(const TIdTCPConnection&) = delete;
+  TIdTCPConnection& operator=(const TIdTCPConnection&) = delete;
+
+  int RecvBufferSize = 32768;  // most bytes taken per receive
+  int SendBufferSize = 32768;  // chunk size of stream writes
+  int MaxLineLength = 16384;   // 0: no limit
+  TIdMaxLineAction MaxLineAction = TIdMaxLineAction::maException;
+  int ReadTimeout = 0;  // ms; 0 waits without limit
+
+  static constexpr int kUseDefault = -2;
+
+  // Reads up to the terminator (LF: a CR before it is dropped too). More than
+  // maxLength bytes before the terminator (a CR counts) fail with "Max line length
+  // exceeded." (or split with maSplit). A timed-out read returns "" and sets
+  // ReadLnTimedOut(). The peer closing first fails with "Connection Closed Gracefully."
+  std::string ReadLine(char terminator = '\n', int timeoutMs = kUseDefault,
+                       int maxLength = kUseDefault);
+  bool ReadLnTimedOut() const { return readLnTimedOut_; }
+  void ReadExact(void* buffer, size_t count);
+  // Appends `byteCount` bytes to the stream, or with `readUntilClose` everything until
+  // the peer closes (then the close is not an error) but at most `byteCount` bytes when
+  // that is 0 or more.
+  void ReadToStream(TStream& stream, int64_t byteCount, bool readUntilClose);
+
+  void WriteText(std::string_view text) { WriteBytes(text.data(), text.size()); }
+  void WriteLine(std::string_view text);
+  void WriteBytes(const void* data, size_t count, bool sendNow = false);
+  // Sends the stream from its start (or its position) to its end or for `size` bytes.
+  // File streams go out through the transport's file send; a stream that ends early
+  // fails with "No data to read.".
+  void WriteFromStream(TStream& stream, bool fromStart = true, int64_t size = 0);
+  // Opens the write buffer; a positive threshold sends that many bytes whenever reached.
+  // `sizeHint` reserves room for what is about to be written.
+  void BeginBatch(int64_t threshold = -1, size_t sizeHint = 0);
+  // Sends what was collected in one call and closes the buffer. `moreFollows` tells the
+  // transport that more data is coming at once (a file after its header).
+  void EndBatch(bool moreFollows = false);
+  bool Batching() const { return batching_; }
+
+  bool IsConnected() const { return io_->Binding().HandleAllocated(); }
+  // The peer has finished sending; reads fail, writes still reach it.
+  bool ClosedGracefully() const { return closedGracefully_; }
+  // Ends the connection through its transport.
+  void Close() { io_->Close(); }
+  // Closes the socket only.
+  void CloseSocket() { io_->Binding().Close(); }
+  // Makes blocked reads and writes of the owning thread fail; safe from any thread.
+  void Interrupt() { io_->Binding().Interrupt(); }
+
+  const std::string& PeerAddress() const { return io_->Binding().PeerAddress(); }
+  int PeerPort() const { return io_->Binding().PeerPort(); }
+  TIdIOHandler& IOHandler() { return *io_; }
+
+ private:
+  size_t Buffered() const { return inEnd_ - inBegin_; }
+  bool CanReceive() const { return IsConnected() && !closedGracefully_; }
+  void Consume(size_t n);
+  // Receives once into the input buffer. False when the wait timed out and
+  // `raiseOnTimeout` is off.
+  bool ReceiveMore(int timeoutMs, bool raiseOnTimeout);
+  void SendAll(const char* data, size_t count, bool moreFollows);
+  [[noreturn]] void FailSend(int code);
+  // Adds to the write buffer, sending a threshold's worth when it is reached.
+  void Append(const char* data, size_t count);
+  std::string TakeLine(size_t length, size_t dropAfter);
+
+  std::unique_ptr<TIdIOHandler> io_;
+  std::unique_ptr<char[]> in_;
+  size_t inCapacity_ = 0, inBegin_ = 0, inEnd_ = 0;
+  bool closedGracefully_ = false;
+  bool readLnTimedOut_ = false;
+  std::string writeBuffer_;
+  bool batching_ = false;
+  int64_t batchThreshold_ = -1;
+};
+
+class TIdTCPServerConnection : public TIdTCPConnection {
+ public:
+  TIdTCPServerConnection(TIdTCPServer& server, std::unique_ptr<TIdIOHandler> ioHandler)
+      : TIdTCPConnection(std::move(ioHandler)), server_(server) {}
+  TIdTCPServer& Server() const { return server_; }
+
+ private:
+  TIdTCPServer& server_;
+};
+
+}  // namespace morlak

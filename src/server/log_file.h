@@ -1,0 +1,87 @@
+// The log file: keeps the latest lines in memory and writes them to a file, either
+// appending one line at a time (MaxLines 0) or rewriting the file with only the last
+// MaxLines lines. Any thread may call it; every property and Add take one lock, and the
+// events run under that lock.
+// The class is TOzm_logfile.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/datetime.h"
+
+namespace morlak {
+
+class TOzm_logfile {
+ public:
+  // May change the line before it is stored.
+  using LogEvent = std::function<void(TOzm_logfile& sender, std::string& line)>;
+  // May clear goAhead to keep the memory list from being trimmed in rolling mode.
+  using LogFullEvent = std::function<void(TOzm_logfile& sender, bool& goAhead)>;
+  using AfterLogEvent = std::function<void(TOzm_logfile& sender, const std::string& line)>;
+  using ErrorEvent = std::function<void(TOzm_logfile& sender, const std::string& text)>;
+
+  static constexpr int kMaxRollingLines = 9999;
+  static constexpr size_t kMemoryLines = 10000;
+
+  TOzm_logfile() = default;
+  TOzm_logfile(const TOzm_logfile&) = delete;
+  TOzm_logfile& operator=(const TOzm_logfile&) = delete;
+
+  std::string Filename() const;
+  // Stores the name when it differs from the current one, and loads the file in
+  // either case (when LoadOnStartup is on). Empty means no file.
+  void SetFilename(const std::string& filename);
+  bool LoadOnStartup() const;
+  void SetLoadOnStartup(bool value);
+  int MaxLines() const;
+  // 0 = append mode, 1..9999 = rolling mode; any other value is refused (false) and
+  // the old one stays.
+  bool SetMaxLines(int value);
+  bool TimeStamp() const;
+  void SetTimeStamp(bool value);
+
+  void SetOnLog(LogEvent handler);
+  void SetOnLogFull(LogFullEvent handler);
+  void SetAfterLog(AfterLogEvent handler);
+  void SetOnError(ErrorEvent handler);
+
+  // To be called once the properties are set: loads the file when LoadOnStartup is on.
+  void Loaded();
+
+  // Stores the line (time-stamped when TimeStamp is on) in memory and in the file. A
+  // file failure sets LastError, raises OnError and skips AfterLog; the memory list
+  // keeps the line.
+  void Add(std::string line);
+
+  std::vector<std::string> Lines() const;
+  // The last line given to Add (after OnLog, without the time stamp) and its time.
+  std::string LastLine() const;
+  TDateTime LastLineTime() const;
+  // Empty after a line was written; the failure text otherwise.
+  std::string LastError() const;
+
+ private:
+  void LoadFile();
+  void Fail(const std::string& text);
+  std::string FileText() const;
+
+  mutable std::recursive_mutex lock_;
+  std::string filename_;
+  bool loadOnStartup_ = false;
+  int maxLines_ = 0;
+  bool timeStamp_ = true;
+  LogEvent onLog_;
+  LogFullEvent onLogFull_;
+  AfterLogEvent afterLog_;
+  ErrorEvent onError_;
+  std::deque<std::string> lines_;
+  std::string lastLine_;
+  TDateTime lastLineTime_ = 0;
+  std::string lastError_;
+};
+
+}  // namespace morlak

@@ -1,0 +1,301 @@
+#include "stores/server_settings.h"
+
+#include <algorithm>
+#include <optional>
+#include <span>
+#include <variant>
+
+#include "platform/files.h"
+#include "platform/ini_file.h"
+#include "platform/text.h"
+#include "stores/mime_defaults.h"
+
+namespace morlak {
+
+namespace {
+
+constexpr const char* kSettingsSection = "settings";
+
+using StringField = std::string SettingsValues::*;
+using IntegerField = int32_t SettingsValues::*;
+using FlagField = bool SettingsValues::*;
+
+struct SettingKey {
+  const char* key;
+  std::variant<StringField, IntegerField, FlagField> field;
+};
+
+// The keys of section "settings" in the order they are written; the first is the
+// program folder, which is written but never read back.
+const SettingKey kSettingKeys[] = {
+    {"mainpath", &SettingsValues::mainPath},
+    {"startonstartup", &SettingsValues::startOnStartup},
+    {"startminimized", &SettingsValues::startMinimized},
+    {"startonwindows", &SettingsValues::startOnWindows},
+    {"maxconnections", &SettingsValues::maxConnections},
+    {"sessiontimeout", &SettingsValues::sessionTimeout},
+    {"defaultfile", &SettingsValues::defaultFile},
+    {"homedirectory", &SettingsValues::homeDirectory},
+    {"templatedirectory", &SettingsValues::templateDirectory},
+    {"servername", &SettingsValues::serverName},
+    {"adminemail", &SettingsValues::adminEmail},
+    {"filenotfound", &SettingsValues::fileNotFound},
+    {"unauthorized", &SettingsValues::unauthorized},
+    {"loginsuccesfull", &SettingsValues::loginSuccesfull},
+    {"logoutsuccesfull", &SettingsValues::logoutSuccesfull},
+    {"loginfailed", &SettingsValues::loginFailed},
+    {"replacedata", &SettingsValues::replaceData},
+    {"phpcompiler", &SettingsValues::phpCompiler},
+    {"phpextensions", &SettingsValues::phpExtensions},
+    {"enablecgiapplications", &SettingsValues::enableCgiApplications},
+    {"cgialias", &SettingsValues::cgiAlias},
+    {"enableisapilibraries", &SettingsValues::enableIsapiLibraries},
+    {"isapialias", &SettingsValues::isapiAlias},
+    {"certhttp", &SettingsValues::certHttp},
+    {"certhttps", &SettingsValues::certHttps},
+    {"certssl", &SettingsValues::certSsl},
+    {"certtls", &SettingsValues::certTls},
+    {"certpassword", &SettingsValues::certPassword},
+    {"certcheckpeer", &SettingsValues::certCheckPeer},
+    {"certcheckvalid", &SettingsValues::certCheckValid},
+    {"certsubject", &SettingsValues::certSubject},
+    {"certroot", &SettingsValues::certRoot},
+    {"certcert", &SettingsValues::certCert},
+    {"certkey", &SettingsValues::certKey},
+    {"enablerootaliases", &SettingsValues::enableRootAliases},
+    {"enabledomainaliases", &SettingsValues::enableDomainAliases},
+    {"banned", &SettingsValues::banned},
+    {"readspeed", &SettingsValues::readSpeed},
+    {"writespeed", &SettingsValues::writeSpeed},
+    {"phpinipath", &SettingsValues::phpIniPath},
+    {"httpport", &SettingsValues::httpPort},
+    {"httpsport", &SettingsValues::httpsPort},
+    {"maxloglines", &SettingsValues::maxLogLines},
+    {"logextensions", &SettingsValues::logExtensions},
+    {"logtofile", &SettingsValues::logToFile},
+    {"logfilename", &SettingsValues::logFileName},
+    {"nocloseconfirmation", &SettingsValues::noCloseConfirmation},
+    {"redirect", &SettingsValues::redirect},
+    {"logtofilelines", &SettingsValues::logToFileLines},
+};
+
+struct GeometryKey {
+  const char* section;
+  const char* key;
+  int32_t SettingsDialogGeometry::*field;
+};
+
+const GeometryKey kGeometryKeys[] = {
+    {"httpsettings", "top", &SettingsDialogGeometry::top},
+    {"httpsettings", "left", &SettingsDialogGeometry::left},
+    {"httpsettings", "width", &SettingsDialogGeometry::width},
+    {"httpsettings", "height", &SettingsDialogGeometry::height},
+    {"rootaliassection", "width1", &SettingsDialogGeometry::rootAliasWidth1},
+    {"rootaliassection", "width2", &SettingsDialogGeometry::rootAliasWidth2},
+    {"domainaliassection", "width1", &SettingsDialogGeometry::domainAliasWidth1},
+    {"domainaliassection", "width2", &SettingsDialogGeometry::domainAliasWidth2},
+};
+
+template <typename... Visitors>
+struct Overloaded : Visitors... {
+  using Visitors::operator()...;
+};
+
+SettingsValues DefaultSettings(const std::string& mainPath) {
+  SettingsValues v;
+  v.mainPath = mainPath;
+  v.sessionTimeout = 60000;
+  v.defaultFile = "index.html;";
+  v.homeDirectory = mainPath + "http/public/";
+  v.templateDirectory = mainPath + "http/templates";
+  v.serverName = "My Web Server";
+  v.adminEmail = "<webmaster@localhost>";
+  v.fileNotFound = "filenotfound.html";
+  v.unauthorized = "unauthorized.html";
+  v.loginSuccesfull = "loginsuccesfull.html";
+  v.logoutSuccesfull = "logoutsuccesfull.html";
+  v.loginFailed = "loginfailed.html";
+  v.replaceData = true;
+  v.phpCompiler = "/usr/bin/php-cgi";
+  v.phpExtensions = ".php;";
+  v.enableCgiApplications = true;
+  v.cgiAlias = "/cgi-bin/";
+  v.isapiAlias = "/cgi-bin/";
+  v.certHttp = true;
+  v.certSsl = true;
+  v.certPassword = "wq7rzkpe";
+  v.phpIniPath = "/etc/php/";
+  v.httpPort = 80;
+  v.httpsPort = 443;
+  v.maxLogLines = 1000;
+  v.logFileName = mainPath + "weblog.txt";
+  v.noCloseConfirmation = true;
+  for (const std::string_view row : kBuiltInMimeRows) v.mimeList.append(row).push_back(';');
+  return v;
+}
+
+CaseInsensitiveSet ItemSet(std::string_view listText) {
+  CaseInsensitiveSet set;
+  for (auto& item : TextToList(listText)) set.insert(std::move(item));
+  return set;
+}
+
+// Rows without "=" are skipped; among rows with the same name, the one whose whole
+// text sorts first (without regard to case) wins.
+CaseInsensitiveMap<std::string> RowMap(std::string_view listText) {
+  std::vector<std::string> rows = TextToList(listText);
+  std::stable_sort(rows.begin(), rows.end(), [](const std::string& a, const std::string& b) {
+    return CompareText(a, b) < 0;
+  });
+  CaseInsensitiveMap<std::string> map;
+  for (const auto& row : rows) {
+    const size_t eq = row.find('=');
+    if (eq != std::string::npos) map.try_emplace(row.substr(0, eq), row.substr(eq + 1));
+  }
+  return map;
+}
+
+}  // namespace
+
+std::string ListToText(const std::vector<std::string>& list) {
+  std::string text;
+  for (const auto& item : list) text.append(item).push_back(';');
+  return text;
+}
+
+std::vector<std::string> TextToList(std::string_view text) {
+  std::vector<std::string> list;
+  for (size_t semicolon = text.find(';'); semicolon != std::string_view::npos;
+       semicolon = text.find(';')) {
+    list.emplace_back(text.substr(0, semicolon));
+    text.remove_prefix(semicolon + 1);
+  }
+  return list;
+}
+
+void ServerSettings::InitSettingsDefaults(const std::string& mainpath) {
+  std::lock_guard lock(settingsLock);
+  values_ = DefaultSettings(IncludeTrailingSeparator(mainpath));
+  geometry_ = SettingsDialogGeometry{};
+  RebuildLookups();
+}
+
+bool ServerSettings::LoadSettings() {
+  std::lock_guard files(fileLock_);
+  const std::string folder = GetMainPath();
+  const IniFile ini(folder + kSettingsFileName);
+  if (ini.ReadFailed()) return false;
+  const std::optional<std::string> mimeFile = ReadWholeFile(folder + kMimeListFileName);
+
+  std::lock_guard lock(settingsLock);
+  for (const auto& g : kGeometryKeys)
+    geometry_.*g.field = ini.ReadInteger(g.section, g.key, geometry_.*g.field);
+  for (const auto& setting : std::span(kSettingKeys).subspan(1)) {
+    std::visit(Overloaded{
+                   [&](StringField f) {
+                     values_.*f = ini.ReadString(kSettingsSection, setting.key, values_.*f);
+                   },
+                   [&](IntegerField f) {
+                     values_.*f = ini.ReadInteger(kSettingsSection, setting.key, values_.*f);
+                   },
+                   [&](FlagField f) {
+                     values_.*f = ini.ReadBool(kSettingsSection, setting.key, values_.*f);
+                   },
+               },
+               setting.field);
+  }
+  if (mimeFile) values_.mimeList = ListToText(SplitLines(*mimeFile));
+  RebuildLookups();
+  return mimeFile.has_value();
+}
+
+bool ServerSettings::SaveSettings() {
+  std::lock_guard files(fileLock_);
+  SettingsValues values;
+  SettingsDialogGeometry geometry;
+  {
+    std::lock_guard lock(settingsLock);
+    values = values_;
+    geometry = geometry_;
+  }
+  IniFile ini(values.mainPath + kSettingsFileName);
+  for (const auto& g : kGeometryKeys) ini.WriteInteger(g.section, g.key, geometry.*g.field);
+  for (const auto& setting : kSettingKeys) {
+    std::visit(
+        Overloaded{
+            [&](StringField f) { ini.WriteString(kSettingsSection, setting.key, values.*f); },
+            [&](IntegerField f) { ini.WriteInteger(kSettingsSection, setting.key, values.*f); },
+            [&](FlagField f) { ini.WriteBool(kSettingsSection, setting.key, values.*f); },
+        },
+        setting.field);
+  }
+  return ini.Save() && WriteFileAtomic(values.mainPath + kMimeListFileName,
+                                       JoinLinesCrLf(TextToList(values.mimeList)));
+}
+
+SettingsValues ServerSettings::Get() const {
+  std::lock_guard lock(settingsLock);
+  return values_;
+}
+
+void ServerSettings::Set(const SettingsValues& values) {
+  std::lock_guard lock(settingsLock);
+  const std::string mainPath = std::move(values_.mainPath);
+  values_ = values;
+  values_.mainPath = mainPath;
+  RebuildLookups();
+}
+
+SettingsDialogGeometry ServerSettings::GetDialogGeometry() const {
+  std::lock_guard lock(settingsLock);
+  return geometry_;
+}
+
+void ServerSettings::SetDialogGeometry(const SettingsDialogGeometry& geometry) {
+  std::lock_guard lock(settingsLock);
+  geometry_ = geometry;
+}
+
+void ServerSettings::RebuildLookups() {
+  lookups_.defaultFiles = TextToList(values_.defaultFile);
+  lookups_.phpExtensions = ItemSet(values_.phpExtensions);
+  lookups_.banned = ItemSet(values_.banned);
+  lookups_.logExtensions = ItemSet(values_.logExtensions);
+  lookups_.contentTypes = RowMap(values_.mimeList);
+  lookups_.redirects = RowMap(values_.redirect);
+}
+
+std::vector<std::string> ServerSettings::GetDefaultFiles() const {
+  std::lock_guard lock(settingsLock);
+  return lookups_.defaultFiles;
+}
+
+bool ServerSettings::IsPhpExtension(std::string_view ext) const {
+  std::lock_guard lock(settingsLock);
+  return lookups_.phpExtensions.contains(ext);
+}
+
+bool ServerSettings::IsBannedAddress(std::string_view address) const {
+  std::lock_guard lock(settingsLock);
+  return lookups_.banned.contains(address);
+}
+
+bool ServerSettings::IsExcludedFromLog(const std::string& fileName) const {
+  const std::string ext = ExtractFileExt(fileName);
+  std::lock_guard lock(settingsLock);
+  return lookups_.logExtensions.contains(ext);
+}
+
+std::string ServerSettings::GetContentType(std::string_view ext) const {
+  std::lock_guard lock(settingsLock);
+  const auto it = lookups_.contentTypes.find(ext);
+  return it == lookups_.contentTypes.end() ? std::string() : it->second;
+}
+
+std::string ServerSettings::ResolveRedirect(std::string_view document) const {
+  std::lock_guard lock(settingsLock);
+  const auto it = lookups_.redirects.find(document);
+  return it == lookups_.redirects.end() || it->second.empty() ? std::string(document) : it->second;
+}
+
+}  // namespace morlak
