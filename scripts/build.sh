@@ -2,5 +2,6 @@
 # Configures and builds Morlak into build/ (Release unless BUILD_TYPE says otherwise).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export CCACHE_BASEDIR="$PWD"
 cmake -S . -B build -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}" >/dev/null
 cmake --build build -j"$(nproc)"

@@ -2,7 +2,8 @@
 # Installs the Debian packages Morlak needs to build and test; does nothing when all are present.
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config libgtest-dev libssl-dev curl)
+packages=(build-essential cmake pkg-config ccache libgtest-dev libssl-dev curl
+  qt6-base-dev qt6-svg-dev libgl-dev php-cgi)
 if [ "${MORLAK_WITH_BENCH:-0}" = 1 ]; then
   packages+=(wrk nginx lighttpd)
 fi
