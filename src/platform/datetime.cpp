@@ -2,6 +2,7 @@
 
 #include <langinfo.h>
 #include <locale.h>
+#include <time.h>
 
 #include <atomic>
 #include <charconv>
@@ -145,6 +146,18 @@ std::string FormatShortDate(TDateTime value) {
 
 std::string FormatLongTime(TDateTime value) {
   return FormatWith(nl_langinfo(T_FMT), value);
+}
+
+bool TryParseShortDateLongTime(const std::string& text, TDateTime& out) {
+  const std::string format = std::string(nl_langinfo(D_FMT)) + " " + nl_langinfo(T_FMT);
+  std::tm tm{};
+  const char* end = ::strptime(text.c_str(), format.c_str(), &tm);
+  if (!end) return false;
+  while (*end == ' ') ++end;
+  if (*end != '\0') return false;
+  out = EncodeDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                       tm.tm_sec);
+  return true;
 }
 
 char DecimalSeparator() {

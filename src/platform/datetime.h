@@ -43,6 +43,9 @@ int64_t MillisecondsBetween(TDateTime a, TDateTime b);
 std::string FormatShortDate(TDateTime value);
 std::string FormatLongTime(TDateTime value);
 char DecimalSeparator();
+// Reads "short date + blank + long time" in the locale's formats, as written by the two
+// above; false for text that does not match.
+bool TryParseShortDateLongTime(const std::string& text, TDateTime& out);
 
 // General floating-point text with up to 15 significant digits and the locale's
 // decimal separator ("0" for zero, "45000.5", "1E-5").

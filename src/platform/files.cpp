@@ -172,4 +172,11 @@ std::string ExecutableFolder() {
   return IncludeTrailingSeparator(ExtractFileDir(std::string(buf, static_cast<size_t>(n))));
 }
 
+std::string ExpandFileName(const std::string& path) {
+  if (!path.empty() && path[0] == kPathSeparator) return path;
+  char buffer[4096];
+  if (!::getcwd(buffer, sizeof buffer)) return path;
+  return IncludeTrailingSeparator(buffer) + path;
+}
+
 }  // namespace morlak

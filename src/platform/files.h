@@ -48,6 +48,8 @@ std::string ExtractFileDir(const std::string& path);
 // The extension with its dot, from the last "." of the last path component; "" if none.
 std::string ExtractFileExt(const std::string& path);
 std::string IncludeTrailingSeparator(const std::string& folder);
+// The path made absolute against the working folder; nothing else about it changes.
+std::string ExpandFileName(const std::string& path);
 
 // Folder of the running executable, with a trailing separator.
 std::string ExecutableFolder();

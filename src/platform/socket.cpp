@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -305,6 +306,26 @@ bool SocketLocalAddress(SocketHandle s, SocketAddress& local) {
   if (::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return Fail(false);
   ReadAddress(addr, local);
   return true;
+}
+
+std::string SocketReverseLookup(const std::string& ip) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  if (::inet_pton(AF_INET, ip.c_str(), &addr.sin_addr) != 1) return ip;
+  char host[NI_MAXHOST];
+  if (::getnameinfo(reinterpret_cast<sockaddr*>(&addr), sizeof addr, host, sizeof host, nullptr, 0,
+                    0) != 0)
+    return ip;
+  return host;
+}
+
+bool SocketPeerGone(SocketHandle s) {
+  if (s == kInvalidSocket) return true;
+  pollfd p{s, POLLIN | POLLRDHUP, 0};
+  if (::poll(&p, 1, 0) <= 0) return false;
+  if (p.revents & (POLLHUP | POLLERR | POLLNVAL | POLLRDHUP)) return true;
+  char byte;
+  return ::recv(s, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
 }
 
 int SocketWaitReadable(SocketHandle s, int timeoutMs) {

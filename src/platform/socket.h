@@ -50,6 +50,12 @@ bool SocketConnect(SocketHandle s, const std::string& ip, int port);
 // accept on one listener; each connection wakes only one of them.
 SocketHandle SocketAccept(SocketHandle listener, SocketAddress& peer);
 bool SocketLocalAddress(SocketHandle s, SocketAddress& local);
+// The host name of an IPv4 address by reverse lookup; the address itself when the lookup
+// finds no name.
+std::string SocketReverseLookup(const std::string& ip);
+// True when the peer has closed or reset the connection, or it was shut down here; a
+// waiting byte of the peer's does not count. Never blocks.
+bool SocketPeerGone(SocketHandle s);
 
 // 1 when readable (or closed or failed, so a read will not block), 0 on timeout, -1 on
 // error. A negative timeout waits without limit.

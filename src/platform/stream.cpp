@@ -70,6 +70,17 @@ TOpenedPath TFileStream::OpenExisting(const std::string& path) {
   return result;
 }
 
+std::unique_ptr<TFileStream> TFileStream::FromHandle(int handle) {
+  struct stat st;
+  if (handle < 0 || ::fstat(handle, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  const off_t position = ::lseek(handle, 0, SEEK_CUR);
+  const int fd = ::fcntl(handle, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return nullptr;
+  std::unique_ptr<TFileStream> stream(new TFileStream(fd, static_cast<int64_t>(st.st_size)));
+  stream->position_ = position > 0 ? position : 0;
+  return stream;
+}
+
 TFileStream::~TFileStream() {
   if (fd_ >= 0) ::close(fd_);
 }

@@ -45,6 +45,9 @@ class TFileStream : public TStream {
   TFileStream(const std::string& path, Mode mode);
   // Never throws; a file that exists but cannot be opened has kind kFile and no stream.
   static TOpenedPath OpenExisting(const std::string& path);
+  // A stream over a copy of an open descriptor of a regular file, positioned where the
+  // descriptor is; nullptr when it is not one. The caller's descriptor stays its own.
+  static std::unique_ptr<TFileStream> FromHandle(int handle);
   ~TFileStream() override;
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;

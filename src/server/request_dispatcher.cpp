@@ -207,8 +207,11 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
   // The local path was collapsed, so it is compared with the collapsed folder: a folder
   // setting holding a doubled separator must not let ".." through.
   const std::string collapsedDirectory = CollapseBackslashes(documentDirectory);
-  const bool refused = localPath.find("..") != std::string::npos &&
-                       SameText(localPath.substr(0, collapsedDirectory.size()), collapsedDirectory);
+  const bool refused =
+      (localPath.find("..") != std::string::npos &&
+       SameText(localPath.substr(0, collapsedDirectory.size()), collapsedDirectory)) ||
+      // A library is never handed a way out of the document folder.
+      (runIsapi && pathInfo.find("..") != std::string::npos);
 
   if (refused) {
     LogWindowAndFile(prefix + "> unauthorized to " + localPath);

@@ -93,6 +93,7 @@ class ServerCore {
   void IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
                                TIdHTTPResponseInfo& response);
   void WireHandlers(TIdHTTPServer& server);
+  std::unique_ptr<TGatewayRunner> MakeISAPIRunner(TIdHTTPServer& server);
 
   // The five response pages: the template when it exists, else the built-in body.
   struct ResponsePage;

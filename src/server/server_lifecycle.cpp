@@ -1,6 +1,7 @@
 // Start-up, listener start and stop, and the saves at exit.
 #include <exception>
 
+#include "gateways/extension_runner.h"
 #include "platform/files.h"
 #include "server/server_core.h"
 #include "server/version.h"
@@ -22,6 +23,8 @@ ServerCore::ServerCore(FrontEnd& frontEnd, CoreOptions options)
       "Error: Maximum connection count exceeded. Please try again later."};
   WireHandlers(IdHTTPServer1);
   WireHandlers(IdHTTPServer2);
+  idISAPIRunner1 = MakeISAPIRunner(IdHTTPServer1);
+  idISAPIRunner2 = MakeISAPIRunner(IdHTTPServer2);
   logFile_.SetLoadOnStartup(true);
   // A log file that cannot be written costs its line only, but the user should know.
   logFile_.SetOnError(
@@ -35,6 +38,16 @@ ServerCore::~ServerCore() {
     if (IdHTTPServer2.Active()) IdHTTPServer2.SetActive(false);
   } catch (const std::exception&) {
   }
+}
+
+std::unique_ptr<TGatewayRunner> ServerCore::MakeISAPIRunner(TIdHTTPServer& server) {
+  auto runner = std::make_unique<TidISAPIRunner>(&server);
+  // The client sees only the 404; the reason the library did not load is for the owner.
+  runner->OnModuleNotFound = [this](TidISAPIRunner&, const std::string& fileName,
+                                    const std::string& reason) {
+    LogWindow("- extension library " + fileName + " not loaded: " + reason);
+  };
+  return runner;
 }
 
 void ServerCore::WireHandlers(TIdHTTPServer& server) {
