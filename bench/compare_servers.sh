@@ -4,6 +4,9 @@
 #   W1  a 1 KiB html file, a new connection per request, 32 connections
 #   W3  a 64 MiB file, a new connection per request, 4 connections (MB/s)
 #   W4  a missing file, a new connection per request, 32 connections
+#   W7  Morlak only: the sample extension library through the extension alias, a new
+#       connection per request, 32 connections (every call ends with a 75 ms pause, so one
+#       connection manages about 13 requests/s)
 # Besides requests per second it reports each server's CPU time per request (user +
 # system time of its processes over the run, divided by the requests served).
 # Usage: bench/compare_servers.sh [seconds-per-run]
@@ -28,12 +31,16 @@ site=$work/site
 mkdir -p "$site" "$work/morlak"
 head -c 1024 /dev/zero | tr '\0' 'a' >"$site/1k.html"
 head -c $((64 * 1024 * 1024)) /dev/urandom >"$site/big.bin"
+mkdir -p "$site/cgi-bin"
+cp build/http/public/cgi-bin/serverinfo.dll "$site/cgi-bin/"
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 wait_port() { for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.1; done; echo "port $1 never opened" >&2; return 1; }
 
 # Morlak: tag replacement off, log to /dev/null.
-printf '[settings]\r\nhomedirectory=%s/\r\nreplacedata=0\r\nlogtofile=0\r\n' "$site" >"$work/morlak/httpsettings.lst"
+# Extension libraries on (W7), which needs CGI off: both share the "/cgi-bin/" alias.
+printf '[settings]\r\nhomedirectory=%s/\r\nreplacedata=0\r\nlogtofile=0\r\nenablecgiapplications=0\r\nenableisapilibraries=1\r\n' \
+  "$site" >"$work/morlak/httpsettings.lst"
 morlak_port=$(free_port)
 build/morlak --headless --data-dir "$work/morlak" --http-port "$morlak_port" >/dev/null 2>&1 &
 pids+=($!)
@@ -112,6 +119,7 @@ for load in W1 W3 W4; do
   run nginx "$nginx_pid" "$nginx_port" $load $path $conns $size
   run lighttpd "$lighttpd_pid" "$lighttpd_port" $load $path $conns $size
 done
+run morlak "$morlak_pid" "$morlak_port" W7 /cgi-bin/serverinfo.dll 32 0
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
 printf '\n%-5s %-9s %12s %10s %12s\n' load server req/s MB/s "CPU us/req"
@@ -120,6 +128,7 @@ for load in W1 W3 W4; do
     printf '%-5s %-9s %12s %10s %12s\n' $load $s "${rps[$s,$load]}" "${mbs[$s,$load]}" "${cpu[$s,$load]}"
   done
 done
+printf '%-5s %-9s %12s %10s %12s\n' W7 morlak "${rps[morlak,W7]}" - "${cpu[morlak,W7]}"
 printf '\nMorlak / peer ratios (req/s, MB/s higher is better; CPU lower is better)\n'
 printf '%-5s %-9s %8s %8s %8s\n' load peer req/s MB/s CPU
 for load in W1 W3 W4; do
