@@ -67,6 +67,10 @@ void BadInput(EXTENSION_CONTROL_BLOCK* ecb) {
   out += "header=" +
          std::to_string(Support(ecb, HSE_REQ_SEND_RESPONSE_HEADER, nullptr, nullptr, noLineEnd)) +
          "\n";
+  char badDate[] = "Pragma: no-cache\r\nLast-Modified: 01/02/26 03:04:05\r\nDate: garbage\r\n";
+  out += "baddate=" +
+         std::to_string(Support(ecb, HSE_REQ_SEND_RESPONSE_HEADER, nullptr, nullptr, badDate)) +
+         "\n";
   out += "unknown=" + std::to_string(Support(ecb, 9999, nullptr)) + "\n";
   DWORD five = 5;
   const BOOL wroteNull = ecb->WriteClient(ecb->ConnID, nullptr, &five, 0);
