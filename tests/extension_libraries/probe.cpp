@@ -75,7 +75,9 @@ void BadInput(EXTENSION_CONTROL_BLOCK* ecb) {
   DWORD five = 5;
   const BOOL wroteNull = ecb->WriteClient(ecb->ConnID, nullptr, &five, 0);
   out += "writenull=" + std::to_string(wroteNull) + "," + std::to_string(five) + "\n";
-  out += "stray=" + std::to_string(ecb->WriteClient(&out, out.data(), &five, 0)) + "\n";
+  // A ConnID that is no control block (zeroed memory as large as one).
+  static char stray[1024];
+  out += "stray=" + std::to_string(ecb->WriteClient(stray, out.data(), &five, 0)) + "\n";
   Write(ecb, out);
 }
 
