@@ -116,13 +116,6 @@ T Fail(T result) {
   return result;
 }
 
-// sendfile has no flag to suppress SIGPIPE, so a peer that hangs up mid-file would end
-// the process; the error code is all the server needs.
-void IgnoreBrokenPipe() {
-  static std::once_flag once;
-  std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
-}
-
 bool FillAddress(const std::string& ip, int port, sockaddr_in& addr) {
   addr = {};
   addr.sin_family = AF_INET;
@@ -143,6 +136,13 @@ void ReadAddress(const sockaddr_in& addr, SocketAddress& out) {
 }
 
 }  // namespace
+
+// sendfile has no flag to suppress SIGPIPE, so a peer that hangs up mid-file would end
+// the process; the error code is all the server needs.
+void IgnoreBrokenPipe() {
+  static std::once_flag once;
+  std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
+}
 
 int LastSocketErrorCode() {
   return t_lastError;

@@ -26,6 +26,10 @@ const char* SocketErrorText(int code);
 // "Socket Error # <code>\r\n<text>".
 std::string SocketErrorMessage(int code);
 
+// Makes writes to a closed socket or pipe fail with an error instead of ending the process
+// with SIGPIPE; once for the whole process.
+void IgnoreBrokenPipe();
+
 struct SocketAddress {
   std::string ip;
   int port = 0;
