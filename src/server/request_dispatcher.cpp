@@ -175,9 +175,11 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
     fileExists = FileExists(localPath);
   };
 
+  std::string phpPage;  // the page a PHP compiler runs
   if (settings_.IsPhpExtension(ExtractFileExt(localPath))) {
     const std::string compiler = settings_.GetPhpCompiler();
     if (!compiler.empty()) {
+      phpPage = localPath;
       localPath = compiler;
       pathChanged();
     } else {
@@ -207,11 +209,15 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
   // The local path was collapsed, so it is compared with the collapsed folder: a folder
   // setting holding a doubled separator must not let ".." through.
   const std::string collapsedDirectory = CollapseBackslashes(documentDirectory);
-  const bool refused =
-      (localPath.find("..") != std::string::npos &&
-       SameText(localPath.substr(0, collapsedDirectory.size()), collapsedDirectory)) ||
-      // A library is never handed a way out of the document folder.
-      (runIsapi && pathInfo.find("..") != std::string::npos);
+  auto climbsOut = [&](const std::string& path) {
+    return path.find("..") != std::string::npos &&
+           SameText(path.substr(0, collapsedDirectory.size()), collapsedDirectory);
+  };
+  const bool refused = climbsOut(localPath) ||
+                       // A library is never handed a way out of the document folder.
+                       (runIsapi && pathInfo.find("..") != std::string::npos) ||
+                       // The PHP compiler is handed the page, so the page must pass too.
+                       (runCgi && climbsOut(phpPage));
 
   if (refused) {
     LogWindowAndFile(prefix + "> unauthorized to " + localPath);
@@ -231,10 +237,12 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
     LogWindowAndFile(prefix + "> logged out succesfully");
     SendLogoutOkPage(thread, request, ctx.user, ctx.clientAddress, response);
   } else if (runCgi && (ctx.tls ? idCGIRunner2 : idCGIRunner1)) {
+    TidCGIRunner::Call call{phpPage, {}};
     (ctx.tls ? idCGIRunner2 : idCGIRunner1)
-        ->Execute(localPath, thread, request, response, documentDirectory, "");
+        ->Run(localPath, thread, request, response, documentDirectory, "", call);
     LogWindowAndFile(prefix + "> exec CGI \"" + localPath + "\", params=\"" +
                      DelimitedText(request.ParamList.lines) + "\"");
+    if (!call.failure.empty()) LogWindowAndFile(prefix + "> " + call.failure);
   } else if (runIsapi && (ctx.tls ? idISAPIRunner2 : idISAPIRunner1)) {
     (ctx.tls ? idISAPIRunner2 : idISAPIRunner1)
         ->Execute(localPath, thread, request, response, documentDirectory, pathInfo);

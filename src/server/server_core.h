@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/http_server.h"
+#include "gateways/cgi_runner.h"
 #include "gateways/gateway_runner.h"
 #include "platform/datetime.h"
 #include "platform/stream.h"
@@ -69,7 +70,7 @@ class ServerCore {
   TIdHTTPServer IdHTTPServer1;
   TIdHTTPServer IdHTTPServer2;
   // Gateways per listener; empty until a runner is installed.
-  std::unique_ptr<TGatewayRunner> idCGIRunner1, idCGIRunner2;
+  std::unique_ptr<TidCGIRunner> idCGIRunner1, idCGIRunner2;
   std::unique_ptr<TGatewayRunner> idISAPIRunner1, idISAPIRunner2;
 
   std::atomic<TDateTime> ServerStartTime{0};

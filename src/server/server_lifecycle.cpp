@@ -23,6 +23,10 @@ ServerCore::ServerCore(FrontEnd& frontEnd, CoreOptions options)
       "Error: Maximum connection count exceeded. Please try again later."};
   WireHandlers(IdHTTPServer1);
   WireHandlers(IdHTTPServer2);
+  idCGIRunner1 = std::make_unique<TidCGIRunner>();
+  idCGIRunner1->Server = &IdHTTPServer1;
+  idCGIRunner2 = std::make_unique<TidCGIRunner>();
+  idCGIRunner2->Server = &IdHTTPServer2;
   idISAPIRunner1 = MakeISAPIRunner(IdHTTPServer1);
   idISAPIRunner2 = MakeISAPIRunner(IdHTTPServer2);
   logFile_.SetLoadOnStartup(true);
@@ -140,8 +144,8 @@ bool ServerCore::StartListener(TIdHTTPServer& server, bool tls) {
 }
 
 void ServerCore::StartServers() {
-  for (auto* runner :
-       {idCGIRunner1.get(), idCGIRunner2.get(), idISAPIRunner1.get(), idISAPIRunner2.get()})
+  for (TGatewayRunner* runner : std::initializer_list<TGatewayRunner*>{
+           idCGIRunner1.get(), idCGIRunner2.get(), idISAPIRunner1.get(), idISAPIRunner2.get()})
     if (runner) runner->ServerAdmin = settings_.GetAdminEmail();
 
   if (!IdHTTPServer2.Active() && settings_.GetCertHttps()) {
