@@ -36,6 +36,12 @@ class TempFolder {
     std::ofstream(File(name), std::ios::binary) << content;
     return File(name);
   }
+  // Writes a file that may be run as a program (mode 755); returns the full path.
+  std::string WriteProgram(const std::string& name, const std::string& content) const {
+    const std::string path = Write(name, content);
+    std::filesystem::permissions(path, std::filesystem::perms(0755));
+    return path;
+  }
   // Creates a sub-folder; returns its full path with a trailing "/".
   std::string MakeFolder(const std::string& name) const {
     std::filesystem::create_directories(File(name));
