@@ -112,8 +112,9 @@ std::vector<std::string> BuildCgiEnvironment(const TIdHTTPRequestInfo& request,
   for (const char* own : {"SystemRoot", "COMSPEC", "WINDIR", "PATH"}) add(own, OwnVariable(own));
   add("PATH_INFO", call.pathInfo.empty() ? documentPath : call.pathInfo);
   add("REQUEST_URI", documentPath);
-  add("PATH_TRANSLATED", TranslatePath(call.documentRoot, documentPath));
-  add("SCRIPT_FILENAME", call.scriptFileName);
+  add("PATH_TRANSLATED", call.page.empty() ? TranslatePath(call.documentRoot, documentPath)
+                                           : TranslatePath(call.page, ""));
+  add("SCRIPT_FILENAME", call.page.empty() ? call.fileName : call.page);
   for (const auto& [variable, header] : kLookedUpHeaders)
     add(variable, LookUpHeader(headers, header));
   add("HTTP_USER_AGENT", headers.Value("User-Agent"));

@@ -14,7 +14,10 @@ class TIdHTTPRequestInfo;
 struct TCgiCallValues {
   bool hasServer = false;      // a listener is bound: SERVER_SOFTWARE is present
   std::string serverSoftware;  // the bound listener's ServerSoftware
-  std::string scriptFileName;  // SCRIPT_FILENAME: the program, or the page a compiler runs
+  std::string fileName;        // the program as passed
+  // The page a PHP compiler runs, empty for any other program. php-cgi runs the file that
+  // PATH_TRANSLATED or SCRIPT_FILENAME names, so both name the page then.
+  std::string page;
   std::string documentRoot;
   std::string pathInfo;
   std::string localAddress;  // the connection's own end

@@ -68,7 +68,8 @@ int64_t TidCGIRunner::Run(const std::string& fileName, TIdPeerThread& thread,
   TCgiCallValues values;
   values.hasServer = Server != nullptr;
   if (Server) values.serverSoftware = Server->ServerSoftware;
-  values.scriptFileName = call.scriptFileName.empty() ? fileName : call.scriptFileName;
+  values.fileName = fileName;
+  values.page = call.page;
   values.documentRoot = documentRoot;
   values.pathInfo = pathInfo;
   SocketAddress local;

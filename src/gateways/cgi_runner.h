@@ -33,9 +33,8 @@ class TidCGIRunner : public TGatewayRunner {
 
   // What one call needs beyond Execute's arguments, and what went wrong in it.
   struct Call {
-    // SCRIPT_FILENAME; empty: the program itself. A PHP compiler is told the page here,
-    // since php-cgi runs the file SCRIPT_FILENAME names.
-    std::string scriptFileName;
+    // The page when the program is the PHP compiler, else empty.
+    std::string page;
     std::string failure;  // a log text when the program failed, else empty
   };
 
