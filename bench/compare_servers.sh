@@ -4,15 +4,18 @@
 #   W1  a 1 KiB html file, a new connection per request, 32 connections
 #   W3  a 64 MiB file, a new connection per request, 4 connections (MB/s)
 #   W4  a missing file, a new connection per request, 32 connections
+#   W5  a CGI hello (one /bin/sh script for both servers that run CGI: Morlak and lighttpd's
+#       mod_cgi), a new connection per request, 8 connections
 #   W7  Morlak only: the sample extension library through the extension alias, a new
 #       connection per request, 32 connections (every call ends with a 75 ms pause, so one
 #       connection manages about 13 requests/s)
 # Besides requests per second it reports each server's CPU time per request (user +
 # system time of its processes over the run, divided by the requests served).
-# Usage: bench/compare_servers.sh [seconds-per-run]
+# Usage: bench/compare_servers.sh [seconds-per-run]   (LOADS="W1 W5" picks loads)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 duration=${1:-10}
+loads=${LOADS:-W1 W3 W4 W5 W7}
 
 MORLAK_WITH_BENCH=1 scripts/install-deps.sh
 scripts/build.sh >/dev/null
@@ -33,6 +36,11 @@ head -c 1024 /dev/zero | tr '\0' 'a' >"$site/1k.html"
 head -c $((64 * 1024 * 1024)) /dev/urandom >"$site/big.bin"
 mkdir -p "$site/cgi-bin"
 cp build/http/public/cgi-bin/serverinfo.dll "$site/cgi-bin/"
+cat >"$site/cgi-bin/hello" <<'HELLO'
+#!/bin/sh
+printf 'Content-Type: text/plain\r\n\r\nhello\n'
+HELLO
+chmod 755 "$site/cgi-bin/hello"
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 wait_port() { for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.1; done; echo "port $1 never opened" >&2; return 1; }
@@ -45,6 +53,14 @@ morlak_port=$(free_port)
 build/morlak --headless --data-dir "$work/morlak" --http-port "$morlak_port" >/dev/null 2>&1 &
 pids+=($!)
 morlak_pid=$!
+# A second Morlak with CGI on (the default) for W5.
+mkdir -p "$work/morlak-cgi"
+printf '[settings]\r\nhomedirectory=%s/\r\nreplacedata=0\r\nlogtofile=0\r\n' \
+  "$site" >"$work/morlak-cgi/httpsettings.lst"
+morlak_cgi_port=$(free_port)
+build/morlak --headless --data-dir "$work/morlak-cgi" --http-port "$morlak_cgi_port" >/dev/null 2>&1 &
+pids+=($!)
+morlak_cgi_pid=$!
 
 nginx_port=$(free_port)
 mkdir -p "$work/nginx"
@@ -72,12 +88,14 @@ server.port = $lighttpd_port
 server.bind = "127.0.0.1"
 server.network-backend = "sendfile"
 mimetype.assign = (".html" => "text/html")
+server.modules += ("mod_cgi")
+\$HTTP["url"] =~ "^/cgi-bin/" { cgi.assign = ("" => "") }
 EOF
 lighttpd -D -f "$work/lighttpd.conf" &
 pids+=($!)
 lighttpd_pid=$!
 
-wait_port "$morlak_port"; wait_port "$nginx_port"; wait_port "$lighttpd_port"
+wait_port "$morlak_port"; wait_port "$morlak_cgi_port"; wait_port "$nginx_port"; wait_port "$lighttpd_port"
 sleep 0.5
 
 # Clock ticks of user + system time of a process and its child processes (nginx workers).
@@ -109,30 +127,42 @@ run() { # name pid port workload path connections size
     'BEGIN {printf "%.1f", (r > 0 ? t / hz / r * 1e6 : 0)}')
 }
 
-for load in W1 W3 W4; do
+# The servers that take part in a load: nginx runs no CGI programs, and only Morlak runs
+# extension libraries.
+servers_of() {
+  case $1 in
+    W5) echo morlak lighttpd ;;
+    W7) echo morlak ;;
+    *) echo morlak nginx lighttpd ;;
+  esac
+}
+for load in $loads; do
   case $load in
     W1) path=/1k.html conns=32 size=1024 ;;
     W3) path=/big.bin conns=4 size=$((64 * 1024 * 1024)) ;;
     W4) path=/missing.html conns=32 size=0 ;;
+    W5) path=/cgi-bin/hello conns=8 size=6 ;;
+    W7) path=/cgi-bin/serverinfo.dll conns=32 size=0 ;;
   esac
-  run morlak "$morlak_pid" "$morlak_port" $load $path $conns $size
-  run nginx "$nginx_pid" "$nginx_port" $load $path $conns $size
-  run lighttpd "$lighttpd_pid" "$lighttpd_port" $load $path $conns $size
+  for s in $(servers_of $load); do
+    pid_var=${s}_pid port_var=${s}_port
+    [ "$load/$s" = W5/morlak ] && pid_var=morlak_cgi_pid port_var=morlak_cgi_port
+    run $s "${!pid_var}" "${!port_var}" $load $path $conns $size
+  done
 done
-run morlak "$morlak_pid" "$morlak_port" W7 /cgi-bin/serverinfo.dll 32 0
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
 printf '\n%-5s %-9s %12s %10s %12s\n' load server req/s MB/s "CPU us/req"
-for load in W1 W3 W4; do
-  for s in morlak nginx lighttpd; do
+for load in $loads; do
+  for s in $(servers_of $load); do
     printf '%-5s %-9s %12s %10s %12s\n' $load $s "${rps[$s,$load]}" "${mbs[$s,$load]}" "${cpu[$s,$load]}"
   done
 done
-printf '%-5s %-9s %12s %10s %12s\n' W7 morlak "${rps[morlak,W7]}" - "${cpu[morlak,W7]}"
 printf '\nMorlak / peer ratios (req/s, MB/s higher is better; CPU lower is better)\n'
 printf '%-5s %-9s %8s %8s %8s\n' load peer req/s MB/s CPU
-for load in W1 W3 W4; do
-  for s in nginx lighttpd; do
+for load in $loads; do
+  for s in $(servers_of $load); do
+    [ $s = morlak ] && continue
     printf '%-5s %-9s %8s %8s %8s\n' $load $s "$(ratio "${rps[morlak,$load]}" "${rps[$s,$load]}")" \
       "$(ratio "${mbs[morlak,$load]}" "${mbs[$s,$load]}")" "$(ratio "${cpu[morlak,$load]}" "${cpu[$s,$load]}")"
   done

@@ -112,13 +112,38 @@ bool HasEnded(pid_t pid) {
          info.si_pid == pid;
 }
 
-void Reap(pid_t pid, ChildProcessResult& result) {
+int WaitForEnd(pid_t pid) {
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.killSignal = WTERMSIG(status);
+  return status;
 }
+
+// Reaps the child however the run ends; a run left by an exception (no memory for the
+// output) kills the group first, so no process or zombie stays behind.
+class StartedChild {
+ public:
+  explicit StartedChild(pid_t pid) : pid_(pid) {}
+  ~StartedChild() {
+    if (pid_ <= 0) return;
+    ::kill(-pid_, SIGKILL);
+    WaitForEnd(pid_);
+  }
+  StartedChild(const StartedChild&) = delete;
+  StartedChild& operator=(const StartedChild&) = delete;
+
+  pid_t Pid() const { return pid_; }
+  void Reap(bool killGroup, ChildProcessResult& result) {
+    if (killGroup) ::kill(-pid_, SIGKILL);
+    const int status = WaitForEnd(pid_);
+    pid_ = -1;
+    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.killSignal = WTERMSIG(status);
+  }
+
+ private:
+  pid_t pid_;
+};
 
 // Moves pending output into `output`, stopping early once it holds more than `limit`
 // bytes; false once the pipe has reached its end.
@@ -153,6 +178,7 @@ ChildProcessResult RunChildProcess(const ChildProcessRun& run) {
     result.error = rc;
     return result;
   }
+  StartedChild child(pid);
   // The parent keeps only its own ends, so the output pipe ends when the program's side
   // (and that of anything it started) is closed.
   inRead.Close();
@@ -208,10 +234,8 @@ ChildProcessResult RunChildProcess(const ChildProcessRun& run) {
       inWrite.Close();
     }
   }
-  if (result.outcome != ChildProcessResult::Outcome::kFinished) ::kill(-pid, SIGKILL);
-  inWrite.Close();
-  outRead.Close();
-  Reap(pid, result);
+  // Killed before its pipes close, so the program ends by our signal and not by a broken pipe.
+  child.Reap(result.outcome != ChildProcessResult::Outcome::kFinished, result);
   return result;
 }
 
