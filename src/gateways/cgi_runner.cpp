@@ -93,6 +93,10 @@ int64_t TidCGIRunner::Run(const std::string& fileName, TIdPeerThread& thread,
 
   using Outcome = ChildProcessResult::Outcome;
   switch (result.outcome) {
+    case Outcome::kPipesNotReady:
+      call.failure = "CGI pipes not set up (" + std::generic_category().message(result.error) + ")";
+      Fail(response, ErrorMsg);
+      break;
     case Outcome::kNotStarted:
       call.failure =
           "CGI program not started (" + std::generic_category().message(result.error) + ")";

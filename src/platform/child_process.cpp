@@ -45,19 +45,22 @@ class Descriptor {
   int fd_ = -1;
 };
 
-// Both ends close on exec and lie above the standard handles, so the child's dup2 onto
-// 0, 1 and 2 never overwrites an end it still has to copy.
+// Throws when the system has no pipe to give.
 void MakePipe(Descriptor& readEnd, Descriptor& writeEnd) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category());
   readEnd.Reset(fds[0]);
   writeEnd.Reset(fds[1]);
-  for (Descriptor* end : {&readEnd, &writeEnd}) {
-    if (end->Get() > 2) continue;
-    const int moved = ::fcntl(end->Get(), F_DUPFD_CLOEXEC, 3);
-    if (moved < 0) throw std::system_error(errno, std::generic_category());
-    end->Reset(moved);
-  }
+}
+
+// Both ends close on exec and must lie above the standard handles, so the child's dup2
+// onto 0, 1 and 2 never overwrites an end it still has to copy. 0 or an errno.
+int MoveAboveStandardHandles(Descriptor& end) {
+  if (end.Get() > 2) return 0;
+  const int moved = ::fcntl(end.Get(), F_DUPFD_CLOEXEC, 3);
+  if (moved < 0) return errno;
+  end.Reset(moved);
+  return 0;
 }
 
 void SetNonBlocking(int fd) {
@@ -171,6 +174,13 @@ ChildProcessResult RunChildProcess(const ChildProcessRun& run) {
   Descriptor inRead, inWrite, outRead, outWrite;
   MakePipe(inRead, inWrite);
   MakePipe(outRead, outWrite);
+  for (Descriptor* end : {&inRead, &inWrite, &outRead, &outWrite}) {
+    if (const int rc = MoveAboveStandardHandles(*end)) {
+      result.outcome = ChildProcessResult::Outcome::kPipesNotReady;
+      result.error = rc;
+      return result;
+    }
+  }
 
   pid_t pid = -1;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(run.timeoutMs);

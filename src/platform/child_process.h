@@ -23,12 +23,13 @@ struct ChildProcessRun {
 struct ChildProcessResult {
   enum class Outcome {
     kFinished,        // ended and its output was read to the end
+    kPipesNotReady,   // the pipes could not be set up for the program; `error` says why
     kNotStarted,      // `error` holds the reason
     kTimedOut,        // the process group was killed
     kOutputTooLarge,  // more than outputLimit bytes; the process group was killed
   };
   Outcome outcome = Outcome::kNotStarted;
-  int error = 0;       // errno of a failed start
+  int error = 0;       // errno of a failed set-up or start
   int exitCode = -1;   // when it exited by itself
   int killSignal = 0;  // the signal that ended it (its own crash, or ours)
   std::string output;  // standard output and standard error as written
