@@ -195,10 +195,12 @@ ChildProcessResult RunChildProcess(const ChildProcessRun& run) {
   outWrite.Close();
   SetNonBlocking(inWrite.Get());
   SetNonBlocking(outRead.Get());
-  Descriptor exitWatch(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-
   size_t written = 0;
   if (run.input.empty()) inWrite.Close();
+  // The end of the program matters once its output has ended; an exit descriptor is only
+  // opened when the program outlives its output.
+  Descriptor exitWatch;
+  bool watchTried = false;
   bool ended = false;
   result.outcome = ChildProcessResult::Outcome::kFinished;
   while (!ended || outRead.Open()) {
@@ -208,15 +210,23 @@ ChildProcessResult RunChildProcess(const ChildProcessRun& run) {
       result.outcome = ChildProcessResult::Outcome::kTimedOut;
       break;
     }
+    if (!outRead.Open() && !ended) {
+      if (HasEnded(pid)) {
+        ended = true;
+        continue;
+      }
+      if (!watchTried) exitWatch.Reset(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+      watchTried = true;
+    }
     pollfd fds[3];
     nfds_t count = 0;
     if (outRead.Open()) fds[count++] = {outRead.Get(), POLLIN, 0};
     if (inWrite.Open()) fds[count++] = {inWrite.Get(), POLLOUT, 0};
-    const bool watchExit = !ended && exitWatch.Open();
+    const bool watchExit = !outRead.Open() && exitWatch.Open();
     if (watchExit) fds[count++] = {exitWatch.Get(), POLLIN, 0};
     // Without an exit descriptor (an old kernel) the end is looked for every 10 ms.
-    const int wait =
-        static_cast<int>((!ended && !exitWatch.Open()) ? std::min<int64_t>(left, 10) : left);
+    const bool lookAgain = !outRead.Open() && !exitWatch.Open();
+    const int wait = static_cast<int>(lookAgain ? std::min<int64_t>(left, 10) : left);
     const int ready = ::poll(fds, count, wait);
     if (ready < 0 && errno != EINTR) {
       result.outcome = ChildProcessResult::Outcome::kTimedOut;
@@ -239,10 +249,7 @@ ChildProcessResult RunChildProcess(const ChildProcessRun& run) {
       result.outcome = ChildProcessResult::Outcome::kOutputTooLarge;
       break;
     }
-    if (!ended && (watchExit ? (fds[count - 1].revents != 0) : HasEnded(pid))) {
-      ended = true;
-      inWrite.Close();
-    }
+    if (watchExit && fds[count - 1].revents != 0) ended = true;
   }
   // Killed before its pipes close, so the program ends by our signal and not by a broken pipe.
   child.Reap(result.outcome != ChildProcessResult::Outcome::kFinished, result);

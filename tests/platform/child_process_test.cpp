@@ -147,6 +147,13 @@ TEST(ChildProcessTest, EndlessOutputAndCrashesEndTheRun) {
   EXPECT_EQ(crash.outcome, Outcome::kFinished);
   EXPECT_EQ(crash.killSignal, SIGSEGV);
   EXPECT_EQ(crash.output, "partial\n");
+
+  // Output closed early: the run waits for the program's own end.
+  const ChildProcessResult late = RunProgram(
+      folder.WriteProgram("late", "#!/bin/sh\necho early\nexec >&- 2>&-\nsleep 0.2\nexit 4\n"));
+  EXPECT_EQ(late.outcome, Outcome::kFinished);
+  EXPECT_EQ(late.exitCode, 4);
+  EXPECT_EQ(late.output, "early\n");
 }
 
 }  // namespace
