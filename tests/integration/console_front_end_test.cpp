@@ -124,6 +124,11 @@ TEST(ConsoleFrontEnd, ServesTheDefaultSiteAndSavesOnSigterm) {
   EXPECT_EQ(page.find("||SERVER"), std::string::npos) << "tags are replaced";
   EXPECT_NE(page.find("readme.txt"), std::string::npos) << "the listing shows the files folder";
   EXPECT_NE(morlak.WaitForLine(std::regex("> replaced .*index\\.html")), "");
+  // The site's CGI program and PHP page, linked from the welcome page.
+  EXPECT_NE(page.find("/cgi-bin/info?name=value"), std::string::npos);
+  EXPECT_NE(Curl(portNumber, "/cgi-bin/info?name=value").find("\nQUERY_STRING=name=value\n"),
+            std::string::npos);
+  EXPECT_NE(Curl(portNumber, "/info.php").find("1 + 1 = 2"), std::string::npos);
 
   EXPECT_EQ(morlak.Stop(SIGTERM), 0);
   EXPECT_NE(morlak.Output().find("- HTTP server stopped"), std::string::npos);
