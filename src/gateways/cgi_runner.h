@@ -10,6 +10,7 @@
 #include <string>
 
 #include "gateways/gateway_runner.h"
+#include "platform/host_names.h"
 
 namespace morlak {
 
@@ -27,8 +28,8 @@ class TidCGIRunner : public TGatewayRunner {
   std::string TimeOutMsg = "<html><body><h1><center>Process was terminated.</body></html>";
   // Body of the 500 answer when the pipes to the program cannot be set up.
   std::string ErrorMsg = "<html><body><h1><center>Internal Server Error</body></html>";
-  size_t MaxOutput = size_t{64} << 20;  // as much as a request body may hold
-  int RemoteHostTimeOut = 500;          // ms for the client's reverse name lookup
+  size_t MaxOutput = size_t{64} << 20;      // as much as a request body may hold
+  int RemoteHostTimeOut = kHostNameWaitMs;  // ms for the client's reverse name lookup
   std::function<void(TidCGIRunner&)> BeforeExecute, AfterExecute;
 
   // What one call needs beyond Execute's arguments, and what went wrong in it.

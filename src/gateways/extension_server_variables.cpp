@@ -10,6 +10,7 @@
 #include "gateways/extension_control_block.h"
 #include "gateways/extension_runner.h"
 #include "platform/files.h"
+#include "platform/host_names.h"
 #include "platform/socket.h"
 #include "stores/case_insensitive_hash.h"
 
@@ -186,7 +187,7 @@ bool ServerVariable(TECB& block, const std::string& name, std::string& value) {
       value = request.PeerAddress;
       break;
     case Var::kRemoteHost:
-      value = SocketReverseLookup(request.PeerAddress);
+      value = HostNameOrAddress(request.PeerAddress, kHostNameWaitMs);
       break;
     case Var::kMethod:
       value = request.RequestMethod;

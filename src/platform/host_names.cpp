@@ -1,10 +1,5 @@
 #include "platform/host_names.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -12,6 +7,8 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+
+#include "platform/socket.h"
 
 namespace morlak {
 
@@ -53,18 +50,6 @@ NameCache& Cache() {
   return *cache;
 }
 
-// The resolver's name for the address, or the address when it has none.
-std::string LookUp(const std::string& ip) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  if (::inet_pton(AF_INET, ip.c_str(), &addr.sin_addr) != 1) return ip;
-  char host[NI_MAXHOST];
-  if (::getnameinfo(reinterpret_cast<const sockaddr*>(&addr), sizeof addr, host, sizeof host,
-                    nullptr, 0, NI_NAMEREQD) != 0)
-    return ip;
-  return host;
-}
-
 struct PendingLookup {
   std::mutex mutex;
   std::condition_variable done;
@@ -85,7 +70,7 @@ std::string HostNameOrAddress(const std::string& ip, int timeoutMs) {
   auto lookup = std::make_shared<PendingLookup>();
   try {
     std::thread([lookup, ip, &cache] {
-      std::string found = LookUp(ip);
+      std::string found = SocketReverseLookup(ip);
       cache.Store(ip, found);
       cache.pending.fetch_sub(1);
       std::lock_guard lock(lookup->mutex);

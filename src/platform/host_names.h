@@ -7,6 +7,9 @@
 
 namespace morlak {
 
+// How long a request waits for the client's host name.
+constexpr int kHostNameWaitMs = 500;
+
 // The host name of an IPv4 address, or the address itself when no name is found within
 // `timeoutMs`. Answers are remembered for a minute, so repeated requests from one client
 // cost no lookup.
