@@ -68,8 +68,9 @@ void SetNonBlocking(int fd) {
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
-// Starts the program with default signal dispositions, an empty signal mask, its own
-// process group and no descriptor but the three standard ones. Returns 0 or an errno.
+// Starts the program with default signal dispositions (the C library keeps its two
+// internal signals ignored), an empty signal mask, its own process group and no
+// descriptor but the three standard ones. Returns 0 or an errno.
 int Spawn(const ChildProcessRun& run, int stdinFd, int stdoutFd, pid_t& pid) {
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
