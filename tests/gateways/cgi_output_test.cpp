@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "gateways/cgi_environment.h"
-
 namespace morlak {
 namespace {
 
@@ -56,13 +54,6 @@ TEST(CgiOutputTest, StatusAndHeaderLinesThatCanGoOut) {
   };
   for (const auto& [line, sendable] : lines)
     EXPECT_EQ(IsSendableHeaderLine(line), sendable) << line;
-}
-
-TEST(CgiOutputTest, ScriptNameIsCutAfterExeAndTranslatedPathsAreFull) {
-  EXPECT_EQ(CutAfterExe("/cgi-bin/test.EXE/more"), "/cgi-bin/test.EXE");
-  EXPECT_EQ(CutAfterExe("/cgi-bin/a.exe.exe/b"), "/cgi-bin/a.exe");
-  EXPECT_EQ(CutAfterExe("/cgi-bin/info"), "/cgi-bin/info");
-  EXPECT_EQ(TranslatePath("/srv/site/", "/a/../b//c.php"), "/srv/site/b/c.php");
 }
 
 }  // namespace
