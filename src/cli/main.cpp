@@ -1,4 +1,5 @@
-// The console front end: runs the server without a window until SIGINT or SIGTERM.
+// The program's entry: the desktop window, or with --headless the console front end, which
+// runs the server without a window until SIGINT or SIGTERM.
 #include <signal.h>
 
 #include <clocale>
@@ -6,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/desktop_main.h"
 #include "cli/console_front_end.h"
 #include "platform/files.h"
 #include "platform/heap_tuning.h"
@@ -16,11 +18,11 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: morlak --headless [--data-dir DIR] [--http-port N] [--https-port N]\n"
+    "Usage: morlak [--headless] [--data-dir DIR] [--http-port N] [--https-port N]\n"
     "\n"
-    "Runs the Morlak web server without a window. Log lines go to standard output.\n"
+    "Runs the Morlak web server with its desktop window, or without a window.\n"
     "\n"
-    "  --headless        run in the console (the only mode of this build)\n"
+    "  --headless        run in the console: log lines go to standard output\n"
     "  --data-dir DIR    use DIR as the program folder holding every data file and the\n"
     "                    default site (default: the executable's folder)\n"
     "  --http-port N     listen for HTTP on port N for this run only (0 = any free port)\n"
@@ -28,7 +30,8 @@ const char kUsage[] =
     "  --version         print the version and exit\n"
     "  --help            print this text and exit\n"
     "\n"
-    "SIGINT or SIGTERM stops the listeners, saves every data file and exits.\n";
+    "SIGINT or SIGTERM stops the listeners, saves every data file and exits.\n"
+    "The window needs a display; without one, use --headless.\n";
 
 bool ParsePort(const char* text, std::optional<int>& port) {
   int32_t value;
@@ -44,6 +47,7 @@ int main(int argc, char** argv) {
   morlak::TuneHeapForServer();
   morlak::CoreOptions options;
   options.programFolder = morlak::ExecutableFolder();
+  bool headless = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -55,6 +59,7 @@ int main(int argc, char** argv) {
                   morlak::kVersionRelease, morlak::kBuildNumber);
       return 0;
     } else if (arg == "--headless") {
+      headless = true;
     } else if (arg == "--data-dir" && hasValue) {
       const std::string dir = argv[++i];
       if (!morlak::DirectoryExists(dir)) {
@@ -77,6 +82,8 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+
+  if (!headless) return morlak::RunDesktop(argc, argv, options);
 
   // Every thread inherits this mask, so only the sigwait below sees the stop signals.
   sigset_t stopSignals;

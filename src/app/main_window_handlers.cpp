@@ -1,0 +1,187 @@
+// Tfmain's buttons, list headers, log lines and the 2000 ms timer.
+#include <QDesktopServices>
+#include <QUrl>
+#include <cmath>
+
+#include "app/main_window.h"
+#include "app/message_boxes.h"
+#include "platform/files.h"
+#include "server/figures.h"
+
+namespace morlak {
+
+namespace {
+
+const QColor kLightGreen(144, 238, 144);
+const QColor kLightRed(255, 160, 160);
+
+QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+}  // namespace
+
+void Tfmain::AddLog(const std::string& text) {
+  logView_->AddLog(text);
+}
+
+void Tfmain::ShowLogLine(const QString& rest, const QString& date, const QString& time) {
+  messagePanel_->setText(LogView::Printable(rest));
+  QString hint = "WEB Server Running\rTime: " + date + " " + time;
+  if (ListenersActive()) {
+    QString action = rest;
+    if (action.size() > 1 && action.endsWith(u'\r')) action.chop(1);
+    hint += "\rAction: " + action;
+  }
+  tray_.SetHint(hint);
+}
+
+void Tfmain::RefreshMemberList() {
+  memberList_->SetRows(core_->Members().ListMembers());
+}
+
+void Tfmain::RefreshMonitoredFileList() {
+  monitorList_->SetRows(core_->Monitored().ListMonitoredFiles());
+}
+
+void Tfmain::SaveMonitoredFiles() {
+  if (!core_->Monitored().SaveMonitoredFiles(core_->ProgramFolder()))
+    AddLog("- failed to save HTTP monitored files list");
+}
+
+QString Tfmain::UpdateHost() const {
+  return updateHost_->text();
+}
+
+void Tfmain::ClearLogClick() {
+  logView_->Clear();
+}
+
+void Tfmain::NewClientClick() {}
+
+void Tfmain::ModifyClientClick() {}
+
+void Tfmain::DeleteClientClick() {
+  const int row = memberList_->SelectedRow();
+  if (row < 0) return;
+  std::string user, pass, home;
+  if (!core_->Members().GetMember(row, user, pass, home)) {
+    AddLog("- failed to locate HTTP member selected");
+    return;
+  }
+  if (core_->Members().DeleteMember(row)) {
+    AddLog("- HTTP member deleted " + user);
+    RefreshMemberList();
+  } else {
+    AddLog("- failed to delete HTTP member " + user);
+  }
+}
+
+void Tfmain::SettingsClick() {}
+
+void Tfmain::CheckForUpdateClick() {}
+
+void Tfmain::MemberSectionClick(int column) {
+  core_->Members().SortMembers(column);
+  RefreshMemberList();
+}
+
+void Tfmain::MonitorSectionClick(int column) {
+  core_->Monitored().SortMonitoredFiles(column);
+  RefreshMonitoredFileList();
+}
+
+void Tfmain::NewFileClick() {
+  const QString path = ChooseFileToOpen(this, "All files (*)");
+  if (!path.isEmpty()) {
+    const std::string name = ExtractFileName(path.toStdString());
+    if (core_->Monitored().AddMonitoredFile(name)) {
+      AddLog("- new file to monitor added (" + name + ")");
+      SaveMonitoredFiles();
+    } else {
+      AddLog("- failed to add new file to monitor (" + name + ")");
+    }
+  }
+  RefreshMonitoredFileList();
+}
+
+std::string Tfmain::SelectedMonitoredFile() const {
+  const int row = monitorList_->SelectedRow();
+  return row < 0 ? std::string() : monitorList_->Model().Cell(row, 0).toStdString();
+}
+
+void Tfmain::DeleteFileClick() {
+  if (monitorList_->SelectedRow() < 0) return;
+  const std::string name = SelectedMonitoredFile();
+  if (core_->Monitored().DeleteMonitoredFile(name)) {
+    AddLog("- file " + name + " removed from monitoring list");
+    SaveMonitoredFiles();
+  } else {
+    AddLog("- failed to remove file " + name + " form monitor list");
+  }
+  RefreshMonitoredFileList();
+}
+
+void Tfmain::ResetFileClick() {
+  if (monitorList_->SelectedRow() < 0) return;
+  const std::string name = SelectedMonitoredFile();
+  if (core_->Monitored().ResetMonitoredFile(name)) {
+    AddLog("- Monitored file " + name + " reseted");
+    SaveMonitoredFiles();
+    RefreshMonitoredFileList();
+  } else {
+    AddLog("- Failed to reset monitored file " + name + " data");
+  }
+}
+
+void Tfmain::BrowseClick() {
+  if (!QDesktopServices::openUrl(QUrl("http://" + updateHost_->text())))
+    ShowErrorMessage(this, "Failed to open URL.");
+}
+
+void Tfmain::SetRunState(bool running) {
+  runState_->setText(running ? "HTTP Running" : "HTTP Stopped");
+  QPalette colours = runState_->palette();
+  colours.setColor(QPalette::Window, running ? kLightGreen : kLightRed);
+  colours.setColor(QPalette::WindowText, Qt::black);
+  runState_->setPalette(colours);
+}
+
+void Tfmain::Timer1Timer() {
+  ServerCore& core = *core_;
+  const bool running = ListenersActive();
+  runningCache_ = running;
+  const int clients = core.ClientCount.load();
+  const int previous = tray_.ImageIndex();
+  const int image = !running                          ? TrayIcon::kStopped
+                    : clients >= 1                    ? TrayIcon::kWithClients
+                    : previous == TrayIcon::kRunning0 ? TrayIcon::kRunning1
+                                                      : TrayIcon::kRunning0;
+  SetRunState(running);
+  if (running) {
+    if (clients < 1) {
+      core.Members().ClearActiveUsers();
+      clientPanel_->setText("No clients");
+    } else {
+      clientPanel_->setText(QString::number(clients) + " clients");
+    }
+  }
+  tray_.SetImage(image);
+
+  const TDateTime start = core.ServerStartTime.load();
+  const double hours = std::abs(HoursSince(start));
+  figures_[0]->setText(start != 0 ? Q(FormatFixed(hours, 2)) + " hours" : "Stopped");
+  figures_[1]->setText(QString::number(core.Stats().GetConnections()));
+  figures_[2]->setText(QString::number(core.Stats().GetSessions()));
+  const int64_t bytes = core.Stats().GetBytesDownloaded();
+  figures_[3]->setText(Q(FormatBytesDownloaded(bytes, core.Stats().GetGigasDownloaded())));
+  figures_[4]->setText(QString::number(core.Stats().GetPagesDownloaded()));
+  figures_[5]->setText(Q(FormatDownloadRate(bytes, hours)));
+
+  if (core.Members().ActiveUsersChanged())
+    activeList_->SetRows(core.Members().ListActiveUsers());
+  else
+    core.Members().PruneActiveUsers(core.IdHTTPServer1.SessionTimeOut);
+}
+
+}  // namespace morlak

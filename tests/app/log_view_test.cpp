@@ -1,0 +1,114 @@
+#include <QLabel>
+#include <QTextBlock>
+
+#include "main_window_fixture.h"
+
+namespace morlak::test_support {
+namespace {
+
+// The coloured runs of the newest line after its time stamp: text and colour name
+// ("" for the normal colour).
+std::vector<std::pair<QString, QString>> Runs(LogView& view) {
+  view.Flush();
+  std::vector<std::pair<QString, QString>> runs;
+  for (auto it = view.document()->firstBlock().begin(); !it.atEnd(); ++it) {
+    const QTextFragment fragment = it.fragment();
+    const QBrush brush = fragment.charFormat().foreground();
+    runs.emplace_back(fragment.text(),
+                      brush.style() == Qt::NoBrush ? QString() : brush.color().name());
+  }
+  return runs;
+}
+
+TEST_F(MainWindowTest, LogLinesAreColouredByTheirParts) {
+  Open();
+  struct Case {
+    const char* text;
+    std::vector<std::pair<QString, QString>> parts;  // after the blue stamp
+    const char* status;
+  } cases[] = {
+      {"HTTPS://host> 127.0.0.1:4431, Anonymous> file sent",
+       {{"HTTPS://host>", "#800080"},
+        {" 127.0.0.1:4431, Anonymous>", "#ff0000"},
+        {" file sent", ""}},
+       " file sent"},
+      {"HTTP://host> 127.0.0.1:80, alice> served /a.html",
+       {{"HTTP://host>", "#008080"}, {" 127.0.0.1:80, alice>", "#000080"}, {" served /a.html", ""}},
+       " served /a.html"},
+      {"- HTTP server started (port=80)",
+       {{"- HTTP server started (port=80)", ""}},
+       "- HTTP server started (port=80)"},
+  };
+  for (const Case& c : cases) {
+    window->AddLog(c.text);
+    auto runs = Runs(window->Log());
+    ASSERT_EQ(runs.size(), c.parts.size() + 1) << c.text;
+    EXPECT_EQ(runs[0].second, "#0000ff");
+    EXPECT_TRUE(runs[0].first.endsWith(u' '));
+    runs.erase(runs.begin());
+    EXPECT_EQ(runs, c.parts) << c.text;
+    EXPECT_EQ(Label("message"), c.status);
+  }
+}
+
+TEST_F(MainWindowTest, LogKeepsMaxLogLinesPlusTheNewestWhetherBatchedOrNot) {
+  Open();
+  SettingsValues values = window->Core().Settings().Get();
+  values.maxLogLines = 3;
+  window->Core().Settings().Set(values);
+  for (bool batched : {true, false}) {
+    window->Log().Clear();
+    for (int i = 1; i <= 6; ++i) {
+      window->AddLog("line " + std::to_string(i));
+      if (!batched) window->Log().Flush();
+    }
+    EXPECT_EQ(LogLines(), (QStringList{"line 6", "line 5", "line 4", "line 3"}));
+  }
+  // Each line is trimmed with the limit of its own moment: a limit of 0 keeps one line.
+  values.maxLogLines = 0;
+  window->Core().Settings().Set(values);
+  window->AddLog("line 7");
+  values.maxLogLines = 5;
+  window->Core().Settings().Set(values);
+  window->AddLog("line 8");
+  EXPECT_EQ(LogLines(), (QStringList{"line 8", "line 7"}));
+}
+
+TEST_F(MainWindowTest, LogShowsMarkupControlsAndHugeLinesAsText) {
+  Open();
+  window->Log().Clear();
+  const std::string huge(100 * 1024, 'x');
+  window->AddLog(huge);
+  window->AddLog("- <b>bold</b> &amp; <img src=x>");
+  window->AddLog("- a\rb\nc\x01");
+  const QStringList lines = LogLines();
+  ASSERT_EQ(lines.size(), 3);
+  EXPECT_EQ(lines[0], QString("- a") + QChar(0x240D) + "b" + QChar(0x240A) + "c" + QChar(0x2401));
+  EXPECT_EQ(lines[1], "- <b>bold</b> &amp; <img src=x>");
+  EXPECT_EQ(lines[2].size(), static_cast<qsizetype>(huge.size()));
+  // The status bar shows text, and a long line does not widen the window.
+  window->AddLog("HTTP://h> 1.2.3.4:5, Anonymous> <i>x</i>");
+  window->Log().Flush();
+  QLabel* status = window->findChild<QLabel*>("message");
+  EXPECT_EQ(status->textFormat(), Qt::PlainText);
+  EXPECT_EQ(status->text(), " <i>x</i>");
+  EXPECT_LT(window->minimumSizeHint().width(), 2000);
+}
+
+TEST_F(MainWindowTest, TrayHintFollowsTheLog) {
+  Open();
+  window->AddLog("- stopped line\r");
+  window->Log().Flush();
+  EXPECT_TRUE(window->Tray().Hint().startsWith("WEB Server Running\rTime: "));
+  EXPECT_FALSE(window->Tray().Hint().contains("Action"));
+  window->StartServers();
+  window->AddLog("HTTP://h> 1.2.3.4:5, Anonymous> " + std::string(200, 'y') + "\r");
+  window->Log().Flush();
+  const QString hint = window->Tray().Hint();
+  EXPECT_TRUE(hint.contains("\rAction:  yyy"));
+  EXPECT_EQ(hint.size(), TrayIcon::kMaxHintLength);
+  window->StopServers();
+}
+
+}  // namespace
+}  // namespace morlak::test_support

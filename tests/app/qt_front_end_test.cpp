@@ -1,0 +1,67 @@
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "main_window_fixture.h"
+#include "support/http_fetch.h"
+
+namespace morlak::test_support {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A request's log line waits for the GUI thread; the GUI thread stops the listener, which
+// waits for that request's thread. The stop must serve the waiting call and finish.
+TEST_F(MainWindowTest, StoppingWhileAConnectionThreadWaitsForTheWindowDoesNotDeadlock) {
+  folder.Write("http/public/index.html", "<p>hello</p>");
+  Open();
+  SettingsValues values = window->Core().Settings().Get();
+  values.homeDirectory = folder.Path() + "http/public/";
+  window->Core().Settings().Set(values);
+  window->StartServers();
+  ASSERT_TRUE(window->Core().IdHTTPServer1.Active());
+  const int port = window->Core().IdHTTPServer1.BoundPort();
+
+  // The GUI thread runs no events here, so the request's log line stays queued.
+  auto reply = std::async(std::launch::async, [port] { return Get(port, "/index.html"); });
+  std::this_thread::sleep_for(300ms);
+  ASSERT_EQ(reply.wait_for(0s), std::future_status::timeout) << "the log line did not wait";
+
+  const auto start = std::chrono::steady_clock::now();
+  window->StopServers();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took, 4s) << "the stop waited for a thread that waited for it";
+  EXPECT_FALSE(window->Core().IdHTTPServer1.Active());
+  // The stop ends the connection; the client is not left hanging either way.
+  EXPECT_EQ(reply.wait_for(10s), std::future_status::ready);
+  const QStringList lines = LogLines();
+  EXPECT_EQ(lines.first(), "- HTTP server stopped");
+  EXPECT_TRUE(lines[1].contains("/index.html")) << lines[1].toStdString();
+}
+
+// Calls from many threads all run on the GUI thread, each exactly once, in queue order.
+TEST_F(MainWindowTest, SynchronisedCallsRunOnTheGuiThread) {
+  Open();
+  QtFrontEnd& front = window->Front();
+  std::atomic<int> wrongThread{0};
+  int runs = 0;  // touched on the GUI thread only
+  std::vector<std::thread> callers;
+  for (int t = 0; t < 8; ++t)
+    callers.emplace_back([&] {
+      for (int i = 0; i < 50; ++i)
+        front.Synchronize([&] {
+          if (!front.OnGuiThread()) ++wrongThread;
+          ++runs;
+        });
+    });
+  // Served by the event loop, bounded in time.
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (runs < 400 && std::chrono::steady_clock::now() < deadline)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  for (auto& c : callers) c.join();
+  EXPECT_EQ(runs, 400);
+  EXPECT_EQ(wrongThread, 0);
+}
+
+}  // namespace
+}  // namespace morlak::test_support

@@ -1,0 +1,119 @@
+// Renders the desktop windows into PNG files on Qt's offscreen platform, with a running
+// server and some members, active users, monitored files and log lines to show.
+// Usage: morlak_screenshots OUTPUT_FOLDER [SUFFIX]
+// A window of its own gets one line in kShots below.
+#include <QApplication>
+#include <QDir>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <functional>
+
+#include "app/main_window.h"
+#include "app/message_boxes.h"
+#include "platform/datetime.h"
+#include "platform/files.h"
+
+namespace {
+
+using morlak::Tfmain;
+
+// Shows the main window on one tab.
+std::function<QWidget*(Tfmain&)> MainTab(int tab) {
+  return [tab](Tfmain& window) -> QWidget* {
+    window.findChild<QTabWidget*>()->setCurrentIndex(tab);
+    return &window;
+  };
+}
+
+struct Shot {
+  const char* file;
+  std::function<QWidget*(Tfmain&)> show;  // the widget to grab, ready to be drawn
+};
+
+const Shot kShots[] = {
+    {"main_system_log", MainTab(Tfmain::kLogTab)},
+    {"main_http_server", MainTab(Tfmain::kServerTab)},
+    {"main_active_users", MainTab(Tfmain::kActiveTab)},
+    {"main_file_monitoring", MainTab(Tfmain::kMonitorTab)},
+    {"main_about", MainTab(Tfmain::kAboutTab)},
+};
+
+void FillExample(Tfmain& window) {
+  morlak::ServerCore& core = window.Core();
+  core.Members().AddMember("alice", "wonderland", "/home/alice/public/");
+  core.Members().AddMember("bob", "builder", "/home/bob/www/");
+  core.Members().AddMember("carol", "s3cret", "/srv/carol/");
+  core.Members().MemberLogin("192.168.1.20", "alice", "wonderland", "/index.html");
+  window.RefreshMemberList();
+  core.Members().TouchActiveUser("F2D1A0C4B7E95A31", "192.168.1.20", "alice", "wonderland",
+                                 "/index.html");
+  core.Members().TouchActiveUser("09AB44E1C3D2F870", "192.168.1.31", "", "", "/files/report.pdf");
+  core.Members().TouchActiveUser("7C15E9D03B2A6F48", "127.0.0.1", "", "", "/");
+  for (const char* name : {"report.pdf", "setup.exe", "photos.zip"})
+    core.Monitored().AddMonitoredFile(name);
+  for (int i = 0; i < 7; ++i) core.Monitored().CountMonitoredHit("report.pdf", "192.168.1.31");
+  for (int i = 0; i < 3; ++i) core.Monitored().CountMonitoredHit("setup.exe", "192.168.1.44");
+  window.RefreshMonitoredFileList();
+  core.Stats().AddConnections(42);
+  core.Stats().AddSessions(9);
+  core.Stats().AddPagesDownloaded(31);
+  core.Stats().AddBytesDownloaded(3456789);
+  core.ClientCount = 3;
+  core.ServerStartTime = morlak::Now() - 2.5 / 24;  // up for two and a half hours
+  for (const char* line :
+       {"http://localhost> 127.0.0.1:50412, Anonymous> served /index.html (1024b, text/html)",
+        "http://192.168.1.10> 192.168.1.20:50433, alice> login succesfull",
+        "https://192.168.1.10> 192.168.1.31:50470, Anonymous> served /files/report.pdf "
+        "(48213b, application/pdf)",
+        "http://localhost> 127.0.0.1:50501, Anonymous> file not found /favicon.ico"})
+    core.LogWindowAndFile(line);
+  window.Log().Flush();
+  window.Timer1Timer();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  QApplication::setApplicationDisplayName("Morlak");
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: morlak_screenshots OUTPUT_FOLDER [SUFFIX]\n");
+    return 2;
+  }
+  const QString out = QString::fromLocal8Bit(argv[1]);
+  const QString suffix = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+  QDir().mkpath(out);
+  morlak::SetMessageBoxAnswers({[](morlak::MessageKind, const QString&) { return true; },
+                                [](const QString&) { return QString(); }});
+
+  QTemporaryDir data;
+  morlak::CoreOptions options;
+  options.programFolder = morlak::IncludeTrailingSeparator(data.path().toStdString());
+  options.httpPort = 0;
+  // A layout file, so the first-run message stays away.
+  morlak::WriteFileAtomic(options.programFolder + morlak::WindowLayout::kFileName, "");
+  int failures = 0;
+  {
+    Tfmain window(options, true);
+    window.show();
+    // The offscreen screen is small; the window keeps the size it would have on a desktop.
+    window.resize(window.sizeHint().expandedTo(QSize(
+        static_cast<int>(832 * morlak::RowListView::DesignScale(window.fontMetrics())), 304)));
+    FillExample(window);
+    for (const Shot& shot : kShots) {
+      QWidget* widget = shot.show(window);
+      QApplication::processEvents();
+      // The status bar shows the newest log line, not the hint of a hovered button.
+      window.AddLog("- HTTP member file loaded");
+      window.Log().Flush();
+      const QString path = out + "/" + shot.file + suffix + ".png";
+      if (!widget->grab().save(path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        ++failures;
+      }
+    }
+  }
+  return failures == 0 ? 0 : 1;
+}
