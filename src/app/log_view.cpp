@@ -1,19 +1,22 @@
 #include "app/log_view.h"
 
+#include <QPainter>
 #include <QScrollBar>
-#include <QTextBlock>
-#include <QTextCursor>
 #include <cmath>
+
+#include "platform/datetime.h"
 
 namespace morlak {
 
+const QColor LogView::kStampColour(0, 0, 255);  // blue
+
 namespace {
 
-const QColor kStampColour(0, 0, 255);      // blue
 const QColor kHttpsColour(128, 0, 128);    // purple
 const QColor kHttpColour(0, 128, 128);     // teal
 const QColor kAnonymousColour(255, 0, 0);  // red
 const QColor kUserColour(0, 0, 128);       // navy
+constexpr int kMargin = 3;
 
 QString PrintableText(std::string_view text) {
   return LogView::Printable(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
@@ -22,13 +25,11 @@ QString PrintableText(std::string_view text) {
 }  // namespace
 
 LogView::LogView(std::function<int()> maxLines, QWidget* parent)
-    : QPlainTextEdit(parent), maxLines_(std::move(maxLines)) {
-  setReadOnly(true);
-  setUndoRedoEnabled(false);
-  setLineWrapMode(QPlainTextEdit::NoWrap);
+    : QAbstractScrollArea(parent), maxLines_(std::move(maxLines)) {
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  flushTimer_.setInterval(100);
+  viewport()->setBackgroundRole(QPalette::Base);
+  viewport()->setAutoFillBackground(true);
+  flushTimer_.setInterval(250);
   flushTimer_.setSingleShot(true);
   connect(&flushTimer_, &QTimer::timeout, this, &LogView::Flush);
 }
@@ -67,16 +68,17 @@ std::vector<LogView::Part> LogView::SplitLine(const std::string& text) {
   return parts;
 }
 
-void LogView::AddLog(const std::string& text) {
+void LogView::AddLog(std::string text) {
   const TDateTime now = Now();
   const auto second = static_cast<int64_t>(std::floor(now * 86400.0));
-  if (second != stampSecond_ || stamps_.empty()) {
+  if (second != stampSecond_) {
     stampSecond_ = second;
-    stamps_.push_back({QString::fromStdString(FormatShortDate(now)),
-                       QString::fromStdString(FormatLongTime(now))});
+    stampDate_ = QString::fromStdString(FormatShortDate(now));
+    stampTime_ = QString::fromStdString(FormatLongTime(now));
+    stamp_ = stampDate_ + u' ' + stampTime_ + u' ';
   }
-  pending_.push_back({text, maxLines_(), static_cast<int>(stamps_.size()) - 1});
-  // A flood between two timer ticks is drawn early rather than held in memory.
+  pending_.push_back({{std::move(text), stamp_}, maxLines_()});
+  // A flood between two timer ticks is added early rather than held in memory.
   if (pending_.size() >= kMaxPending)
     Flush();
   else if (!flushTimer_.isActive())
@@ -86,61 +88,82 @@ void LogView::AddLog(const std::string& text) {
 void LogView::Flush() {
   flushTimer_.stop();
   if (pending_.empty()) return;
-  // Each insertion first trims the window to its limit; only the newest `count` lines of
-  // old and new together survive, so older queued lines need not be drawn at all.
-  int count = lineCount_;
-  for (const Pending& line : pending_) count = std::min(count, std::max(line.maxLines, 0)) + 1;
-  const size_t fresh = std::min<size_t>(count, pending_.size());
-  InsertBatch(pending_.size() - fresh);
-  // Trim the old lines below the surviving ones.
-  if (QTextBlock last = document()->findBlockByNumber(count); last.isValid()) {
-    QTextCursor cut(document());
-    cut.setPosition(last.position() - 1);
-    cut.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    cut.removeSelectedText();
+  for (Pending& p : pending_) {
+    const size_t keep = static_cast<size_t>(std::max(p.maxLines, 0));
+    while (lines_.size() > keep) lines_.pop_back();
+    lines_.push_front(std::move(p.line));
   }
-  lineCount_ = count;
+  pending_.clear();
 
-  const Pending& newest = pending_.back();
-  std::string_view rest(newest.text);
+  const std::string& newest = lines_.front().text;
+  std::string_view rest(newest);
   for (int i = 0; i < 2 && rest.find('>') != std::string_view::npos; ++i)
     rest.remove_prefix(rest.find('>') + 1);
-  const QString restText = QString::fromUtf8(rest.data(), static_cast<qsizetype>(rest.size()));
-  const Stamp stamp = stamps_[newest.stampIndex];
-  pending_.clear();
-  stamps_.clear();
-  emit LineShown(restText, stamp.date, stamp.time);
-}
-
-void LogView::InsertBatch(size_t first) {
-  QTextCursor cursor(document());
-  cursor.beginEditBlock();
-  cursor.setPosition(0);
-  QTextCharFormat stampFormat;
-  stampFormat.setForeground(kStampColour);
-  const bool hadLines = lineCount_ > 0;
-  // Newest first, each followed by a line break except the very last line of the window.
-  for (size_t i = pending_.size(); i-- > first;) {
-    const Pending& line = pending_[i];
-    const Stamp& stamp = stamps_[line.stampIndex];
-    cursor.insertText(stamp.date + u' ' + stamp.time + u' ', stampFormat);
-    for (const Part& part : SplitLine(line.text)) {
-      QTextCharFormat format;
-      if (part.colour.isValid()) format.setForeground(part.colour);
-      cursor.insertText(part.text, format);
-    }
-    if (i > first || hadLines) cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
-  }
-  cursor.endEditBlock();
-  verticalScrollBar()->setValue(0);
+  UpdateScrollBars();
+  verticalScrollBar()->setValue(0);  // the caret goes back to the newest line
+  viewport()->update();
+  emit LineShown(QString::fromUtf8(rest.data(), static_cast<qsizetype>(rest.size())), stampDate_,
+                 stampTime_);
 }
 
 void LogView::Clear() {
   pending_.clear();
-  stamps_.clear();
   flushTimer_.stop();
-  clear();
-  lineCount_ = 0;
+  lines_.clear();
+  widestLine_ = 0;
+  UpdateScrollBars();
+  viewport()->update();
+}
+
+QString LogView::LineText(int row) const {
+  if (row < 0 || row >= LineCount()) return {};
+  const Line& line = lines_[static_cast<size_t>(row)];
+  return line.stamp + PrintableText(line.text);
+}
+
+int LogView::LineHeight() const {
+  return fontMetrics().lineSpacing();
+}
+
+void LogView::UpdateScrollBars() {
+  const int visibleRows = std::max(1, (viewport()->height() - 2 * kMargin) / LineHeight());
+  verticalScrollBar()->setRange(0, std::max(0, LineCount() - visibleRows));
+  verticalScrollBar()->setPageStep(visibleRows);
+  horizontalScrollBar()->setRange(0, std::max(0, widestLine_ + 2 * kMargin - viewport()->width()));
+  horizontalScrollBar()->setPageStep(viewport()->width());
+}
+
+void LogView::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  UpdateScrollBars();
+}
+
+void LogView::paintEvent(QPaintEvent*) {
+  QPainter painter(viewport());
+  const QFontMetrics metrics = fontMetrics();
+  const int height = LineHeight();
+  const int first = verticalScrollBar()->value();
+  const int left = kMargin - horizontalScrollBar()->value();
+  const QColor normal = palette().color(QPalette::Text);
+  int widest = widestLine_;
+  for (int row = first, y = kMargin; row < LineCount() && y < viewport()->height();
+       ++row, y += height) {
+    const Line& line = lines_[static_cast<size_t>(row)];
+    int x = left;
+    painter.setPen(kStampColour);
+    painter.drawText(x, y + metrics.ascent(), line.stamp);
+    x += metrics.horizontalAdvance(line.stamp);
+    for (const Part& part : SplitLine(line.text)) {
+      painter.setPen(part.colour.isValid() ? part.colour : normal);
+      painter.drawText(x, y + metrics.ascent(), part.text);
+      x += metrics.horizontalAdvance(part.text);
+    }
+    widest = std::max(widest, x - left);
+  }
+  if (widest != widestLine_) {
+    widestLine_ = widest;
+    UpdateScrollBars();
+  }
 }
 
 }  // namespace morlak

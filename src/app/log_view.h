@@ -1,22 +1,23 @@
 // The system log window: newest line on top, the time stamp in blue, the request prefix
 // in purple (HTTPS) or teal, the user part in red (Anonymous) or navy, the rest in the
-// normal colour. Lines are collected as they come and inserted in batches by a short
-// timer, so a busy server costs one document update per batch, not one per request;
-// the result is the same as inserting each line alone (trimmed to `maxloglines` before
-// each insertion, read anew for every line). Text is never interpreted as markup.
+// normal colour. Text is drawn as it is, never interpreted as markup.
+// A busy server logs thousands of lines a second, so the view keeps its lines in a plain
+// list and draws only the rows on screen: adding a line costs no layout work. Lines are
+// collected as they come and added in batches by a 250 ms timer, each trimmed to
+// `maxloglines` before its insertion (the setting is read anew for every line).
 #pragma once
 
-#include <QPlainTextEdit>
+#include <QAbstractScrollArea>
+#include <QColor>
 #include <QTimer>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "platform/datetime.h"
-
 namespace morlak {
 
-class LogView : public QPlainTextEdit {
+class LogView : public QAbstractScrollArea {
   Q_OBJECT
 
  public:
@@ -24,21 +25,25 @@ class LogView : public QPlainTextEdit {
   explicit LogView(std::function<int()> maxLines, QWidget* parent = nullptr);
 
   // Queues one line stamped with the current date and time.
-  void AddLog(const std::string& text);
-  // Inserts the queued lines now (the timer does this every 100 ms).
+  void AddLog(std::string text);
+  // Adds the queued lines now (the timer does this every 250 ms).
   void Flush();
   // Empties the window and drops queued lines.
   void Clear();
-  int LineCount() const { return lineCount_; }
+  int LineCount() const { return static_cast<int>(lines_.size()); }
+  // Line `row` (0 = newest) as shown: time stamp, blank, text.
+  QString LineText(int row) const;
 
-  // The coloured parts of one line (the stamp excluded); empty parts are absent.
+  // The coloured parts of one line after its stamp; the last part is the "rest" in the
+  // normal colour (an invalid colour).
   struct Part {
     QString text;
-    QColor colour;  // invalid: the normal text colour
+    QColor colour;
   };
   static std::vector<Part> SplitLine(const std::string& text);
   // The text with control characters replaced by their visible pictures.
   static QString Printable(const QString& text);
+  static const QColor kStampColour;
 
  signals:
   // After a batch: the text after the prefixes of its newest line ("rest", as logged,
@@ -46,24 +51,30 @@ class LogView : public QPlainTextEdit {
   // and the tray hint.
   void LineShown(const QString& rest, const QString& date, const QString& time);
 
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
   static constexpr size_t kMaxPending = 10000;
-  struct Pending {
+  struct Line {
     std::string text;
+    QString stamp;  // "date time ", shared by the lines of one second
+  };
+  struct Pending {
+    Line line;
     int maxLines;
-    int stampIndex;  // into stamps_
   };
-  struct Stamp {
-    QString date, time;
-  };
-  void InsertBatch(size_t first);
+  void UpdateScrollBars();
+  int LineHeight() const;
 
   std::function<int()> maxLines_;
   QTimer flushTimer_;
   std::vector<Pending> pending_;
-  std::vector<Stamp> stamps_;  // one per second seen in the batch
+  std::deque<Line> lines_;  // newest first
   int64_t stampSecond_ = -1;
-  int lineCount_ = 0;
+  QString stamp_, stampDate_, stampTime_;
+  int widestLine_ = 0;  // pixels, of the lines drawn so far
 };
 
 }  // namespace morlak

@@ -57,6 +57,9 @@ Tfmain::Tfmain(CoreOptions options, std::optional<bool> startListeners) {
   tabs_->addTab(BuildMonitorTab(), "File Monitoring");
   tabs_->addTab(BuildAboutTab(), "About..");
   setCentralWidget(tabs_);
+  connect(tabs_, &QTabWidget::currentChanged, this, [this](int tab) {
+    if (tab == kActiveTab && activeUsersStale_) RefreshActiveUserList();
+  });
   BuildStatusBar();
   const double scale = RowListView::DesignScale(fontMetrics());
   resize(static_cast<int>(kDesignWidth * scale), kDesignHeight);

@@ -116,6 +116,7 @@ class Tfmain : public QMainWindow {
   void MinimizeToTray();
   void SetRunState(bool running);
   void SaveMonitoredFiles();
+  void RefreshActiveUserList();
   // The selected monitored file's name, or "" without a selected row.
   std::string SelectedMonitoredFile() const;
 
@@ -146,7 +147,9 @@ class Tfmain : public QMainWindow {
   bool firstRun_ = false;
   bool activatedOnce_ = false;
   bool endingAfterImport_ = false;
-  bool runningCache_ = false;  // listener state seen while a stop is under way
+  bool runningCache_ = false;
+  bool activeUsersStale_ = false;  // the store changed while the list was hidden  // listener state
+                                   // seen while a stop is under way
 };
 
 }  // namespace morlak

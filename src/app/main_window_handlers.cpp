@@ -40,6 +40,11 @@ void Tfmain::RefreshMemberList() {
   memberList_->SetRows(core_->Members().ListMembers());
 }
 
+void Tfmain::RefreshActiveUserList() {
+  activeUsersStale_ = false;
+  activeList_->SetRows(core_->Members().ListActiveUsers());
+}
+
 void Tfmain::RefreshMonitoredFileList() {
   monitorList_->SetRows(core_->Monitored().ListMonitoredFiles());
 }
@@ -178,10 +183,13 @@ void Tfmain::Timer1Timer() {
   figures_[4]->setText(QString::number(core.Stats().GetPagesDownloaded()));
   figures_[5]->setText(Q(FormatDownloadRate(bytes, hours)));
 
+  // A busy server changes the active users all the time; a hidden list is refilled only
+  // when its tab is shown, not every 2 seconds.
   if (core.Members().ActiveUsersChanged())
-    activeList_->SetRows(core.Members().ListActiveUsers());
+    activeUsersStale_ = true;
   else
     core.Members().PruneActiveUsers(core.IdHTTPServer1.SessionTimeOut);
+  if (activeUsersStale_ && tabs_->currentIndex() == kActiveTab) RefreshActiveUserList();
 }
 
 }  // namespace morlak

@@ -156,6 +156,7 @@ QWidget* Tfmain::BuildAboutTab() {
   grid->addWidget(brandPicture_, 0, 3, 7, 1, Qt::AlignTop | Qt::AlignRight);
 
   auto* hostRow = new QHBoxLayout;
+  hostRow->setSpacing(6);
   hostRow->addWidget(new QLabel("Update server:"));
   updateHost_ = new QLineEdit("localhost");
   updateHost_->setObjectName("update host");

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <QTimer>
 #include <thread>
 
 #include "app/main_window.h"
@@ -57,6 +58,38 @@ void QtFrontEnd::RunQueued() {
   done_.notify_all();
 }
 
+void QtFrontEnd::PostLog(const std::string& text, TOzm_logfile* file) {
+  bool post;
+  {
+    std::lock_guard lock(mutex_);
+    // Under the same lock as the queue, so the file and the window see one order.
+    if (file) file->Add(text);
+    lines_.push_back(text);
+    post = !linesPosted_;
+    linesPosted_ = true;
+  }
+  if (OnGuiThread()) {
+    ShowQueuedLines();
+  } else if (post) {
+    // The GUI thread collects the lines a moment later in one go, so a busy server wakes
+    // it a few times a second instead of once per request.
+    QMetaObject::invokeMethod(
+        this, [this] { QTimer::singleShot(kLogBatchMs, this, &QtFrontEnd::ShowQueuedLines); },
+        Qt::QueuedConnection);
+    queued_.notify_one();
+  }
+}
+
+void QtFrontEnd::ShowQueuedLines() {
+  std::vector<std::string> batch;
+  {
+    std::lock_guard lock(mutex_);
+    batch.swap(lines_);
+    linesPosted_ = false;
+  }
+  for (std::string& line : batch) window_.Log().AddLog(std::move(line));
+}
+
 void QtFrontEnd::RunBlocking(const std::function<void()>& job) {
   std::exception_ptr error;
   bool finished = false;
@@ -74,13 +107,15 @@ void QtFrontEnd::RunBlocking(const std::function<void()>& job) {
   for (;;) {
     {
       std::unique_lock lock(mutex_);
-      queued_.wait(lock, [&] { return finished || !queue_.empty(); });
+      queued_.wait(lock, [&] { return finished || !queue_.empty() || !lines_.empty(); });
       if (finished && queue_.empty()) break;
     }
     RunQueued();
+    ShowQueuedLines();
   }
   helper.join();
   blocking_ = false;
+  ShowQueuedLines();
   if (error) std::rethrow_exception(error);
 }
 

@@ -68,15 +68,11 @@ void ServerCore::WireHandlers(TIdHTTPServer& server) {
 }
 
 void ServerCore::LogWindow(const std::string& text) {
-  frontEnd_.Synchronize([&] { frontEnd_.AddLog(text); });
+  frontEnd_.PostLog(text, nullptr);
 }
 
 void ServerCore::LogWindowAndFile(const std::string& text) {
-  const bool toFile = settings_.GetLogToFile();
-  frontEnd_.Synchronize([&] {
-    frontEnd_.AddLog(text);
-    if (toFile) logFile_.Add(text);
-  });
+  frontEnd_.PostLog(text, settings_.GetLogToFile() ? &logFile_ : nullptr);
 }
 
 void ServerCore::Startup(std::optional<bool> startListeners) {

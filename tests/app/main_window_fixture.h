@@ -45,9 +45,11 @@ class MainWindowTest : public testing::Test {
 
   // The log window's lines, newest first, without their time stamps.
   QStringList LogLines() {
+    QCoreApplication::processEvents();  // lines queued by other threads
     window->Log().Flush();
-    QStringList lines = window->Log().toPlainText().split(u'\n', Qt::SkipEmptyParts);
-    for (QString& line : lines) line = line.section(u' ', 2);
+    QStringList lines;
+    for (int row = 0; row < window->Log().LineCount(); ++row)
+      lines.append(window->Log().LineText(row).section(u' ', 2));
     return lines;
   }
 

@@ -1,3 +1,4 @@
+#include <QTest>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -10,11 +11,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A request's log line waits for the GUI thread; the GUI thread stops the listener, which
-// waits for that request's thread. The stop must serve the waiting call and finish.
+// A download of a monitored file refills the window's list through a synchronised call,
+// which waits for the GUI thread; the GUI thread stops the listener, which waits for that
+// request's thread. The stop must serve the waiting call and finish.
 TEST_F(MainWindowTest, StoppingWhileAConnectionThreadWaitsForTheWindowDoesNotDeadlock) {
   folder.Write("http/public/index.html", "<p>hello</p>");
   Open();
+  window->Core().Monitored().AddMonitoredFile("index.html");
   SettingsValues values = window->Core().Settings().Get();
   values.homeDirectory = folder.Path() + "http/public/";
   window->Core().Settings().Set(values);
@@ -22,10 +25,10 @@ TEST_F(MainWindowTest, StoppingWhileAConnectionThreadWaitsForTheWindowDoesNotDea
   ASSERT_TRUE(window->Core().IdHTTPServer1.Active());
   const int port = window->Core().IdHTTPServer1.BoundPort();
 
-  // The GUI thread runs no events here, so the request's log line stays queued.
+  // The GUI thread runs no events here, so the refill stays queued.
   auto reply = std::async(std::launch::async, [port] { return Get(port, "/index.html"); });
   std::this_thread::sleep_for(300ms);
-  ASSERT_EQ(reply.wait_for(0s), std::future_status::timeout) << "the log line did not wait";
+  ASSERT_EQ(reply.wait_for(0s), std::future_status::timeout) << "the refill did not wait";
 
   const auto start = std::chrono::steady_clock::now();
   window->StopServers();
@@ -37,22 +40,30 @@ TEST_F(MainWindowTest, StoppingWhileAConnectionThreadWaitsForTheWindowDoesNotDea
   const QStringList lines = LogLines();
   EXPECT_EQ(lines.first(), "- HTTP server stopped");
   EXPECT_TRUE(lines[1].contains("/index.html")) << lines[1].toStdString();
+  EXPECT_EQ(List("monitored-file list").Model().Cell(0, 1), "1");
 }
 
-// Calls from many threads all run on the GUI thread, each exactly once, in queue order.
-TEST_F(MainWindowTest, SynchronisedCallsRunOnTheGuiThread) {
+// Calls from many threads all run on the GUI thread, each exactly once; log lines from
+// them reach the view without waiting, each thread's lines in their order.
+TEST_F(MainWindowTest, SynchronisedCallsRunOnTheGuiThreadAndLinesKeepTheirOrder) {
   Open();
+  SettingsValues values = window->Core().Settings().Get();
+  values.maxLogLines = 1000;
+  window->Core().Settings().Set(values);
+  window->Log().Clear();
   QtFrontEnd& front = window->Front();
   std::atomic<int> wrongThread{0};
   int runs = 0;  // touched on the GUI thread only
   std::vector<std::thread> callers;
   for (int t = 0; t < 8; ++t)
-    callers.emplace_back([&] {
-      for (int i = 0; i < 50; ++i)
+    callers.emplace_back([&, t] {
+      for (int i = 0; i < 50; ++i) {
         front.Synchronize([&] {
           if (!front.OnGuiThread()) ++wrongThread;
           ++runs;
         });
+        window->Core().LogWindow("- thread " + std::to_string(t) + " line " + std::to_string(i));
+      }
     });
   // Served by the event loop, bounded in time.
   const auto deadline = std::chrono::steady_clock::now() + 20s;
@@ -61,6 +72,14 @@ TEST_F(MainWindowTest, SynchronisedCallsRunOnTheGuiThread) {
   for (auto& c : callers) c.join();
   EXPECT_EQ(runs, 400);
   EXPECT_EQ(wrongThread, 0);
+  QTest::qWait(2 * QtFrontEnd::kLogBatchMs);
+  const QStringList lines = LogLines();
+  ASSERT_EQ(lines.size(), 400);
+  std::vector<int> next(8, 49);  // newest first: each thread's lines count down
+  for (const QString& line : lines) {
+    const int t = line.section(u' ', 2, 2).toInt();
+    EXPECT_EQ(line.section(u' ', 4, 4).toInt(), next[t]--) << line.toStdString();
+  }
 }
 
 }  // namespace
