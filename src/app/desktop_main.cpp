@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <csignal>
+#include <cstdio>
 
 #include "app/main_window.h"
 
@@ -37,6 +38,15 @@ class MorlakApplication : public QApplication {
 }  // namespace
 
 int RunDesktop(int argc, char** argv, const CoreOptions& options) {
+  // Without a display Qt would abort; say what to do instead.
+  if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+      qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    std::fputs(
+        "morlak: no display ($DISPLAY and $WAYLAND_DISPLAY are unset); run "
+        "\"morlak --headless\" for the console front end\n",
+        stderr);
+    return 2;
+  }
   std::signal(SIGPIPE, SIG_IGN);
   MorlakApplication app(argc, argv);
   QApplication::setApplicationName("morlak");

@@ -209,6 +209,10 @@ bool Tfmain::event(QEvent* event) {
     case QEvent::WindowActivate:
       FormActivate();
       break;
+    case QEvent::Show:
+      // Some desktops never activate a new window; the first-run work must not wait for it.
+      if (!activatedOnce_) QTimer::singleShot(0, this, &Tfmain::FormActivate);
+      break;
     case QEvent::StatusTip: {
       // Hints go to the third panel, never as pop-ups; leaving a control keeps the text.
       const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
