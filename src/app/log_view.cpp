@@ -1,5 +1,10 @@
 #include "app/log_view.h"
 
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
 #include <cmath>
@@ -27,6 +32,7 @@ QString PrintableText(std::string_view text) {
 LogView::LogView(std::function<int()> maxLines, QWidget* parent)
     : QAbstractScrollArea(parent), maxLines_(std::move(maxLines)) {
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  setFocusPolicy(Qt::StrongFocus);
   viewport()->setBackgroundRole(QPalette::Base);
   viewport()->setAutoFillBackground(true);
   flushTimer_.setInterval(250);
@@ -119,6 +125,25 @@ QString LogView::LineText(int row) const {
   if (row < 0 || row >= LineCount()) return {};
   const Line& line = lines_[static_cast<size_t>(row)];
   return line.stamp + PrintableText(line.text);
+}
+
+QString LogView::AllText() const {
+  QString text;
+  for (int row = 0; row < LineCount(); ++row) text += LineText(row) + u'\n';
+  return text;
+}
+
+void LogView::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Copy))
+    QGuiApplication::clipboard()->setText(AllText());
+  else
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+void LogView::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu;
+  menu.addAction("Copy Log", this, [this] { QGuiApplication::clipboard()->setText(AllText()); });
+  menu.exec(event->globalPos());
 }
 
 int LogView::LineHeight() const {

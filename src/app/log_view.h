@@ -33,6 +33,9 @@ class LogView : public QAbstractScrollArea {
   int LineCount() const { return static_cast<int>(lines_.size()); }
   // Line `row` (0 = newest) as shown: time stamp, blank, text.
   QString LineText(int row) const;
+  // Every line as shown, newest first, one per text line (Ctrl+C and the context menu
+  // copy it to the clipboard).
+  QString AllText() const;
 
   // The coloured parts of one line after its stamp; the last part is the "rest" in the
   // normal colour (an invalid colour).
@@ -54,6 +57,8 @@ class LogView : public QAbstractScrollArea {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   static constexpr size_t kMaxPending = 10000;
