@@ -25,9 +25,15 @@ TEST_F(MainWindowTest, StoppingWhileAConnectionThreadWaitsForTheWindowDoesNotDea
   ASSERT_TRUE(window->Core().IdHTTPServer1.Active());
   const int port = window->Core().IdHTTPServer1.BoundPort();
 
-  // The GUI thread runs no events here, so the refill stays queued.
+  // The GUI thread runs no events here, so the refill stays queued once the hit is counted.
   auto reply = std::async(std::launch::async, [port] { return Get(port, "/index.html"); });
-  std::this_thread::sleep_for(300ms);
+  int32_t hits = 0;
+  for (int i = 0; i < 1000 && hits == 0; ++i) {
+    std::this_thread::sleep_for(10ms);
+    window->Core().Monitored().GetMonitoredCount("index.html", hits);
+  }
+  ASSERT_EQ(hits, 1);
+  std::this_thread::sleep_for(100ms);
   ASSERT_EQ(reply.wait_for(0s), std::future_status::timeout) << "the refill did not wait";
 
   const auto start = std::chrono::steady_clock::now();
