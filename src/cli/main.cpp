@@ -12,6 +12,7 @@
 #include "platform/files.h"
 #include "platform/heap_tuning.h"
 #include "platform/text.h"
+#include "server/self_signed_certificate.h"
 #include "server/server_core.h"
 #include "server/version.h"
 
@@ -19,6 +20,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: morlak [--headless] [--data-dir DIR] [--http-port N] [--https-port N]\n"
+    "       morlak --make-certificate [--force] [--data-dir DIR]\n"
     "\n"
     "Runs the Morlak web server with its desktop window, or without a window.\n"
     "\n"
@@ -27,6 +29,12 @@ const char kUsage[] =
     "                    default site (default: the executable's folder)\n"
     "  --http-port N     listen for HTTP on port N for this run only (0 = any free port)\n"
     "  --https-port N    listen for HTTPS on port N for this run only (0 = any free port)\n"
+    "  --make-certificate  write a private key (encrypted with the certpassword\n"
+    "                    setting) and a self-signed certificate for this machine and\n"
+    "                    \"localhost\" into the program folder, point the certcert,\n"
+    "                    certkey and certroot settings at them, and exit; turn on\n"
+    "                    certhttps to serve HTTPS with them\n"
+    "  --force           with --make-certificate: replace existing certificate files\n"
     "  --version         print the version and exit\n"
     "  --help            print this text and exit\n"
     "\n"
@@ -40,6 +48,23 @@ bool ParsePort(const char* text, std::optional<int>& port) {
   return true;
 }
 
+int MakeCertificate(const std::string& folder, bool force) {
+  morlak::ServerSettings settings;
+  settings.InitSettingsDefaults(folder);
+  // A missing content-type list also fails the load, but the settings were read then.
+  if (!settings.LoadSettings() &&
+      morlak::FileExists(folder + morlak::ServerSettings::kMimeListFileName)) {
+    std::fprintf(stderr, "morlak: cannot read the settings in \"%s\"\n", folder.c_str());
+    return 1;
+  }
+  const morlak::CertificateResult result =
+      morlak::MakeSelfSignedCertificate(settings, folder, force);
+  std::fprintf(result.ok ? stdout : stderr, "%s%s\n",
+               result.ok ? "" : "morlak: ", result.message.c_str());
+  if (result.filesExist) std::fputs("Add --force to replace them.\n", stderr);
+  return result.ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,6 +73,7 @@ int main(int argc, char** argv) {
   morlak::CoreOptions options;
   options.programFolder = morlak::ExecutableFolder();
   bool headless = false;
+  bool makeCertificate = false, force = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -60,6 +86,10 @@ int main(int argc, char** argv) {
       return 0;
     } else if (arg == "--headless") {
       headless = true;
+    } else if (arg == "--make-certificate") {
+      makeCertificate = true;
+    } else if (arg == "--force") {
+      force = true;
     } else if (arg == "--data-dir" && hasValue) {
       const std::string dir = argv[++i];
       if (!morlak::DirectoryExists(dir)) {
@@ -83,6 +113,7 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (makeCertificate) return MakeCertificate(options.programFolder, force);
   if (!headless) return morlak::RunDesktop(argc, argv, options);
 
   // Every thread inherits this mask, so only the sigwait below sees the stop signals.

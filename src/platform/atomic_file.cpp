@@ -17,14 +17,16 @@ std::string TemporaryPathBeside(const std::string& path) {
 
 }  // namespace
 
-AtomicFileWriter::AtomicFileWriter(std::string path)
+AtomicFileWriter::AtomicFileWriter(std::string path, bool ownerOnly)
     : path_(std::move(path)),
       temp_(TemporaryPathBeside(path_)),
       stream_(std::make_unique<TFileStream>(temp_, TFileStream::Mode::kCreate)) {
   // The replacement keeps the permissions of the file it replaces (a settings file
   // holding a key pass phrase may have been made private).
   struct stat old;
-  if (::stat(path_.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+  if (ownerOnly)
+    ::fchmod(stream_->Handle(), S_IRUSR | S_IWUSR);
+  else if (::stat(path_.c_str(), &old) == 0 && S_ISREG(old.st_mode))
     ::fchmod(stream_->Handle(), old.st_mode & 07777);
 }
 

@@ -12,8 +12,9 @@ namespace morlak {
 
 class AtomicFileWriter {
  public:
-  // Throws EStreamError when the temporary file cannot be created.
-  explicit AtomicFileWriter(std::string path);
+  // Throws EStreamError when the temporary file cannot be created. With `ownerOnly` only
+  // the owner may read the new file (private keys).
+  explicit AtomicFileWriter(std::string path, bool ownerOnly = false);
   // Removes the temporary file unless it was committed.
   ~AtomicFileWriter();
   AtomicFileWriter(const AtomicFileWriter&) = delete;

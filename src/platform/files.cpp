@@ -127,9 +127,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
   return content;
 }
 
-bool WriteFileAtomic(const std::string& path, const std::string& content) {
+bool WriteFileAtomic(const std::string& path, const std::string& content, bool ownerOnly) {
   try {
-    AtomicFileWriter writer(path);
+    AtomicFileWriter writer(path, ownerOnly);
     writer.Stream().Write(content.data(), content.size());
     return writer.Commit();
   } catch (const EStreamError&) {

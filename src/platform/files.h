@@ -37,8 +37,9 @@ std::optional<std::vector<DirectoryEntry>> ListDirectory(const std::string& fold
 // Whole-file read; nullopt when the file cannot be opened or read.
 std::optional<std::string> ReadWholeFile(const std::string& path);
 // Writes a temporary file beside `path`, flushes it to disk and renames it over `path`,
-// so a crash leaves either the old or the new file.
-bool WriteFileAtomic(const std::string& path, const std::string& content);
+// so a crash leaves either the old or the new file. With `ownerOnly` only the owner may
+// read the new file.
+bool WriteFileAtomic(const std::string& path, const std::string& content, bool ownerOnly = false);
 // Appends with one write call, creating the file when missing, so lines written by
 // several writers never interleave.
 bool AppendToFile(const std::string& path, std::string_view content);

@@ -328,13 +328,25 @@ bool SocketPeerGone(SocketHandle s) {
   return ::recv(s, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
 }
 
-int SocketWaitReadable(SocketHandle s, int timeoutMs) {
-  pollfd p{s, POLLIN, 0};
+namespace {
+
+int WaitFor(SocketHandle s, short events, int timeoutMs) {
+  pollfd p{s, events, 0};
   for (;;) {
     const int r = ::poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
     if (r >= 0) return r > 0 ? 1 : 0;
     if (errno != EINTR) return Fail(-1);
   }
+}
+
+}  // namespace
+
+int SocketWaitReadable(SocketHandle s, int timeoutMs) {
+  return WaitFor(s, POLLIN, timeoutMs);
+}
+
+int SocketWaitWritable(SocketHandle s, int timeoutMs) {
+  return WaitFor(s, POLLOUT, timeoutMs);
 }
 
 int64_t SocketSend(SocketHandle s, const void* data, size_t length, bool moreFollows) {
@@ -376,6 +388,12 @@ void SocketShutdownBoth(SocketHandle s) {
 
 void SocketClose(SocketHandle s) {
   ::close(s);
+}
+
+std::string LocalHostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+  return name;
 }
 
 }  // namespace morlak

@@ -64,6 +64,8 @@ bool SocketPeerGone(SocketHandle s);
 // 1 when readable (or closed or failed, so a read will not block), 0 on timeout, -1 on
 // error. A negative timeout waits without limit.
 int SocketWaitReadable(SocketHandle s, int timeoutMs);
+// The same for room to send.
+int SocketWaitWritable(SocketHandle s, int timeoutMs);
 
 // Bytes moved (0 from recv: the peer closed), or -1.
 int64_t SocketSend(SocketHandle s, const void* data, size_t length, bool moreFollows);
@@ -76,5 +78,8 @@ void SocketShutdownSend(SocketHandle s);
 // Ends both directions so that reads, writes and accepts blocked in other threads return.
 void SocketShutdownBoth(SocketHandle s);
 void SocketClose(SocketHandle s);
+
+// The machine's own host name; "localhost" when the system has none.
+std::string LocalHostName();
 
 }  // namespace morlak

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/http_server.h"
+#include "engine/tls_io_handler.h"
 #include "gateways/cgi_runner.h"
 #include "gateways/gateway_runner.h"
 #include "platform/datetime.h"
@@ -15,6 +16,7 @@
 #include "server/branding.h"
 #include "server/front_end.h"
 #include "server/log_file.h"
+#include "server/self_signed_certificate.h"
 #include "stores/domain_aliases.h"
 #include "stores/members.h"
 #include "stores/monitored_files.h"
@@ -66,9 +68,15 @@ class ServerCore {
   // The branding container read at start-up, for the window's captions and About page.
   const Branding& GetBranding() const { return branding_; }
 
-  // The listeners: plain HTTP and HTTPS.
+  // Writes a self-signed certificate and its key into the program folder and points the
+  // certificate settings at them (see MakeSelfSignedCertificate); logs and returns the
+  // outcome. Takes effect at the next start of the HTTPS listener.
+  CertificateResult MakeCertificate(bool overwrite);
+
+  // The listeners: plain HTTP and HTTPS, whose transport is the TLS handler.
   TIdHTTPServer IdHTTPServer1;
   TIdHTTPServer IdHTTPServer2;
+  const std::shared_ptr<TIdServerIOHandlerSSL> IdServerIOHandlerSSL1;
   // Gateways per listener; empty until a runner is installed.
   std::unique_ptr<TidCGIRunner> idCGIRunner1, idCGIRunner2;
   std::unique_ptr<TGatewayRunner> idISAPIRunner1, idISAPIRunner2;
@@ -95,6 +103,11 @@ class ServerCore {
                                TIdHTTPResponseInfo& response);
   void WireHandlers(TIdHTTPServer& server);
   std::unique_ptr<TGatewayRunner> MakeISAPIRunner(TIdHTTPServer& server);
+  // The TLS handler's events: the key's pass phrase, the judgement of a client
+  // certificate, status texts.
+  void IdServerIOHandlerSSL1GetPassword(std::string& password);
+  bool IdServerIOHandlerSSL1VerifyPeer(TIdX509& certificate);
+  void IdServerIOHandlerSSL1StatusInfo(const std::string& msg);
 
   // The five response pages: the template when it exists, else the built-in body.
   struct ResponsePage;
@@ -113,7 +126,8 @@ class ServerCore {
                         const std::string& addr, TIdHTTPResponseInfo& rs);
 
   void ReportMonitoredHit(const std::string& localPath, const std::string& clientAddress);
-  bool StartListener(TIdHTTPServer& server, bool tls);
+  // False with the reason in `failure` when activation fails.
+  bool StartListener(TIdHTTPServer& server, bool tls, std::string& failure);
   void StopListener(TIdHTTPServer& server, const char* stoppedLine, const char* failedLine);
 
   FrontEnd& frontEnd_;

@@ -17,7 +17,20 @@ constexpr int kStopAttempts = 12;
 }  // namespace
 
 ServerCore::ServerCore(FrontEnd& frontEnd, CoreOptions options)
-    : BuildNumber(kBuildNumber), frontEnd_(frontEnd), options_(std::move(options)) {
+    : IdServerIOHandlerSSL1(std::make_shared<TIdServerIOHandlerSSL>()),
+      BuildNumber(kBuildNumber),
+      frontEnd_(frontEnd),
+      options_(std::move(options)) {
+  IdServerIOHandlerSSL1->OnGetPassword = [this](std::string& p) {
+    IdServerIOHandlerSSL1GetPassword(p);
+  };
+  IdServerIOHandlerSSL1->OnVerifyPeer = [this](TIdX509& c) {
+    return IdServerIOHandlerSSL1VerifyPeer(c);
+  };
+  IdServerIOHandlerSSL1->OnStatusInfo = [this](const std::string& m) {
+    IdServerIOHandlerSSL1StatusInfo(m);
+  };
+  IdHTTPServer2.IOHandler = IdServerIOHandlerSSL1;
   IdHTTPServer2.DefaultPort = 443;
   IdHTTPServer2.MaxConnectionReply.Text = {
       "Error: Maximum connection count exceeded. Please try again later."};
@@ -111,7 +124,34 @@ void ServerCore::Startup(std::optional<bool> startListeners) {
   if (startListeners.value_or(settings_.GetStartOnStartup())) StartServers();
 }
 
-bool ServerCore::StartListener(TIdHTTPServer& server, bool tls) {
+void ServerCore::IdServerIOHandlerSSL1GetPassword(std::string& password) {
+  password = settings_.GetCertPassword();
+}
+
+bool ServerCore::IdServerIOHandlerSSL1VerifyPeer(TIdX509& certificate) {
+  bool result = true;
+  if (settings_.GetCertCheckPeer()) {
+    // An empty subject matches nothing, so it refuses every peer.
+    const std::string subject = settings_.GetCertSubject();
+    result = !subject.empty() && certificate.SubjectLine().find(subject) != std::string::npos;
+  }
+  if (settings_.GetCertCheckValid()) {
+    const TDateTime now = Now();
+    if (!(now > certificate.ValidFrom() && now < certificate.ValidUntil())) result = false;
+  }
+  return result;
+}
+
+void ServerCore::IdServerIOHandlerSSL1StatusInfo(const std::string&) {}
+
+CertificateResult ServerCore::MakeCertificate(bool overwrite) {
+  CertificateResult result =
+      MakeSelfSignedCertificate(settings_, options_.programFolder, overwrite);
+  LogWindow("- " + result.message);
+  return result;
+}
+
+bool ServerCore::StartListener(TIdHTTPServer& server, bool tls, std::string& failure) {
   server.AutoStartSession = true;
   server.SetSessionState(true);
   server.ServerSoftware =
@@ -130,7 +170,8 @@ bool ServerCore::StartListener(TIdHTTPServer& server, bool tls) {
   }
   try {
     server.SetActive(true);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    failure = e.what();
     return false;
   }
   ServerStartTime = Now();
@@ -144,20 +185,29 @@ void ServerCore::StartServers() {
            idCGIRunner1.get(), idCGIRunner2.get(), idISAPIRunner1.get(), idISAPIRunner2.get()})
     if (runner) runner->ServerAdmin = settings_.GetAdminEmail();
 
+  std::string failure;
   if (!IdHTTPServer2.Active() && settings_.GetCertHttps()) {
-    if (settings_.GetCertRoot().empty() || settings_.GetCertCert().empty() ||
-        settings_.GetCertKey().empty()) {
+    TIdSSLOptions& tls = IdServerIOHandlerSSL1->SSLOptions;
+    tls.RootCertFile = settings_.GetCertRoot();
+    tls.CertFile = settings_.GetCertCert();
+    tls.KeyFile = settings_.GetCertKey();
+    tls.Method = settings_.GetCertSsl() ? TIdSSLVersion::sslvSSLv23 : TIdSSLVersion::sslvTLSv1;
+    tls.VerifyMode = (settings_.GetCertCheckPeer() ? sslvrfPeer : 0) |
+                     (settings_.GetCertCheckValid() ? sslvrfFailIfNoPeerCert : 0);
+    if (tls.RootCertFile.empty() || tls.CertFile.empty() || tls.KeyFile.empty()) {
       LogWindow(
           "- HTTPS server startup cancelled, check that all certification files are available");
-    } else if (StartListener(IdHTTPServer2, true)) {
+    } else if (StartListener(IdHTTPServer2, true, failure)) {
       LogWindow("- HTTPS server started (port=" + std::to_string(IdHTTPServer2.BoundPort()) + ")");
     } else {
       LogWindow("- Failed to start HTTPS server");
+      // Which file or pass phrase is wrong is what the user needs to know to mend it.
+      LogWindow("- " + failure);
     }
   }
 
   if (!IdHTTPServer1.Active() && settings_.GetCertHttp()) {
-    if (StartListener(IdHTTPServer1, false))
+    if (StartListener(IdHTTPServer1, false, failure))
       LogWindow("- HTTP server started (port=" + std::to_string(IdHTTPServer1.BoundPort()) + ")");
     else
       LogWindow("- Failed to start HTTP server");

@@ -1,0 +1,220 @@
+#include "engine/tls_io_handler.h"
+
+#include <openssl/err.h>
+
+#include <chrono>
+#include <climits>
+#include <mutex>
+
+namespace morlak {
+
+namespace {
+
+constexpr int kTimedOut = 10060;
+
+int ClampLength(size_t length) {
+  return length > INT_MAX ? INT_MAX : static_cast<int>(length);
+}
+
+}  // namespace
+
+// OpenSSL's records travel through the platform's socket calls, so a hang-up never raises
+// SIGPIPE, errors keep the engine's codes, and a header can ask to wait for its body.
+struct TlsSocketBio {
+  static BIO_METHOD* Method() {
+    static BIO_METHOD* method = [] {
+      BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "morlak socket");
+      if (m) {
+        BIO_meth_set_write(m, Write);
+        BIO_meth_set_read(m, Read);
+        BIO_meth_set_ctrl(m, Ctrl);
+      }
+      return m;
+    }();
+    return method;
+  }
+
+  static TIdSSLIOHandlerSocket& Owner(BIO* bio) {
+    return *static_cast<TIdSSLIOHandlerSocket*>(BIO_get_data(bio));
+  }
+
+  static int Finish(BIO* bio, int64_t n, bool reading) {
+    if (n >= 0) return static_cast<int>(n);
+    const int code = LastSocketErrorCode();
+    if (code == kSocketWouldBlock) {
+      if (reading)
+        BIO_set_retry_read(bio);
+      else
+        BIO_set_retry_write(bio);
+    } else {
+      Owner(bio).lastSocketError_ = code;
+    }
+    return -1;
+  }
+
+  static int Write(BIO* bio, const char* data, int length) {
+    BIO_clear_retry_flags(bio);
+    auto& owner = Owner(bio);
+    return Finish(bio, SocketSend(owner.Binding().Handle(), data, length, owner.moreFollows_),
+                  false);
+  }
+
+  static int Read(BIO* bio, char* buffer, int length) {
+    BIO_clear_retry_flags(bio);
+    return Finish(bio, SocketRecv(Owner(bio).Binding().Handle(), buffer, length), true);
+  }
+
+  static long Ctrl(BIO*, int command, long, void*) { return command == BIO_CTRL_FLUSH ? 1 : 0; }
+};
+
+TIdSSLIOHandlerSocket::TIdSSLIOHandlerSocket(SocketHandle handle, SocketAddress peer,
+                                             std::shared_ptr<const TIdSSLContext> context,
+                                             int handshakeTimeoutMs)
+    : TIdIOHandler(handle, std::move(peer)),
+      context_(std::move(context)),
+      handshakeTimeoutMs_(handshakeTimeoutMs) {}
+
+TIdSSLIOHandlerSocket::~TIdSSLIOHandlerSocket() {
+  if (ssl_) SSL_free(ssl_);
+}
+
+void TIdSSLIOHandlerSocket::AfterAccept() {
+  using Clock = std::chrono::steady_clock;
+  auto refuse = [] {
+    // The queue is per thread and the thread serves other connections next.
+    ERR_clear_error();
+    throw EIdException("Error accepting connection with SSL.");
+  };
+  ssl_ = SSL_new(context_->Handle());
+  if (!ssl_) refuse();
+  if (SSL_set_app_data(ssl_, this) != 1) {
+    ERR_clear_error();
+    throw EIdException("Error binding data to SSL socket.");
+  }
+  BIO* bio = TlsSocketBio::Method() ? BIO_new(TlsSocketBio::Method()) : nullptr;
+  if (!bio) refuse();
+  BIO_set_data(bio, this);
+  BIO_set_init(bio, 1);
+  SSL_set_bio(ssl_, bio, bio);
+  // Without blocking calls every wait below has a time limit, so a client that stops in
+  // the middle of its hello cannot keep this thread.
+  if (!SocketSetNonBlocking(Binding().Handle(), true)) refuse();
+  const auto deadline = Clock::now() + std::chrono::milliseconds(handshakeTimeoutMs_);
+  for (;;) {
+    const int r = SSL_accept(ssl_);
+    if (r == 1) break;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    int64_t ignored;
+    if (left <= 0 || !WaitForRetry(r, static_cast<int>(left), ignored)) refuse();
+  }
+  if (context_->HasStatusHandler()) ReportCipher();
+}
+
+void TIdSSLIOHandlerSocket::ReportCipher() {
+  const SSL_CIPHER* cipher = SSL_get_current_cipher(ssl_);
+  if (!cipher) return;
+  char description[256] = {};
+  SSL_CIPHER_description(cipher, description, sizeof description);
+  context_->StatusInfo(std::string("Cipher: name = ") + SSL_CIPHER_get_name(cipher) + "; " +
+                       "description = " + description + "; " +
+                       "bits = " + std::to_string(SSL_CIPHER_get_bits(cipher, nullptr)) + "; " +
+                       "version = " + SSL_CIPHER_get_version(cipher) + "; ");
+}
+
+bool TIdSSLIOHandlerSocket::WaitForRetry(int sslResult, int timeoutMs, int64_t& result) {
+  const SocketHandle s = Binding().Handle();
+  int ready;
+  switch (SSL_get_error(ssl_, sslResult)) {
+    case SSL_ERROR_WANT_READ:
+      ready = s == kInvalidSocket ? -1 : SocketWaitReadable(s, timeoutMs);
+      break;
+    case SSL_ERROR_WANT_WRITE:
+      ready = s == kInvalidSocket ? -1 : SocketWaitWritable(s, timeoutMs);
+      break;
+    case SSL_ERROR_ZERO_RETURN:
+      result = 0;
+      return false;
+    case SSL_ERROR_SYSCALL:
+      // A socket error, or the peer closing in the middle of a record.
+      ERR_clear_error();
+      SSL_set_quiet_shutdown(ssl_, 1);
+      result = lastSocketError_ ? -lastSocketError_ : 0;
+      return false;
+    default:
+      ERR_clear_error();
+      SSL_set_quiet_shutdown(ssl_, 1);
+      result = -kSocketConnectionAborted;
+      return false;
+  }
+  if (ready > 0) return true;
+  if (ready == 0)
+    result = -kTimedOut;
+  else
+    result = s == kInvalidSocket ? -kSocketShutDown : -LastSocketErrorCode();
+  return false;
+}
+
+int64_t TIdSSLIOHandlerSocket::Recv(void* buffer, size_t length) {
+  if (!ssl_) {
+    for (;;) {
+      const int64_t n = SocketRecv(Binding().Handle(), buffer, length);
+      if (n >= 0) return n;
+      if (LastSocketErrorCode() != kSocketWouldBlock) return -LastSocketErrorCode();
+    }
+  }
+  for (;;) {
+    const int n = SSL_read(ssl_, buffer, ClampLength(length));
+    if (n > 0) return n;
+    int64_t result;
+    if (!WaitForRetry(n, -1, result)) return result;
+  }
+}
+
+int64_t TIdSSLIOHandlerSocket::Send(const void* data, size_t length, bool moreFollows) {
+  if (!ssl_) {
+    const int64_t n = SocketSend(Binding().Handle(), data, length, moreFollows);
+    return n >= 0 ? n : -LastSocketErrorCode();
+  }
+  moreFollows_ = moreFollows;
+  for (;;) {
+    const int n = SSL_write(ssl_, data, ClampLength(length));
+    if (n > 0) return n;
+    int64_t result;
+    // A send never reports 0 bytes: the peer closing is an error for a writer.
+    if (!WaitForRetry(n, -1, result)) return result < 0 ? result : -kSocketShutDown;
+  }
+}
+
+int TIdSSLIOHandlerSocket::WaitReadable(int timeoutMs) {
+  // Records already received and decrypted do not show on the socket.
+  if (ssl_ && SSL_has_pending(ssl_)) return 1;
+  return TIdIOHandler::WaitReadable(timeoutMs);
+}
+
+void TIdSSLIOHandlerSocket::Close() {
+  if (ssl_) {
+    if (SSL_is_init_finished(ssl_) && !SSL_get_quiet_shutdown(ssl_)) {
+      moreFollows_ = false;
+      SSL_shutdown(ssl_);  // close_notify, without waiting for the peer's
+    }
+    SSL_free(ssl_);
+    ssl_ = nullptr;
+    ERR_clear_error();
+  }
+  TIdIOHandler::Close();
+}
+
+void TIdServerIOHandlerSSL::Init() {
+  context_.reset();
+  context_ = std::make_shared<const TIdSSLContext>(
+      SSLOptions, TIdSSLEvents{OnGetPassword, OnVerifyPeer, OnStatusInfo}, true);
+}
+
+std::unique_ptr<TIdIOHandler> TIdServerIOHandlerSSL::MakeClientIOHandler(
+    SocketHandle handle, const SocketAddress& peer) {
+  if (!context_) Init();
+  return std::make_unique<TIdSSLIOHandlerSocket>(handle, peer, context_, HandshakeTimeout);
+}
+
+}  // namespace morlak

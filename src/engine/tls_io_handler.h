@@ -1,0 +1,70 @@
+// The TLS transport of the HTTPS listener. The server handler builds one OpenSSL context
+// at every activation; each accepted connection gets a per-connection handler sharing it,
+// which runs the handshake first thing in the connection's thread and then carries every
+// receive and send through TLS, below the unchanged line reader.
+// TIdServerIOHandlerSSL is the listener's handler, TIdSSLIOHandlerSocket one connection's.
+#pragma once
+
+#include <memory>
+
+#include "engine/io_handler.h"
+#include "engine/tls_context.h"
+
+namespace morlak {
+
+class TIdSSLIOHandlerSocket : public TIdIOHandler {
+ public:
+  TIdSSLIOHandlerSocket(SocketHandle handle, SocketAddress peer,
+                        std::shared_ptr<const TIdSSLContext> context, int handshakeTimeoutMs);
+  ~TIdSSLIOHandlerSocket() override;
+
+  // The handshake, bounded by the handshake time; fails with "Error accepting connection
+  // with SSL." (the connection then closes without a reply).
+  void AfterAccept() override;
+  // Before the handshake (a client refused for the connection limit) these use the plain
+  // socket.
+  int64_t Recv(void* buffer, size_t length) override;
+  int64_t Send(const void* data, size_t length, bool moreFollows) override;
+  int WaitReadable(int timeoutMs) override;
+  // Sends close_notify, frees the TLS state, closes the socket.
+  void Close() override;
+
+  SSL* Handle() const { return ssl_; }
+
+ private:
+  friend struct TlsSocketBio;
+  // Waits for what OpenSSL asked for; false when the error is another one or the wait
+  // failed (then `result` holds the value to report).
+  bool WaitForRetry(int sslResult, int timeoutMs, int64_t& result);
+  void ReportCipher();
+
+  std::shared_ptr<const TIdSSLContext> context_;
+  const int handshakeTimeoutMs_;
+  SSL* ssl_ = nullptr;
+  bool moreFollows_ = false;  // the send in progress has more data coming at once
+  int lastSocketError_ = 0;   // of the socket call OpenSSL made last
+};
+
+class TIdServerIOHandlerSSL : public TIdServerIOHandler {
+ public:
+  TIdSSLOptions SSLOptions;
+  TPasswordEvent OnGetPassword;
+  TVerifyPeerEvent OnVerifyPeer;
+  TCallbackEvent OnStatusInfo;
+  // A client that has not completed its handshake within this time is dropped.
+  int HandshakeTimeout = 5000;  // ms
+
+  // Builds a fresh context from the current options and handlers, so changed files take
+  // effect at every activation; connections of an earlier activation keep theirs.
+  void Init() override;
+  std::unique_ptr<TIdIOHandler> MakeClientIOHandler(SocketHandle handle,
+                                                    const SocketAddress& peer) override;
+  bool IsTls() const override { return true; }
+  std::shared_ptr<const TIdSSLContext> Context() const { return context_; }
+
+ private:
+  // Replaced only while the listener is inactive.
+  std::shared_ptr<const TIdSSLContext> context_;
+};
+
+}  // namespace morlak
