@@ -192,8 +192,10 @@ void ServerCore::StartServers() {
     tls.CertFile = settings_.GetCertCert();
     tls.KeyFile = settings_.GetCertKey();
     tls.Method = settings_.GetCertSsl() ? TIdSSLVersion::sslvSSLv23 : TIdSSLVersion::sslvTLSv1;
+    // OpenSSL ignores fail-if-no-certificate unless it asks for one, so checking validity
+    // asks for the client's certificate too.
     tls.VerifyMode = (settings_.GetCertCheckPeer() ? sslvrfPeer : 0) |
-                     (settings_.GetCertCheckValid() ? sslvrfFailIfNoPeerCert : 0);
+                     (settings_.GetCertCheckValid() ? sslvrfPeer | sslvrfFailIfNoPeerCert : 0);
     if (tls.RootCertFile.empty() || tls.CertFile.empty() || tls.KeyFile.empty()) {
       LogWindow(
           "- HTTPS server startup cancelled, check that all certification files are available");

@@ -93,9 +93,7 @@ class ConsoleProcess {
   std::string lines_;
 };
 
-std::string Curl(int port, const std::string& path) {
-  const std::string command =
-      "curl -s --max-time 10 http://127.0.0.1:" + std::to_string(port) + path;
+std::string Output(const std::string& command) {
   std::string out;
   if (std::FILE* p = ::popen(command.c_str(), "r")) {
     char buf[4096];
@@ -104,6 +102,10 @@ std::string Curl(int port, const std::string& path) {
     ::pclose(p);
   }
   return out;
+}
+
+std::string Curl(int port, const std::string& path) {
+  return Output("curl -s --max-time 10 http://127.0.0.1:" + std::to_string(port) + path);
 }
 
 TEST(ConsoleFrontEnd, ServesTheDefaultSiteAndSavesOnSigterm) {
@@ -136,6 +138,35 @@ TEST(ConsoleFrontEnd, ServesTheDefaultSiteAndSavesOnSigterm) {
   EXPECT_TRUE(FileExists(data.Path() + "httpmembers.lst"));
   // The port option is for this run only.
   EXPECT_EQ(IniFile(data.Path() + "httpsettings.lst").ReadInteger("settings", "httpport", -1), 80);
+}
+
+TEST(ConsoleFrontEnd, MadeCertificateServesHttpsToCurlAndIsNotReplacedUnasked) {
+  TempFolder data;
+  data.Write("http/public/index.html", "over tls");
+  ConsoleProcess make({"--make-certificate", "--data-dir", data.Path()});
+  EXPECT_EQ(make.Stop(0), 0);
+  const std::string cert = data.Read("httpscert.pem");
+  ASSERT_NE(cert.find("BEGIN CERTIFICATE"), std::string::npos);
+  EXPECT_NE(data.Read("httpskey.pem").find("BEGIN ENCRYPTED PRIVATE KEY"), std::string::npos);
+  ConsoleProcess again({"--make-certificate", "--data-dir", data.Path()});
+  EXPECT_EQ(again.Stop(0), 1);
+  EXPECT_EQ(data.Read("httpscert.pem"), cert);
+
+  IniFile settings(data.Path() + "httpsettings.lst");
+  EXPECT_EQ(settings.ReadString("settings", "certcert", ""), data.Path() + "httpscert.pem");
+  settings.WriteString("settings", "certhttps", "1");
+  ASSERT_TRUE(settings.Save());
+  ConsoleProcess morlak(
+      {"--headless", "--data-dir", data.Path(), "--http-port", "0", "--https-port", "0"});
+  const std::string started = morlak.WaitForLine(std::regex("- HTTPS server started \\(port="));
+  std::smatch port;
+  ASSERT_TRUE(std::regex_search(started, port, std::regex("port=(\\d+)\\)")));
+  const std::string url = "https://localhost:" + std::string(port[1]) + "/index.html";
+  const std::string page =
+      Output("curl -s --max-time 10 --resolve localhost:" + std::string(port[1]) +
+             ":127.0.0.1 --cacert '" + data.Path() + "httpscert.pem' " + url);
+  EXPECT_EQ(page.rfind("over tls", 0), 0u) << page;
+  EXPECT_EQ(morlak.Stop(SIGTERM), 0);
 }
 
 TEST(ConsoleFrontEnd, HelpExplainsTheOptions) {

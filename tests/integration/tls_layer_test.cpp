@@ -1,0 +1,161 @@
+// The TLS transport on a real listener: pages over TLS, protocol floor, resumption, the
+// handshake bound, bad input on the TLS port and client-certificate checks.
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "engine/tls_io_handler.h"
+#include "integration/test_server.h"
+#include "platform/random.h"
+#include "support/socket_client.h"
+#include "support/temp_folder.h"
+#include "support/tls_test_support.h"
+
+namespace morlak::test_support {
+namespace {
+
+std::string RandomBytes(size_t count) {
+  std::string bytes(count, '\0');
+  SecureRandomBytes(bytes.data(), count);
+  return bytes;
+}
+
+class TlsLayer : public ::testing::Test {
+ protected:
+  TlsLayer() : ca_("Test CA", nullptr, true), issued_("issued", &ca_), alice_("alice") {
+    const TestCertificate server("localhost");
+    tls_->SSLOptions.CertFile = dir_.Write("cert.pem", server.CertPem());
+    tls_->SSLOptions.KeyFile = dir_.Write("key.pem", server.KeyPem("secret"));
+    tls_->SSLOptions.RootCertFile = dir_.Write("root.pem", ca_.CertPem() + alice_.CertPem());
+    tls_->OnGetPassword = [](std::string& p) { p = "secret"; };
+    tls_->OnStatusInfo = [this](const std::string& text) {
+      std::lock_guard lock(mutex_);
+      status_.push_back(text);
+    };
+    t_.server.IOHandler = tls_;
+    t_.server.OnCommandGet = [this](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& rs) {
+      ++handled_;
+      rs.BodyText = "ok";
+    };
+  }
+
+  int Restart() {
+    if (t_.server.Active()) t_.server.SetActive(false);
+    return t_.Start();
+  }
+  static bool Served(const std::string& answer) {
+    return answer.find("\r\n\r\nok") != std::string::npos;
+  }
+
+  TempFolder dir_;
+  TestCertificate ca_, issued_, alice_;
+  std::mutex mutex_;
+  std::vector<std::string> status_;
+  std::atomic<int> handled_{0};
+  std::shared_ptr<TIdServerIOHandlerSSL> tls_ = std::make_shared<TIdServerIOHandlerSSL>();
+  TestServer t_;
+};
+
+TEST_F(TlsLayer, ServesAPageAndReportsTheCipher) {
+  const int port = Restart();
+  TlsClient client(port);
+  EXPECT_TRUE(Served(client.Fetch(TlsGetRequest("/"))));
+  std::lock_guard lock(mutex_);
+  int ciphers = 0;
+  for (const auto& text : status_) ciphers += text.rfind("Cipher: name = ", 0) == 0;
+  EXPECT_EQ(ciphers, 1);
+}
+
+TEST_F(TlsLayer, BothMethodsRefuseProtocolsBelowTls12) {
+  struct Case {
+    int maxVersion;
+    bool served;
+  } const cases[] = {
+      {TLS1_VERSION, false}, {TLS1_1_VERSION, false}, {TLS1_2_VERSION, true}, {0, true}};
+  for (TIdSSLVersion method : {TIdSSLVersion::sslvSSLv23, TIdSSLVersion::sslvTLSv1}) {
+    tls_->SSLOptions.Method = method;
+    const int port = Restart();
+    for (const Case& c : cases) {
+      TlsClient client(port, {.maxVersion = c.maxVersion});
+      EXPECT_EQ(Served(client.Fetch(TlsGetRequest("/"))), c.served)
+          << "method " << static_cast<int>(method) << ", version " << c.maxVersion;
+    }
+  }
+}
+
+TEST_F(TlsLayer, SecondConnectionResumesTheSession) {
+  const int port = Restart();
+  for (int version : {0, TLS1_2_VERSION}) {
+    TlsClient first(port, {.maxVersion = version});
+    ASSERT_TRUE(Served(first.Fetch(TlsGetRequest("/"))));
+    SSL_SESSION* session = first.TakeSession();
+    TlsClient second(port, {.maxVersion = version, .resume = session});
+    EXPECT_TRUE(Served(second.Fetch(TlsGetRequest("/"))));
+    EXPECT_TRUE(second.Resumed()) << "version " << version;
+    SSL_SESSION_free(session);
+  }
+}
+
+TEST_F(TlsLayer, BadInputOnTheTlsPortIsClosedWithoutAnAnswer) {
+  const int port = Restart();
+  const std::string hello = MakeClientHello();
+  ASSERT_GT(hello.size(), 100u);
+  const std::string cases[] = {
+      "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n",
+      RandomBytes(700),
+      hello.substr(0, hello.size() / 2),
+  };
+  for (const std::string& input : cases) {
+    LoopbackClient client(port);
+    client.Send(input);
+    client.ShutdownSend();
+    const std::string answer = client.ReadAll();
+    EXPECT_FALSE(client.timedOut);
+    EXPECT_EQ(answer.find("HTTP/"), std::string::npos);
+  }
+  EXPECT_EQ(handled_.load(), 0);
+  TlsClient client(port);
+  EXPECT_TRUE(Served(client.Fetch(TlsGetRequest("/"))));
+}
+
+TEST_F(TlsLayer, HandshakeIsBoundedInTimeButASlowHelloStillCompletes) {
+  tls_->HandshakeTimeout = 300;
+  const int port = Restart();
+  const std::string hello = MakeClientHello();
+  LoopbackClient stalled(port);
+  stalled.Send(hello.substr(0, hello.size() / 2));
+  EXPECT_TRUE(stalled.ClosedByServer(5000));
+  LoopbackClient silent(port);
+  EXPECT_TRUE(silent.ClosedByServer(5000));
+  EXPECT_TRUE(t_.WaitIdle());
+
+  tls_->HandshakeTimeout = 5000;
+  const int again = Restart();
+  TlsClient slow(again, {.byteByByte = true});
+  EXPECT_TRUE(Served(slow.Fetch(TlsGetRequest("/"))));
+}
+
+TEST_F(TlsLayer, ClientCertificatesAreCheckedToTheVerifyDepth) {
+  tls_->SSLOptions.VerifyMode = sslvrfPeer | sslvrfFailIfNoPeerCert;
+  tls_->OnVerifyPeer = [](TIdX509&) { return true; };
+  struct Case {
+    const char* what;
+    const TestCertificate* certificate;
+    int depth;
+    bool served;
+  } const cases[] = {
+      {"no certificate", nullptr, 0, false},
+      {"self-signed, listed in the CA file", &alice_, 0, true},
+      {"issued by a listed CA, depth 0", &issued_, 0, false},
+      {"issued by a listed CA, depth 1", &issued_, 1, true},
+  };
+  for (const Case& c : cases) {
+    tls_->SSLOptions.VerifyDepth = c.depth;
+    const int port = Restart();
+    TlsClient client(port, {.certificate = c.certificate});
+    EXPECT_EQ(Served(client.Fetch(TlsGetRequest("/"))), c.served) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace morlak::test_support
