@@ -6,19 +6,25 @@
 #   W4  a missing file, a new connection per request, 32 connections
 #   W5  a CGI hello (one /bin/sh script for both servers that run CGI: Morlak and lighttpd's
 #       mod_cgi), a new connection per request, 8 connections
+#   W6  the 1 KiB file over HTTPS, a full RSA-2048 handshake per request (the client
+#       resumes nothing), 16 connections, a new connection per request
+#   W6r the same with resumption: each client connection offers its last session
 #   W7  Morlak only: the sample extension library through the extension alias, a new
 #       connection per request, 32 connections (every call ends with a 75 ms pause, so one
 #       connection manages about 13 requests/s)
 # Besides requests per second it reports each server's CPU time per request (user +
-# system time of its processes over the run, divided by the requests served).
+# system time of its processes over the run, divided by the requests served). The HTTPS
+# loads run bench/tls_load.cpp, which counts resumed handshakes too, in three rounds that
+# take turns between the servers.
 # Usage: bench/compare_servers.sh [seconds-per-run]   (LOADS="W1 W5" picks loads)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 duration=${1:-10}
-loads=${LOADS:-W1 W3 W4 W5 W7}
+loads=${LOADS:-W1 W3 W4 W5 W6 W6r W7}
 
 MORLAK_WITH_BENCH=1 scripts/install-deps.sh
 scripts/build.sh >/dev/null
+cmake --build build --target tls_load -j2 >/dev/null
 
 work=$(mktemp -d /tmp/morlak-bench.XXXXXX)
 chmod 755 "$work"  # nginx workers run as an unprivileged user
@@ -41,16 +47,22 @@ cat >"$site/cgi-bin/hello" <<'HELLO'
 printf 'Content-Type: text/plain\r\n\r\nhello\n'
 HELLO
 chmod 755 "$site/cgi-bin/hello"
+# One RSA-2048 certificate and key for all three servers.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" \
+  -subj /CN=localhost -days 2 2>/dev/null
+chmod 644 "$work/key.pem"
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 wait_port() { for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.1; done; echo "port $1 never opened" >&2; return 1; }
 
 # Morlak: tag replacement off, log to /dev/null.
 # Extension libraries on (W7), which needs CGI off: both share the "/cgi-bin/" alias.
-printf '[settings]\r\nhomedirectory=%s/\r\nreplacedata=0\r\nlogtofile=0\r\nenablecgiapplications=0\r\nenableisapilibraries=1\r\n' \
-  "$site" >"$work/morlak/httpsettings.lst"
+printf '[settings]\r\nhomedirectory=%s/\r\nreplacedata=0\r\nlogtofile=0\r\nenablecgiapplications=0\r\nenableisapilibraries=1\r\ncerthttps=1\r\ncertcert=%s\r\ncertkey=%s\r\ncertroot=%s\r\n' \
+  "$site" "$work/cert.pem" "$work/key.pem" "$work/cert.pem" >"$work/morlak/httpsettings.lst"
 morlak_port=$(free_port)
-build/morlak --headless --data-dir "$work/morlak" --http-port "$morlak_port" >/dev/null 2>&1 &
+morlak_tls_port=$(free_port)
+build/morlak --headless --data-dir "$work/morlak" --http-port "$morlak_port" \
+  --https-port "$morlak_tls_port" >/dev/null 2>&1 &
 pids+=($!)
 morlak_pid=$!
 # A second Morlak with CGI on (the default) for W5.
@@ -63,6 +75,7 @@ pids+=($!)
 morlak_cgi_pid=$!
 
 nginx_port=$(free_port)
+nginx_tls_port=$(free_port)
 mkdir -p "$work/nginx"
 cat >"$work/nginx/nginx.conf" <<EOF
 worker_processes auto;
@@ -74,7 +87,11 @@ http {
   sendfile on;
   client_body_temp_path $work/nginx; proxy_temp_path $work/nginx; fastcgi_temp_path $work/nginx;
   uwsgi_temp_path $work/nginx; scgi_temp_path $work/nginx;
-  server { listen 127.0.0.1:$nginx_port; root $site; }
+  ssl_certificate $work/cert.pem;
+  ssl_certificate_key $work/key.pem;
+  ssl_protocols TLSv1.2 TLSv1.3;
+  ssl_session_cache shared:SSL:10m;
+  server { listen 127.0.0.1:$nginx_port; listen 127.0.0.1:$nginx_tls_port ssl; root $site; }
 }
 EOF
 nginx -c "$work/nginx/nginx.conf" -g 'daemon off;' &
@@ -82,20 +99,27 @@ pids+=($!)
 nginx_pid=$!
 
 lighttpd_port=$(free_port)
+lighttpd_tls_port=$(free_port)
 cat >"$work/lighttpd.conf" <<EOF
 server.document-root = "$site"
 server.port = $lighttpd_port
 server.bind = "127.0.0.1"
 server.network-backend = "sendfile"
 mimetype.assign = (".html" => "text/html")
-server.modules += ("mod_cgi")
+server.modules += ("mod_cgi", "mod_openssl")
 \$HTTP["url"] =~ "^/cgi-bin/" { cgi.assign = ("" => "") }
+\$SERVER["socket"] == "127.0.0.1:$lighttpd_tls_port" {
+  ssl.engine = "enable"
+  ssl.pemfile = "$work/cert.pem"
+  ssl.privkey = "$work/key.pem"
+}
 EOF
 lighttpd -D -f "$work/lighttpd.conf" &
 pids+=($!)
 lighttpd_pid=$!
 
 wait_port "$morlak_port"; wait_port "$morlak_cgi_port"; wait_port "$nginx_port"; wait_port "$lighttpd_port"
+wait_port "$morlak_tls_port"; wait_port "$nginx_tls_port"; wait_port "$lighttpd_tls_port"
 sleep 0.5
 
 # Clock ticks of user + system time of a process and its child processes (nginx workers).
@@ -127,6 +151,38 @@ run() { # name pid port workload path connections size
     'BEGIN {printf "%.1f", (r > 0 ? t / hz / r * 1e6 : 0)}')
 }
 
+# The HTTPS loads run in three rounds that take turns between the servers, so a change
+# in the load of the shared machine falls on all three alike.
+declare -A tls_port=([morlak]=$morlak_tls_port [nginx]=$nginx_tls_port [lighttpd]=$lighttpd_tls_port)
+declare -A tls_requests tls_seconds tls_ticks
+run_tls() { # name pid workload path connections
+  local name=$1 pid=$2 load=$3 mode=full before after out
+  [ "$load" = W6r ] && mode=resume
+  before=$(cpu_ticks "$pid")
+  out=$(build/bench/tls_load "${tls_port[$name]}" "$4" "$5" "$(awk -v d="$duration" 'BEGIN {print d / 3}')" $mode)
+  after=$(cpu_ticks "$pid")
+  echo "$load $name: $out" >&2
+  tls_requests[$name]=$((${tls_requests[$name]:-0} + $(echo "$out" | sed 's/.*requests=\([0-9]*\).*/\1/')))
+  tls_seconds[$name]=$(awk -v a="${tls_seconds[$name]:-0}" -v b="$(echo "$out" | sed 's/.*seconds=\([0-9.]*\).*/\1/')" 'BEGIN {print a + b}')
+  tls_ticks[$name]=$((${tls_ticks[$name]:-0} + after - before))
+}
+run_tls_rounds() { # workload path connections size
+  local s pid_var
+  tls_requests=() tls_seconds=() tls_ticks=()
+  for _ in 1 2 3; do
+    for s in morlak nginx lighttpd; do
+      pid_var=${s}_pid
+      run_tls $s "${!pid_var}" "$1" "$2" "$3"
+    done
+  done
+  for s in morlak nginx lighttpd; do
+    rps[$s,$1]=$(awk -v r="${tls_requests[$s]}" -v t="${tls_seconds[$s]}" 'BEGIN {printf "%.0f", r / t}')
+    mbs[$s,$1]=$(awk -v r="${tls_requests[$s]}" -v t="${tls_seconds[$s]}" -v n="$4" 'BEGIN {printf "%.0f", r*n/t/1048576}')
+    cpu[$s,$1]=$(awk -v t="${tls_ticks[$s]}" -v hz="$hz" -v r="${tls_requests[$s]}" \
+      'BEGIN {printf "%.1f", (r > 0 ? t / hz / r * 1e6 : 0)}')
+  done
+}
+
 # The servers that take part in a load: nginx runs no CGI programs, and only Morlak runs
 # extension libraries.
 servers_of() {
@@ -136,14 +192,21 @@ servers_of() {
     *) echo morlak nginx lighttpd ;;
   esac
 }
+echo "load average before the runs: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 for load in $loads; do
   case $load in
     W1) path=/1k.html conns=32 size=1024 ;;
+    W6 | W6r) path=/1k.html conns=16 size=1024 ;;
     W3) path=/big.bin conns=4 size=$((64 * 1024 * 1024)) ;;
     W4) path=/missing.html conns=32 size=0 ;;
     W5) path=/cgi-bin/hello conns=8 size=6 ;;
     W7) path=/cgi-bin/serverinfo.dll conns=32 size=0 ;;
+    *) echo "unknown load $load" >&2; exit 2 ;;
   esac
+  if [ "$load" = W6 ] || [ "$load" = W6r ]; then
+    run_tls_rounds $load $path $conns $size
+    continue
+  fi
   for s in $(servers_of $load); do
     pid_var=${s}_pid port_var=${s}_port
     [ "$load/$s" = W5/morlak ] && pid_var=morlak_cgi_pid port_var=morlak_cgi_port
@@ -152,6 +215,7 @@ for load in $loads; do
 done
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
+echo "load average after the runs: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 printf '\n%-5s %-9s %12s %10s %12s\n' load server req/s MB/s "CPU us/req"
 for load in $loads; do
   for s in $(servers_of $load); do

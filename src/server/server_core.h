@@ -103,11 +103,10 @@ class ServerCore {
                                TIdHTTPResponseInfo& response);
   void WireHandlers(TIdHTTPServer& server);
   std::unique_ptr<TGatewayRunner> MakeISAPIRunner(TIdHTTPServer& server);
-  // The TLS handler's events: the key's pass phrase, the judgement of a client
-  // certificate, status texts.
+  // The TLS handler's events: the key's pass phrase and the judgement of a client
+  // certificate.
   void IdServerIOHandlerSSL1GetPassword(std::string& password);
   bool IdServerIOHandlerSSL1VerifyPeer(TIdX509& certificate);
-  void IdServerIOHandlerSSL1StatusInfo(const std::string& msg);
 
   // The five response pages: the template when it exists, else the built-in body.
   struct ResponsePage;

@@ -27,9 +27,8 @@ ServerCore::ServerCore(FrontEnd& frontEnd, CoreOptions options)
   IdServerIOHandlerSSL1->OnVerifyPeer = [this](TIdX509& c) {
     return IdServerIOHandlerSSL1VerifyPeer(c);
   };
-  IdServerIOHandlerSSL1->OnStatusInfo = [this](const std::string& m) {
-    IdServerIOHandlerSSL1StatusInfo(m);
-  };
+  // The status texts are not wanted, so OnStatusInfo stays unassigned: OpenSSL then
+  // skips the callback at every state change of every handshake.
   IdHTTPServer2.IOHandler = IdServerIOHandlerSSL1;
   IdHTTPServer2.DefaultPort = 443;
   IdHTTPServer2.MaxConnectionReply.Text = {
@@ -141,8 +140,6 @@ bool ServerCore::IdServerIOHandlerSSL1VerifyPeer(TIdX509& certificate) {
   }
   return result;
 }
-
-void ServerCore::IdServerIOHandlerSSL1StatusInfo(const std::string&) {}
 
 CertificateResult ServerCore::MakeCertificate(bool overwrite) {
   CertificateResult result =
