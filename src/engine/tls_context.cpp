@@ -93,7 +93,9 @@ void TIdSSLContext::Build(bool server) {
   // One receive per burst of records instead of one per record header and body.
   SSL_CTX_set_read_ahead(context_, 1);
   // A client uses one ticket per new connection, and every connection brings a fresh one;
-  // OpenSSL's default of two costs a second ticket's encryption and record per handshake.
+  // OpenSSL's default of two costs a second ticket's encryption per handshake. (The ticket
+  // leaves right after the handshake, which also acknowledges the client's last flight:
+  // a client whose request waits for that acknowledgement is not held up.)
   SSL_CTX_set_num_tickets(context_, 1);
   SSL_CTX_set_app_data(context_, this);
 

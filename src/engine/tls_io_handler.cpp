@@ -11,6 +11,8 @@ namespace morlak {
 namespace {
 
 constexpr int kTimedOut = 10060;
+// Collected records beyond this size are sent without waiting for the operation's end.
+constexpr size_t kRecordsFlushSize = 65536;
 
 int ClampLength(size_t length) {
   return length > INT_MAX ? INT_MAX : static_cast<int>(length);
@@ -18,8 +20,9 @@ int ClampLength(size_t length) {
 
 }  // namespace
 
-// OpenSSL's records travel through the platform's socket calls, so a hang-up never raises
-// SIGPIPE, errors keep the engine's codes, and a header can ask to wait for its body.
+// OpenSSL's records are collected in the handler and leave through the platform's socket
+// calls, so a hang-up never raises SIGPIPE, errors keep the engine's codes, and records
+// written together leave together.
 struct TlsSocketBio {
   static BIO_METHOD* Method() {
     static BIO_METHOD* method = [] {
@@ -38,33 +41,34 @@ struct TlsSocketBio {
     return *static_cast<TIdSSLIOHandlerSocket*>(BIO_get_data(bio));
   }
 
-  static int Finish(BIO* bio, int64_t n, bool reading) {
-    if (n >= 0) return static_cast<int>(n);
-    const int code = LastSocketErrorCode();
-    if (code == kSocketWouldBlock) {
-      if (reading)
-        BIO_set_retry_read(bio);
-      else
-        BIO_set_retry_write(bio);
-    } else {
-      Owner(bio).lastSocketError_ = code;
-    }
-    return -1;
-  }
-
   static int Write(BIO* bio, const char* data, int length) {
     BIO_clear_retry_flags(bio);
     auto& owner = Owner(bio);
-    return Finish(bio, SocketSend(owner.Binding().Handle(), data, length, owner.moreFollows_),
-                  false);
+    owner.records_.append(data, static_cast<size_t>(length));
+    if (owner.records_.size() >= kRecordsFlushSize && !owner.FlushRecords(true, -1)) return -1;
+    return length;
   }
 
   static int Read(BIO* bio, char* buffer, int length) {
     BIO_clear_retry_flags(bio);
-    return Finish(bio, SocketRecv(Owner(bio).Binding().Handle(), buffer, length), true);
+    auto& owner = Owner(bio);
+    const int64_t n = SocketRecv(owner.Binding().Handle(), buffer, static_cast<size_t>(length));
+    if (n >= 0) return static_cast<int>(n);
+    const int code = LastSocketErrorCode();
+    if (code == kSocketWouldBlock)
+      BIO_set_retry_read(bio);
+    else
+      owner.lastSocketError_ = code;
+    return -1;
   }
 
-  static long Ctrl(BIO*, int command, long, void*) { return command == BIO_CTRL_FLUSH ? 1 : 0; }
+  static long Ctrl(BIO* bio, int command, long, void*) {
+    if (command != BIO_CTRL_FLUSH) return 0;
+    auto& owner = Owner(bio);
+    // Handshake flights leave at once (bounded by the handshake time); a send operation
+    // sends its records itself when it is done.
+    return owner.holdFlush_ || owner.FlushRecords(false, owner.handshakeTimeoutMs_) ? 1 : 0;
+  }
 };
 
 TIdSSLIOHandlerSocket::TIdSSLIOHandlerSocket(SocketHandle handle, SocketAddress peer,
@@ -111,6 +115,30 @@ void TIdSSLIOHandlerSocket::AfterAccept() {
   if (context_->HasStatusHandler()) ReportCipher();
 }
 
+bool TIdSSLIOHandlerSocket::FlushRecords(bool moreFollows, int timeoutMs) {
+  size_t sent = 0;
+  bool ok = true;
+  while (sent < records_.size()) {
+    const SocketHandle s = Binding().Handle();
+    const int64_t n = SocketSend(s, records_.data() + sent, records_.size() - sent, moreFollows);
+    if (n >= 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    int code = LastSocketErrorCode();
+    if (code == kSocketWouldBlock) {
+      const int ready = SocketWaitWritable(s, timeoutMs);
+      if (ready > 0) continue;
+      code = ready == 0 ? kTimedOut : LastSocketErrorCode();
+    }
+    lastSocketError_ = code;
+    ok = false;
+    break;
+  }
+  records_.erase(0, sent);
+  return ok;
+}
+
 void TIdSSLIOHandlerSocket::ReportCipher() {
   const SSL_CIPHER* cipher = SSL_get_current_cipher(ssl_);
   if (!cipher) return;
@@ -127,6 +155,11 @@ bool TIdSSLIOHandlerSocket::WaitForRetry(int sslResult, int timeoutMs, int64_t& 
   int ready;
   switch (SSL_get_error(ssl_, sslResult)) {
     case SSL_ERROR_WANT_READ:
+      // Whatever is still collected may be what the peer waits for before it answers.
+      if (!records_.empty() && !FlushRecords(false, timeoutMs)) {
+        result = -lastSocketError_;
+        return false;
+      }
       ready = s == kInvalidSocket ? -1 : SocketWaitReadable(s, timeoutMs);
       break;
     case SSL_ERROR_WANT_WRITE:
@@ -176,14 +209,23 @@ int64_t TIdSSLIOHandlerSocket::Send(const void* data, size_t length, bool moreFo
     const int64_t n = SocketSend(Binding().Handle(), data, length, moreFollows);
     return n >= 0 ? n : -LastSocketErrorCode();
   }
-  moreFollows_ = moreFollows;
+  holdFlush_ = true;
+  int64_t result;
   for (;;) {
     const int n = SSL_write(ssl_, data, ClampLength(length));
-    if (n > 0) return n;
-    int64_t result;
+    if (n > 0) {
+      result = n;
+      break;
+    }
     // A send never reports 0 bytes: the peer closing is an error for a writer.
-    if (!WaitForRetry(n, -1, result)) return result < 0 ? result : -kSocketShutDown;
+    if (!WaitForRetry(n, -1, result)) {
+      if (result >= 0) result = -kSocketShutDown;
+      break;
+    }
   }
+  holdFlush_ = false;
+  if (result > 0 && !moreFollows && !FlushRecords(false, -1)) result = -lastSocketError_;
+  return result;
 }
 
 int TIdSSLIOHandlerSocket::WaitReadable(int timeoutMs) {
@@ -195,9 +237,12 @@ int TIdSSLIOHandlerSocket::WaitReadable(int timeoutMs) {
 void TIdSSLIOHandlerSocket::Close() {
   if (ssl_) {
     if (SSL_is_init_finished(ssl_) && !SSL_get_quiet_shutdown(ssl_)) {
-      moreFollows_ = false;
+      holdFlush_ = true;
       SSL_shutdown(ssl_);  // close_notify, without waiting for the peer's
+      holdFlush_ = false;
     }
+    // One attempt: a peer that does not read gets no more of this thread's time.
+    FlushRecords(false, 0);
     SSL_free(ssl_);
     ssl_ = nullptr;
     ERR_clear_error();
@@ -213,7 +258,8 @@ void TIdServerIOHandlerSSL::Init() {
 
 std::unique_ptr<TIdIOHandler> TIdServerIOHandlerSSL::MakeClientIOHandler(
     SocketHandle handle, const SocketAddress& peer) {
-  if (!context_) Init();
+  // Init runs at every activation, before the first accept.
+  if (!context_) throw EIdException("Error creating SSL context.");
   return std::make_unique<TIdSSLIOHandlerSocket>(handle, peer, context_, HandshakeTimeout);
 }
 

@@ -36,13 +36,19 @@ class TIdSSLIOHandlerSocket : public TIdIOHandler {
   // Waits for what OpenSSL asked for; false when the error is another one or the wait
   // failed (then `result` holds the value to report).
   bool WaitForRetry(int sslResult, int timeoutMs, int64_t& result);
+  // Sends the records collected so far, waiting up to `timeoutMs` (-1: no limit) for room;
+  // false on a socket error or timeout (the code is in lastSocketError_).
+  bool FlushRecords(bool moreFollows, int timeoutMs);
   void ReportCipher();
 
   std::shared_ptr<const TIdSSLContext> context_;
   const int handshakeTimeoutMs_;
   SSL* ssl_ = nullptr;
-  bool moreFollows_ = false;  // the send in progress has more data coming at once
-  int lastSocketError_ = 0;   // of the socket call OpenSSL made last
+  // Records OpenSSL has written and not yet sent: a header sent with more to follow leaves
+  // with its body in one system call.
+  std::string records_;
+  bool holdFlush_ = false;   // a send operation is collecting records
+  int lastSocketError_ = 0;  // of the socket call that failed last
 };
 
 class TIdServerIOHandlerSSL : public TIdServerIOHandler {

@@ -55,6 +55,13 @@ TEST(HttpsListener, WrongPassPhraseStopsOnlyTheHttpsListener) {
   EXPECT_FALSE(f.core->IdHTTPServer2.Active());
   EXPECT_TRUE(f.core->IdHTTPServer1.Active());
   EXPECT_TRUE(f.front.HasPart("- HTTP server started (port="));
+
+  // The context is built at every start, so the mended setting takes effect at once.
+  SettingsValues values = f.core->Settings().Get();
+  values.certPassword = "secret";
+  f.core->Settings().Set(values);
+  f.core->StartServers();
+  EXPECT_TRUE(f.core->IdHTTPServer2.Active());
 }
 
 TEST(HttpsListener, ClientCertificatesAreJudgedBySubjectAndValidity) {

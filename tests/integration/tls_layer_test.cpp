@@ -83,6 +83,27 @@ TEST_F(TlsLayer, BothMethodsRefuseProtocolsBelowTls12) {
   }
 }
 
+TEST_F(TlsLayer, DefaultCipherListOffersOnlyForwardSecretAeadSuites) {
+  const int port = Restart();
+  struct Case {
+    const char* offered;
+    bool served;
+  } const cases[] = {
+      {"ECDHE-ECDSA-AES128-GCM-SHA256", true}, {"ECDHE-ECDSA-CHACHA20-POLY1305", true},
+      {"ECDHE-ECDSA-AES128-SHA", false},  // CBC
+      {"ECDHE-ECDSA-NULL-SHA", false},         {"AECDH-AES128-SHA", false},  // anonymous
+  };
+  SSL_CTX* probe = SSL_CTX_new(TLS_client_method());
+  SSL_CTX_set_security_level(probe, 0);
+  for (const Case& c : cases) {
+    // The client must really offer the suite for a refusal to mean anything.
+    ASSERT_EQ(SSL_CTX_set_cipher_list(probe, c.offered), 1) << c.offered;
+    TlsClient client(port, {.cipherList = c.offered});
+    EXPECT_EQ(Served(client.Fetch(TlsGetRequest("/"))), c.served) << c.offered;
+  }
+  SSL_CTX_free(probe);
+}
+
 TEST_F(TlsLayer, SecondConnectionResumesTheSession) {
   const int port = Restart();
   for (int version : {0, TLS1_2_VERSION}) {

@@ -84,6 +84,11 @@ TlsClient::TlsClient(int port, const TlsClientOptions& options) : byteByByte_(op
     SSL_CTX_set_min_proto_version(ctx_, 0);
     SSL_CTX_set_max_proto_version(ctx_, options.maxVersion);
   }
+  if (options.cipherList) {
+    SSL_CTX_set_security_level(ctx_, 0);
+    SSL_CTX_set_cipher_list(ctx_, options.cipherList);
+    SSL_CTX_set_max_proto_version(ctx_, TLS1_2_VERSION);
+  }
   if (options.certificate) {
     SSL_CTX_use_certificate(ctx_, options.certificate->Cert());
     SSL_CTX_use_PrivateKey(ctx_, options.certificate->Key());

@@ -32,6 +32,7 @@ struct TlsClientOptions {
   const TestCertificate* certificate = nullptr;  // presented when the server asks
   int maxVersion = 0;                            // TLS1_1_VERSION ...; 0: the newest
   SSL_SESSION* resume = nullptr;                 // offered for resumption
+  const char* cipherList = nullptr;              // the TLS 1.2 suites offered
   bool byteByByte = false;                       // the hello leaves one byte at a time
 };
 
