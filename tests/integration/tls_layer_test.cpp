@@ -90,7 +90,7 @@ TEST_F(TlsLayer, DefaultCipherListOffersOnlyForwardSecretAeadSuites) {
     bool served;
   } const cases[] = {
       {"ECDHE-ECDSA-AES128-GCM-SHA256", true}, {"ECDHE-ECDSA-CHACHA20-POLY1305", true},
-      {"ECDHE-ECDSA-AES128-SHA", false},  // CBC
+      {"ECDHE-ECDSA-AES128-SHA", false},                                     // CBC
       {"ECDHE-ECDSA-NULL-SHA", false},         {"AECDH-AES128-SHA", false},  // anonymous
   };
   SSL_CTX* probe = SSL_CTX_new(TLS_client_method());
