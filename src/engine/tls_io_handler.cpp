@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <climits>
-#include <mutex>
 
 namespace morlak {
 
