@@ -9,6 +9,7 @@
 
 #include "app/desktop_main.h"
 #include "cli/console_front_end.h"
+#include "cli/data_transfer_commands.h"
 #include "platform/files.h"
 #include "platform/heap_tuning.h"
 #include "platform/text.h"
@@ -21,6 +22,8 @@ namespace {
 const char kUsage[] =
     "Usage: morlak [--headless] [--data-dir DIR] [--http-port N] [--https-port N]\n"
     "       morlak --make-certificate [--force] [--data-dir DIR]\n"
+    "       morlak --export FILE [--data-dir DIR]\n"
+    "       morlak --import FILE [--data-dir DIR]\n"
     "\n"
     "Runs the Morlak web server with its desktop window, or without a window.\n"
     "\n"
@@ -35,6 +38,11 @@ const char kUsage[] =
     "                    certkey and certroot settings at them, and exit; turn on\n"
     "                    certhttps to serve HTTPS with them\n"
     "  --force           with --make-certificate: replace existing certificate files\n"
+    "  --export FILE     write every data file of the program folder into the data\n"
+    "                    container FILE (.webdata) and exit; an existing FILE is replaced\n"
+    "  --import FILE     check the data container FILE and unpack it into the program\n"
+    "                    folder, then exit; stop any server using that folder first, or\n"
+    "                    it overwrites the imported files when it ends\n"
     "  --version         print the version and exit\n"
     "  --help            print this text and exit\n"
     "\n"
@@ -74,6 +82,7 @@ int main(int argc, char** argv) {
   options.programFolder = morlak::ExecutableFolder();
   bool headless = false;
   bool makeCertificate = false, force = false;
+  std::string exportFile, importFile;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -84,6 +93,10 @@ int main(int argc, char** argv) {
       std::printf("Morlak r%d.%d.%d (build %d)\n", morlak::kVersionMajor, morlak::kVersionMinor,
                   morlak::kVersionRelease, morlak::kBuildNumber);
       return 0;
+    } else if (arg == "--export" && hasValue) {
+      exportFile = argv[++i];
+    } else if (arg == "--import" && hasValue) {
+      importFile = argv[++i];
     } else if (arg == "--headless") {
       headless = true;
     } else if (arg == "--make-certificate") {
@@ -114,6 +127,13 @@ int main(int argc, char** argv) {
   }
 
   if (makeCertificate) return MakeCertificate(options.programFolder, force);
+  if (!exportFile.empty() && !importFile.empty()) {
+    std::fputs("morlak: --export and --import cannot be combined\n", stderr);
+    return 2;
+  }
+  if (!exportFile.empty()) return morlak::RunExportCommand(options.programFolder, exportFile);
+  if (!importFile.empty()) return morlak::RunImportCommand(options.programFolder, importFile);
+
   if (!headless) return morlak::RunDesktop(argc, argv, options);
 
   // Every thread inherits this mask, so only the sigwait below sees the stop signals.

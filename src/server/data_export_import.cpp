@@ -76,7 +76,7 @@ bool CheckImportContainer(const std::string& containerPath, std::vector<std::str
         problems.push_back("\"" + entry.name + "\" is not a web server data file.");
     }
   } catch (const EStreamError& e) {
-    problems.push_back("Cannot read \"" + containerPath + "\" (" + e.what() + ").");
+    problems.push_back(e.what());  // names the file and the system's reason
   }
   return problems.size() == before;
 }
