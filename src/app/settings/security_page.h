@@ -1,0 +1,23 @@
+// "Security": the TLS certificate files, the key's pass phrase, the peer checks and which
+// listeners run.
+#pragma once
+
+#include "app/settings/settings_page.h"
+
+class QButtonGroup;
+
+namespace morlak {
+
+class SecurityPage : public SettingsPage {
+  Q_OBJECT
+ public:
+  explicit SecurityPage(PageContext& context, QWidget* parent = nullptr);
+
+  // Both protocol buttons take their stored state, even when neither or both are set.
+  void Load(const SettingsValues& values) override;
+
+ private:
+  QButtonGroup* protocol_;
+};
+
+}  // namespace morlak

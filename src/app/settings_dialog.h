@@ -1,0 +1,64 @@
+// The settings dialog (Thttpsettings): twelve pages that edit every server setting, the
+// content-type table and the alias tables, and the data export and import. It is made
+// once at start, after the core has loaded the settings, and lives until exit; the main
+// window shows it modally. Its destruction keeps the dialog's geometry in the settings
+// store (saved by ServerCore::Shutdown, which runs after it) and writes or removes the
+// start-at-logon entry.
+#pragma once
+
+#include <QDialog>
+#include <memory>
+#include <vector>
+
+#include "app/settings/settings_page.h"
+
+class QTabWidget;
+
+namespace morlak {
+
+class AliasesPage;
+class DataTransfer;
+class QtFileChooser;
+class QtPrompts;
+
+class Thttpsettings : public QDialog {
+  Q_OBJECT
+ public:
+  // `files` and `prompts` replace the desktop's dialogs and message boxes (tests).
+  explicit Thttpsettings(ServerCore& core, QWidget* parent = nullptr, FileChooser* files = nullptr,
+                         DataTransferPrompts* prompts = nullptr);
+  ~Thttpsettings() override;
+
+  QTabWidget* Tabs() const { return tabs_; }
+  DataTransfer& Transfer() const { return *transfer_; }
+
+  // Copies every control into the settings, saves the settings and both alias tables and
+  // closes; a page whose values cannot be taken is reported and nothing changes.
+  void Apply();
+
+ signals:
+  // An import has put new data files in place and started a new instance: the main window
+  // must now end this one with ServerCore::Shutdown(true).
+  void RestartRequired();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void done(int result) override;
+
+ private:
+  void LoadPages();
+  void KeepGeometry();
+  void UpdateStartAtLogon();
+
+  ServerCore& core_;
+  std::unique_ptr<QtFileChooser> ownFiles_;
+  std::unique_ptr<QtPrompts> ownPrompts_;
+  PageContext context_;
+  QTabWidget* tabs_;
+  std::vector<SettingsPage*> pages_;
+  AliasesPage* rootAliases_;
+  AliasesPage* domainAliases_;
+  DataTransfer* transfer_;
+};
+
+}  // namespace morlak
