@@ -34,6 +34,7 @@ class SettingsDialogFixture : public ::testing::Test {
     core.reset();
     CoreOptions options;
     options.programFolder = data.Path();
+    options.httpPort = 0;  // any free port, when a test starts the listeners
     core = std::make_unique<ServerCore>(front, options);
     core->Startup(false);
     dialog = std::make_unique<Thttpsettings>(*core, nullptr, &files, &prompts);
