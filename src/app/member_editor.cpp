@@ -43,8 +43,8 @@ Thttpclienteditor::Thttpclienteditor(QWidget* parent)
   grid->addWidget(home_, 5, 0);
   grid->addWidget(browse, 5, 1);
   grid->addWidget(buttons, 6, 0, 1, 2);
-  grid->setSizeConstraint(QLayout::SetFixedSize);
-  setMinimumSize(400, 184);
+  // A fixed border, at least the designed client area.
+  setFixedSize(sizeHint().expandedTo(QSize(400, 184)));
 
   PickFolder = [](QWidget* owner, const QString& homeText) {
     HomeFolderPicker picker(owner, homeText);

@@ -16,6 +16,7 @@
 #include "app/settings/general_page.h"
 #include "app/settings/log_page.h"
 #include "app/settings/mime_page.h"
+#include "app/settings/page_tabs.h"
 #include "app/settings/php_page.h"
 #include "app/settings/redirect_page.h"
 #include "app/settings/security_page.h"
@@ -48,7 +49,7 @@ Thttpsettings::Thttpsettings(ServerCore& core, QWidget* parent, FileChooser* fil
     : QDialog(parent),
       core_(core),
       context_{core, ChooserOr(files, ownFiles_), PromptsOr(prompts, ownPrompts_, this)},
-      tabs_(new QTabWidget(this)) {
+      tabs_(new PageTabs(this)) {
   setWindowTitle(tr("Http Server Settings"));
   QPalette white = palette();
   white.setColor(QPalette::Window, Qt::white);
@@ -76,7 +77,6 @@ Thttpsettings::Thttpsettings(ServerCore& core, QWidget* parent, FileChooser* fil
     tabs_->addTab(page, title);
     pages_.push_back(page);
   }
-  tabs_->setUsesScrollButtons(true);
 
   auto* buttons = new QDialogButtonBox(this);
   QPushButton* apply = buttons->addButton(tr("Apply"), QDialogButtonBox::AcceptRole);

@@ -18,17 +18,19 @@ struct Overloaded : Visitors... {
 
 void SettingsPage::Load(const SettingsValues& values) {
   for (const auto& binding : bindings_) {
-    std::visit(
-        Overloaded{
-            [&](const TextBinding& b) { b.edit->setText(QString::fromStdString(values.*b.field)); },
-            [&](const NumberBinding& b) { b.edit->SetValue(values.*b.field); },
-            [&](const FlagBinding& b) { b.box->setChecked(values.*b.field); },
-            [&](const ListBinding& b) {
-              b.list->SetListText(values.*b.field);
-              b.list->ClearField();
-            },
-        },
-        binding);
+    std::visit(Overloaded{
+                   [&](const TextBinding& b) {
+                     b.edit->setText(QString::fromStdString(values.*b.field));
+                     b.edit->setCursorPosition(0);  // paths show from their start
+                   },
+                   [&](const NumberBinding& b) { b.edit->SetValue(values.*b.field); },
+                   [&](const FlagBinding& b) { b.box->setChecked(values.*b.field); },
+                   [&](const ListBinding& b) {
+                     b.list->SetListText(values.*b.field);
+                     b.list->ClearField();
+                   },
+               },
+               binding);
   }
 }
 
