@@ -99,12 +99,6 @@ Thttpsettings::Thttpsettings(ServerCore& core, QWidget* parent, FileChooser* fil
     reject();
     emit RestartRequired();
   });
-
-  const SettingsDialogGeometry geometry = core.Settings().GetDialogGeometry();
-  resize(geometry.width, geometry.height);
-  move(geometry.left, geometry.top);
-  rootAliases_->SetColumnWidths(geometry.rootAliasWidth1, geometry.rootAliasWidth2);
-  domainAliases_->SetColumnWidths(geometry.domainAliasWidth1, geometry.domainAliasWidth2);
 }
 
 Thttpsettings::~Thttpsettings() {
@@ -114,6 +108,7 @@ Thttpsettings::~Thttpsettings() {
 
 void Thttpsettings::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
+    if (!geometryShown_) RestoreGeometry();
     LoadPages();
     if (parentWidget()) move(parentWidget()->window()->frameGeometry().center() - rect().center());
   }
@@ -152,7 +147,20 @@ void Thttpsettings::Apply() {
   accept();
 }
 
+// Taken from the store at the first show, so a dialog made before the settings are loaded
+// still opens with the stored geometry.
+void Thttpsettings::RestoreGeometry() {
+  const SettingsDialogGeometry geometry = core_.Settings().GetDialogGeometry();
+  resize(geometry.width, geometry.height);
+  move(geometry.left, geometry.top);
+  rootAliases_->SetColumnWidths(geometry.rootAliasWidth1, geometry.rootAliasWidth2);
+  domainAliases_->SetColumnWidths(geometry.domainAliasWidth1, geometry.domainAliasWidth2);
+  geometryShown_ = true;
+}
+
+// Until the dialog has been shown the store's geometry is the one to keep.
 void Thttpsettings::KeepGeometry() {
+  if (!geometryShown_) return;
   SettingsDialogGeometry geometry;
   geometry.top = y();
   geometry.left = x();

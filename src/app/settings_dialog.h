@@ -1,9 +1,9 @@
 // The settings dialog (Thttpsettings): twelve pages that edit every server setting, the
 // content-type table and the alias tables, and the data export and import. It is made
-// once at start, after the core has loaded the settings, and lives until exit; the main
-// window shows it modally. Its destruction keeps the dialog's geometry in the settings
-// store (saved by ServerCore::Shutdown, which runs after it) and writes or removes the
-// start-at-logon entry.
+// once at start and lives until exit; the settings themselves are loaded (and saved at
+// exit) by ServerCore::Startup and ServerCore::Shutdown. Each show fills the pages from the
+// store. Its destruction, before ServerCore::Shutdown, keeps the dialog's geometry in the
+// store and writes or removes the start-at-logon entry.
 #pragma once
 
 #include <QDialog>
@@ -47,6 +47,7 @@ class Thttpsettings : public QDialog {
 
  private:
   void LoadPages();
+  void RestoreGeometry();
   void KeepGeometry();
   void UpdateStartAtLogon();
 
@@ -59,6 +60,7 @@ class Thttpsettings : public QDialog {
   AliasesPage* rootAliases_;
   AliasesPage* domainAliases_;
   DataTransfer* transfer_;
+  bool geometryShown_ = false;
 };
 
 }  // namespace morlak

@@ -320,6 +320,7 @@ TEST_F(SettingsDialogTest, GeometryAndAliasColumnWidthsAreKept) {
   EXPECT_EQ(ini.ReadInteger("httpsettings", "height", 0), 520);
   EXPECT_EQ(ini.ReadInteger("domainaliassection", "width1", 0), 140);
   StartCore();
+  Open();
   EXPECT_EQ(dialog->size(), QSize(720, 520));
   EXPECT_EQ(Control<QTreeWidget>("domainaliaslist")->header()->sectionSize(0), 140);
 }
