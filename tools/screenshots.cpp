@@ -26,6 +26,26 @@ std::function<QWidget*(Tfmain&)> MainTab(int tab) {
   };
 }
 
+// Shows the settings dialog on one page.
+std::function<QWidget*(Tfmain&)> SettingsPage(int page) {
+  return [page](Tfmain& window) -> QWidget* {
+    morlak::Thttpsettings& dialog = window.SettingsDialog();
+    if (!dialog.isVisible()) dialog.show();
+    dialog.Tabs()->setCurrentIndex(page);
+    return &dialog;
+  };
+}
+
+QWidget* MemberEditor(Tfmain& window) {
+  window.SettingsDialog().hide();
+  morlak::Thttpclienteditor& editor = window.ClientEditor();
+  editor.UserName = "alice";
+  editor.Password = "wonderland";
+  editor.HomeDirectory = "/home/alice/public/";
+  editor.show();
+  return &editor;
+}
+
 struct Shot {
   const char* file;
   std::function<QWidget*(Tfmain&)> show;  // the widget to grab, ready to be drawn
@@ -37,6 +57,19 @@ const Shot kShots[] = {
     {"main_active_users", MainTab(Tfmain::kActiveTab)},
     {"main_file_monitoring", MainTab(Tfmain::kMonitorTab)},
     {"main_about", MainTab(Tfmain::kAboutTab)},
+    {"settings_general", SettingsPage(0)},
+    {"settings_log", SettingsPage(1)},
+    {"settings_files_and_folders", SettingsPage(2)},
+    {"settings_mime_list", SettingsPage(3)},
+    {"settings_php", SettingsPage(4)},
+    {"settings_cgi_and_isapi", SettingsPage(5)},
+    {"settings_redirect", SettingsPage(6)},
+    {"settings_banned_list", SettingsPage(7)},
+    {"settings_root_aliases", SettingsPage(8)},
+    {"settings_domain_aliases", SettingsPage(9)},
+    {"settings_security", SettingsPage(10)},
+    {"settings_export_inport", SettingsPage(11)},
+    {"member_editor", MemberEditor},
 };
 
 void FillExample(Tfmain& window) {
@@ -55,6 +88,18 @@ void FillExample(Tfmain& window) {
   for (int i = 0; i < 7; ++i) core.Monitored().CountMonitoredHit("report.pdf", "192.168.1.31");
   for (int i = 0; i < 3; ++i) core.Monitored().CountMonitoredHit("setup.exe", "192.168.1.44");
   window.RefreshMonitoredFileList();
+  morlak::SettingsValues values = core.Settings().Get();
+  values.homeDirectory = "/srv/morlak/http/public/";
+  values.templateDirectory = "/srv/morlak/http/templates";
+  values.logFileName = "/srv/morlak/weblog.txt";
+  values.defaultFile = "index.html;index.htm;default.htm;";
+  values.logExtensions = ".gif;.png;";
+  values.banned = "192.0.2.7;198.51.100.23;";
+  values.redirect = "/old.html=/new.html;/news=/blog/;";
+  core.Settings().Set(values);
+  core.RootAliases().AddRootAlias("/music", "/srv/music/");
+  core.RootAliases().AddRootAlias("/photos", "/home/alice/Pictures/");
+  core.DomainAliases().AddDomainAlias("intranet", "/srv/intranet/");
   core.Stats().AddConnections(42);
   core.Stats().AddSessions(9);
   core.Stats().AddPagesDownloaded(31);
@@ -89,6 +134,8 @@ int main(int argc, char** argv) {
                                 [](const QString&) { return QString(); }});
 
   QTemporaryDir data;
+  // The settings dialog writes or removes the start-at-logon entry when it ends.
+  qputenv("XDG_CONFIG_HOME", data.filePath("config").toLocal8Bit());
   morlak::CoreOptions options;
   options.programFolder = morlak::IncludeTrailingSeparator(data.path().toStdString());
   options.httpPort = 0;

@@ -14,7 +14,8 @@ DataTransfer::DataTransfer(ServerCore& core, FileChooser& files, DataTransferPro
       files_(files),
       prompts_(prompts),
       starter_([](const std::string& program, const std::vector<std::string>& args,
-                  std::string* error) { return StartProgram(program, args, error); }) {}
+                  std::string* error) { return StartProgram(program, args, error); }),
+      stopListeners_([this] { core_.StopServers(); }) {}
 
 void DataTransfer::Export(QWidget* parent) {
   const std::string folder = core_.Settings().GetMainPath();

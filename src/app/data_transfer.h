@@ -27,6 +27,9 @@ class DataTransfer : public QObject {
 
   // Tests put a recorder in place of the real process start.
   void SetProgramStarter(ProgramStarter starter) { starter_ = std::move(starter); }
+  // How the import stops the listeners; the core's StopServers unless the window has its
+  // own way.
+  void SetListenerStop(std::function<void()> stop) { stopListeners_ = std::move(stop); }
 
   // "Export": a save dialog, then the export with its questions and messages.
   void Export(QWidget* parent);
@@ -46,6 +49,7 @@ class DataTransfer : public QObject {
   FileChooser& files_;
   DataTransferPrompts& prompts_;
   ProgramStarter starter_;
+  std::function<void()> stopListeners_;
   bool restartPending_ = false;
 };
 

@@ -1,9 +1,9 @@
 #include "app/dialog_services.h"
 
-#include <QApplication>
 #include <QFileDialog>
-#include <QMessageBox>
 #include <QStringList>
+
+#include "app/message_boxes.h"
 
 namespace morlak {
 
@@ -23,7 +23,7 @@ QString QtFileFilter(const QString& filter) {
 }
 
 QString QtFileChooser::OpenFile(QWidget* parent, const QString& filter, const QString& start) {
-  return QFileDialog::getOpenFileName(parent, QString(), start, QtFileFilter(filter));
+  return ChooseFileToOpen(parent, QtFileFilter(filter), start);
 }
 
 QString QtFileChooser::SaveFile(QWidget* parent, const QString& filter, const QString& folder,
@@ -59,16 +59,15 @@ QString MessageText(const std::string& text) {
 }  // namespace
 
 bool QtPrompts::AskYesNo(const std::string& question) {
-  return QMessageBox::question(parent_, QApplication::applicationName(), MessageText(question),
-                               QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+  return morlak::AskYesNo(parent_, MessageText(question));
 }
 
 void QtPrompts::ShowInformation(const std::string& text) {
-  QMessageBox::information(parent_, QApplication::applicationName(), MessageText(text));
+  ShowInformationMessage(parent_, MessageText(text));
 }
 
 void QtPrompts::ShowError(const std::string& text) {
-  QMessageBox::critical(parent_, QApplication::applicationName(), MessageText(text));
+  ShowErrorMessage(parent_, MessageText(text));
 }
 
 }  // namespace morlak

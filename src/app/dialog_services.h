@@ -35,7 +35,8 @@ class QtFileChooser : public FileChooser {
   QString Folder(QWidget* parent, const QString& title, const QString& start) override;
 };
 
-// Message boxes over `parent`.
+// The program's message boxes (message_boxes.h) over `parent`; line breaks written "\r"
+// show as breaks.
 class QtPrompts : public DataTransferPrompts {
  public:
   explicit QtPrompts(QWidget* parent = nullptr) : parent_(parent) {}

@@ -9,6 +9,7 @@
 #include <QStatusTipEvent>
 #include <algorithm>
 
+#include "app/data_transfer.h"
 #include "app/message_boxes.h"
 #include "platform/files.h"
 #include "server/version.h"
@@ -71,6 +72,13 @@ Tfmain::Tfmain(CoreOptions options, std::optional<bool> startListeners) {
   tray_.SetVisible(true);
 
   FormCreate(startListeners);
+  clientEditor_ = std::make_unique<Thttpclienteditor>(this);
+  settings_ = std::make_unique<Thttpsettings>(*core_, this);
+  // Stopping from the GUI thread must keep serving the connection threads' calls.
+  settings_->Transfer().SetListenerStop([this] { StopServers(); });
+  // Queued: the import's message boxes and the dialog close before the window does.
+  connect(settings_.get(), &Thttpsettings::RestartRequired, this, &Tfmain::EndAfterImport,
+          Qt::QueuedConnection);
   timer1_.setInterval(2000);
   connect(&timer1_, &QTimer::timeout, this, &Tfmain::Timer1Timer);
   timer1_.start();
@@ -124,6 +132,8 @@ void Tfmain::ApplyBranding() {
 
 Tfmain::~Tfmain() {
   timer1_.stop();
+  settings_.reset();
+  clientEditor_.reset();
   try {
     front_->RunBlocking([this] { core_->Shutdown(endingAfterImport_); });
   } catch (const std::exception& e) {

@@ -20,8 +20,10 @@
 #include <string>
 
 #include "app/log_view.h"
+#include "app/member_editor.h"
 #include "app/qt_front_end.h"
 #include "app/row_list_view.h"
+#include "app/settings_dialog.h"
 #include "app/tray_icon.h"
 #include "app/window_layout.h"
 #include "server/server_core.h"
@@ -42,6 +44,9 @@ class Tfmain : public QMainWindow {
 
   ServerCore& Core() { return *core_; }
   QtFrontEnd& Front() { return *front_; }
+  // The member editor and the settings dialog, made once after the window, as at start-up.
+  Thttpclienteditor& ClientEditor() { return *clientEditor_; }
+  Thttpsettings& SettingsDialog() { return *settings_; }
 
   // Start each enabled listener that is stopped / stop each running one. Stopping keeps
   // serving the connection threads' synchronised calls while it waits for them.
@@ -83,11 +88,11 @@ class Tfmain : public QMainWindow {
 
  private slots:
   void ClearLogClick();
-  // Open the member editor (wired when the editor exists).
+  // Open the member editor; on Apply the member is added or changed.
   void NewClientClick();
   void ModifyClientClick();
   void DeleteClientClick();
-  // Opens the settings dialog, then ApplyLogFileSettings (wired when the dialog exists).
+  // Opens the settings dialog, then ApplyLogFileSettings.
   void SettingsClick();
   void NewFileClick();
   void DeleteFileClick();
@@ -123,6 +128,10 @@ class Tfmain : public QMainWindow {
   // The adapter outlives the core, whose threads call it until the listeners are down.
   std::unique_ptr<QtFrontEnd> front_;
   std::unique_ptr<ServerCore> core_;
+  std::unique_ptr<Thttpclienteditor> clientEditor_;
+  // Destroyed before the core saves at exit: it keeps its geometry and the start-at-logon
+  // entry.
+  std::unique_ptr<Thttpsettings> settings_;
 
   QTabWidget* tabs_ = nullptr;
   LogView* logView_ = nullptr;

@@ -62,9 +62,38 @@ void Tfmain::ClearLogClick() {
   logView_->Clear();
 }
 
-void Tfmain::NewClientClick() {}
+void Tfmain::NewClientClick() {
+  Thttpclienteditor& editor = *clientEditor_;
+  editor.UserName.clear();
+  editor.Password.clear();
+  editor.HomeDirectory.clear();
+  editor.exec();
+  if (!editor.Applied) return;
+  if (core_->Members().AddMember(editor.UserName, editor.Password, editor.HomeDirectory)) {
+    AddLog("- new HTTP member added " + editor.UserName);
+    RefreshMemberList();
+  } else {
+    AddLog("- failed to add new HTTP member " + editor.UserName);
+  }
+}
 
-void Tfmain::ModifyClientClick() {}
+void Tfmain::ModifyClientClick() {
+  const int row = memberList_->SelectedRow();
+  if (row < 0) return;
+  Thttpclienteditor& editor = *clientEditor_;
+  if (!core_->Members().GetMember(row, editor.UserName, editor.Password, editor.HomeDirectory)) {
+    AddLog("- failed to locate HTTP member selected");
+    return;
+  }
+  editor.exec();
+  if (!editor.Applied) return;
+  if (core_->Members().ModifyMember(row, editor.UserName, editor.Password, editor.HomeDirectory)) {
+    AddLog("- HTTP member modified " + editor.UserName);
+    RefreshMemberList();
+  } else {
+    AddLog("- failed to modify HTTP member " + editor.UserName);
+  }
+}
 
 void Tfmain::DeleteClientClick() {
   const int row = memberList_->SelectedRow();
@@ -82,7 +111,10 @@ void Tfmain::DeleteClientClick() {
   }
 }
 
-void Tfmain::SettingsClick() {}
+void Tfmain::SettingsClick() {
+  settings_->exec();
+  ApplyLogFileSettings();
+}
 
 void Tfmain::CheckForUpdateClick() {}
 

@@ -55,7 +55,6 @@ QWidget* Tfmain::BuildServerTab() {
   connect(memberList_, &RowListView::SectionClicked, this, &Tfmain::MemberSectionClick);
   QVBoxLayout* b;
   QWidget* page = Page(b, memberList_);
-  // "New Client", "Modify Client" and "Settings" open their dialogs once those exist.
   QPushButton* newClient = AddButton(b, "New Client", "Add new client with personal web folder");
   QPushButton* modifyClient = AddButton(b, "Modify Client", "Modify selected client properties");
   connect(newClient, &QPushButton::clicked, this, &Tfmain::NewClientClick);
@@ -71,7 +70,6 @@ QWidget* Tfmain::BuildServerTab() {
   connect(AddButton(b, "Stop Server", "Stop server"), &QPushButton::clicked, this,
           &Tfmain::StopServers);
   b->addStretch();
-  for (QPushButton* waiting : {newClient, modifyClient, settings}) waiting->setEnabled(false);
   return page;
 }
 

@@ -45,9 +45,9 @@ bool AskYesNo(QWidget* parent, const QString& text) {
          QMessageBox::No;
 }
 
-QString ChooseFileToOpen(QWidget* parent, const QString& filter) {
+QString ChooseFileToOpen(QWidget* parent, const QString& filter, const QString& start) {
   if (Answers().onChooseFile) return Answers().onChooseFile(filter);
-  return QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
+  return QFileDialog::getOpenFileName(parent, QString(), start, filter);
 }
 
 }  // namespace morlak

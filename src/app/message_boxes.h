@@ -25,7 +25,8 @@ void ShowInformationMessage(QWidget* parent, const QString& text);
 void ShowErrorMessage(QWidget* parent, const QString& text);
 // True unless the user answers No.
 bool AskYesNo(QWidget* parent, const QString& text);
-// The chosen file's path, or "" when cancelled. `filter` is a Qt name filter.
-QString ChooseFileToOpen(QWidget* parent, const QString& filter);
+// The chosen file's path, or "" when cancelled. `filter` is a Qt name filter; the dialog
+// starts at `start` (a folder, or a file to preset).
+QString ChooseFileToOpen(QWidget* parent, const QString& filter, const QString& start = {});
 
 }  // namespace morlak
