@@ -366,5 +366,20 @@ TEST_F(SettingsDialogTest, FailedSaveIsReportedAndTheValuesStayApplied) {
   EXPECT_EQ(core->Settings().GetServerName(), "Applied");
 }
 
+TEST_F(SettingsDialogTest, SelfSignedCertificateFillsTheFileFieldsAndAsksBeforeReplacing) {
+  Open();
+  Click("createcertificate");
+  ASSERT_EQ(prompts.information.size(), 1u) << (prompts.errors.empty() ? "" : prompts.errors[0]);
+  EXPECT_EQ(Control<QLineEdit>("certcert")->text().toStdString(), data.File("httpscert.pem"));
+  EXPECT_EQ(Control<QLineEdit>("certkey")->text().toStdString(), data.File("httpskey.pem"));
+  const std::string key = data.Read("httpskey.pem");
+
+  prompts.answers = {false};
+  Click("createcertificate");
+  ASSERT_EQ(prompts.questions.size(), 1u);
+  EXPECT_NE(prompts.questions[0].find("\rReplace them?"), std::string::npos);
+  EXPECT_EQ(data.Read("httpskey.pem"), key);
+}
+
 }  // namespace
 }  // namespace morlak::test_support

@@ -11,6 +11,8 @@
 
 #include "app/dialog_services.h"
 #include "app/settings/page_widgets.h"
+#include "server/self_signed_certificate.h"
+#include "server/server_core.h"
 
 namespace morlak {
 
@@ -35,11 +37,13 @@ SecurityPage::SecurityPage(PageContext& context, QWidget* parent) : SettingsPage
       {"Key File:", "certkey", &SettingsValues::certKey, {}},
   };
   int row = 0;
+  QLineEdit* fileFields[3];
   for (const auto& certificate : rows) {
     QPushButton* browse;
     QLineEdit* edit =
-        Bind(AddBrowseField(grid, row++, tr(certificate.label), certificate.key, &browse),
+        Bind(AddBrowseField(grid, row, tr(certificate.label), certificate.key, &browse),
              certificate.key, certificate.field);
+    fileFields[row++] = edit;
     browse->setToolTip(certificate.hint);
     connect(browse, &QPushButton::clicked, this, [this, &context, edit] {
       const QString chosen =
@@ -73,7 +77,33 @@ SecurityPage::SecurityPage(PageContext& context, QWidget* parent) : SettingsPage
   options->addWidget(
       Bind(new QCheckBox(tr("HTTPS server"), this), "certhttps", &SettingsValues::certHttps), 1, 2);
   layout->addLayout(options);
+
+  auto* create = new QPushButton(tr("Create self-signed certificate"), this);
+  create->setObjectName("createcertificate");
+  create->setToolTip(tr("Write a key and a certificate for this machine into the program folder"));
+  auto* createRow = new QHBoxLayout;
+  createRow->addWidget(create);
+  createRow->addStretch();
+  layout->addLayout(createRow);
   layout->addStretch();
+  connect(create, &QPushButton::clicked, this, [this, &context, fileFields] {
+    ServerSettings& settings = context.core.Settings();
+    const std::string folder = settings.GetMainPath();
+    CertificateResult result = MakeSelfSignedCertificate(settings, folder, false);
+    if (result.filesExist) {
+      if (!context.prompts.AskYesNo(result.message + "\rReplace them?")) return;
+      result = MakeSelfSignedCertificate(settings, folder, true);
+    }
+    if (!result.ok) {
+      context.prompts.ShowError(result.message);
+      return;
+    }
+    // The store points at the new files now; the page's other edits stay as they are.
+    fileFields[0]->setText(ToQt(settings.GetCertRoot()));
+    fileFields[1]->setText(ToQt(settings.GetCertCert()));
+    fileFields[2]->setText(ToQt(settings.GetCertKey()));
+    context.prompts.ShowInformation(result.message);
+  });
 }
 
 }  // namespace morlak

@@ -1,5 +1,5 @@
-// "Security": the TLS certificate files, the key's pass phrase, the peer checks and which
-// listeners run.
+// "Security": the TLS certificate files, the key's pass phrase, the peer checks, which
+// listeners run, and a button that makes a self-signed certificate for this machine.
 #pragma once
 
 #include "app/settings/settings_page.h"
