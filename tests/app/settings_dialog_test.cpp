@@ -260,7 +260,8 @@ TEST_F(SettingsDialogTest, BrowseButtonsUseTheirFiltersAndFillTheirFields) {
   } cases[] = {
       {"filenotfound", "open", "Html files (*.htm, *.html)|*.htm; *.html|All files (*.*)|*.*",
        "/tpl/own.html", "own.html"},
-      {"phpcompiler", "open", "CGI Application (*.exe)|*.exe|ISAPI Library (*.dll)|*.dll",
+      {"phpcompiler", "open",
+       "CGI Application (*.exe)|*.exe|ISAPI Library (*.dll)|*.dll|All files (*)|*",
        "/opt/php/php.exe", "/opt/php/php.exe"},
       {"phpinipath", "open", "Php ini file (*.ini)|*.ini", "/etc/php/8.2/php.ini", "/etc/php/8.2"},
       {"certkey", "open", "Certificates (*.pem)|*.pem", "/k/key.pem", "/k/key.pem"},

@@ -34,9 +34,11 @@ PhpPage::PhpPage(PageContext& context, QWidget* parent) : SettingsPage(parent) {
   note->setWordWrap(true);
   layout->addWidget(note);
 
+  // Linux programs have no extension, so the described two filters gain "All files".
   connect(browseCompiler, &QPushButton::clicked, this, [this, &context, compiler] {
     const QString chosen = context.files.OpenFile(
-        this, "CGI Application (*.exe)|*.exe|ISAPI Library (*.dll)|*.dll", compiler->text());
+        this, "CGI Application (*.exe)|*.exe|ISAPI Library (*.dll)|*.dll|All files (*)|*",
+        compiler->text());
     if (!chosen.isEmpty()) compiler->setText(chosen);
   });
   // The field gets the folder of the chosen file, without a trailing separator.
