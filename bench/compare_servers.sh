@@ -12,14 +12,17 @@
 #   W7  Morlak only: the sample extension library through the extension alias, a new
 #       connection per request, 32 connections (every call ends with a 75 ms pause, so one
 #       connection manages about 13 requests/s)
-# Besides requests per second it reports each server's CPU time per request (user +
-# system time of its processes over the run, divided by the requests served). The HTTPS
-# loads run bench/tls_load.cpp, which counts resumed handshakes too, in three rounds that
-# take turns between the servers.
-# Usage: bench/compare_servers.sh [seconds-per-run]   (LOADS="W1 W5" picks loads)
+# For each server and load it reports requests per second, MB/s, the 99th percentile of
+# latency, the server's CPU time per request (user + system time of its processes over the
+# run, divided by the requests served) and its resident memory right after the run (the
+# sum over its processes). Every figure is measured in ROUNDS rounds, shown "a / b". The
+# HTTPS loads run bench/tls_load.cpp, which counts resumed handshakes too (it reports no
+# latency), in three turns per round that go from server to server.
+# Usage: bench/compare_servers.sh [seconds-per-run] [rounds]   (LOADS="W1 W5" picks loads)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 duration=${1:-10}
+rounds=${2:-2}
 loads=${LOADS:-W1 W3 W4 W5 W6 W6r W7}
 
 MORLAK_WITH_BENCH=1 scripts/install-deps.sh
@@ -122,33 +125,59 @@ wait_port "$morlak_port"; wait_port "$morlak_cgi_port"; wait_port "$nginx_port";
 wait_port "$morlak_tls_port"; wait_port "$nginx_tls_port"; wait_port "$lighttpd_tls_port"
 sleep 0.5
 
-# Clock ticks of user + system time of a process and its child processes (nginx workers).
+# A process and its child processes (nginx workers).
+family() { echo "$1" $(pgrep -P "$1" || true); }
+# Clock ticks of user + system time.
 cpu_ticks() {
   local total=0 p
-  for p in "$1" $(pgrep -P "$1"); do
+  for p in $(family "$1"); do
     [ -r "/proc/$p/stat" ] || continue
     total=$((total + $(awk '{print $14 + $15}' "/proc/$p/stat")))
   done
   echo "$total"
 }
+# Resident memory in MB.
+rss_mb() {
+  local kb=0 p
+  for p in $(family "$1"); do
+    [ -r "/proc/$p/status" ] || continue
+    kb=$((kb + $(awk '/^VmRSS:/ {print $2}' "/proc/$p/status")))
+  done
+  awk -v kb="$kb" 'BEGIN {printf "%.0f", kb / 1024}'
+}
 hz=$(getconf CLK_TCK)
 
-declare -A rps mbs cpu
+declare -A rps mbs cpu p99 rss
+# Appends a round's figure to a cell: "a", then "a / b".
+put() { # array key value
+  local -n cells=$1
+  cells[$2]="${cells[$2]:+${cells[$2]} / }$3"
+}
 run() { # name pid port workload path connections size
   local name=$1 pid=$2 port=$3 load=$4 path=$5 conns=$6
   local before after out requests seconds
   before=$(cpu_ticks "$pid")
-  out=$(wrk -t1 -c"$conns" -d"${duration}s" -H 'Connection: close' "http://127.0.0.1:$port$path")
+  out=$(wrk -t1 -c"$conns" -d"${duration}s" --timeout 30s --latency -H 'Connection: close' \
+    "http://127.0.0.1:$port$path")
   after=$(cpu_ticks "$pid")
   if echo "$out" | grep -q 'Non-2xx'; then
     [ "$load" = W4 ] || echo "warning: $name answered errors on $path" >&2
   fi
+  if echo "$out" | grep -q 'Socket errors'; then
+    echo "warning: $name $load: $(echo "$out" | grep 'Socket errors')" >&2
+  fi
   requests=$(echo "$out" | awk '/requests in/ {print $1}')
   seconds=$(echo "$out" | awk '/requests in/ {gsub("s,","",$4); print $4}')
-  rps[$name,$load]=$(echo "$out" | awk '/Requests\/sec/ {print $2}')
-  mbs[$name,$load]=$(awk -v r="$requests" -v s="$seconds" -v n="$7" 'BEGIN {printf "%.0f", r*n/s/1048576}')
-  cpu[$name,$load]=$(awk -v t=$((after - before)) -v hz="$hz" -v r="$requests" \
-    'BEGIN {printf "%.1f", (r > 0 ? t / hz / r * 1e6 : 0)}')
+  put rps "$name,$load" "$(echo "$out" | awk '/Requests\/sec/ {printf "%.0f", $2}')"
+  put mbs "$name,$load" "$(awk -v r="$requests" -v s="$seconds" -v n="$7" 'BEGIN {printf "%.0f", r*n/s/1048576}')"
+  put cpu "$name,$load" "$(awk -v t=$((after - before)) -v hz="$hz" -v r="$requests" \
+    'BEGIN {printf "%.0f", (r > 0 ? t / hz / r * 1e6 : 0)}')"
+  # wrk prints the 99th percentile as a number with its unit: 850.00us, 4.91ms, 1.20s.
+  put p99 "$name,$load" "$(echo "$out" | awk '$1 == "99%" {
+      v = $2; u = v; sub(/[0-9.]+/, "", u); n = v + 0
+      if (u == "us") n /= 1000; else if (u == "s") n *= 1000; else if (u == "m") n *= 60000
+      printf (n < 10 ? "%.1f" : "%.0f"), n }')"
+  put rss "$name,$load" "$(rss_mb "$pid")"
 }
 
 # The HTTPS loads run in three rounds that take turns between the servers, so a change
@@ -176,10 +205,13 @@ run_tls_rounds() { # workload path connections size
     done
   done
   for s in morlak nginx lighttpd; do
-    rps[$s,$1]=$(awk -v r="${tls_requests[$s]}" -v t="${tls_seconds[$s]}" 'BEGIN {printf "%.0f", r / t}')
-    mbs[$s,$1]=$(awk -v r="${tls_requests[$s]}" -v t="${tls_seconds[$s]}" -v n="$4" 'BEGIN {printf "%.0f", r*n/t/1048576}')
-    cpu[$s,$1]=$(awk -v t="${tls_ticks[$s]}" -v hz="$hz" -v r="${tls_requests[$s]}" \
-      'BEGIN {printf "%.1f", (r > 0 ? t / hz / r * 1e6 : 0)}')
+    pid_var=${s}_pid
+    put rps "$s,$1" "$(awk -v r="${tls_requests[$s]}" -v t="${tls_seconds[$s]}" 'BEGIN {printf "%.0f", r / t}')"
+    put mbs "$s,$1" "$(awk -v r="${tls_requests[$s]}" -v t="${tls_seconds[$s]}" -v n="$4" 'BEGIN {printf "%.0f", r*n/t/1048576}')"
+    put cpu "$s,$1" "$(awk -v t="${tls_ticks[$s]}" -v hz="$hz" -v r="${tls_requests[$s]}" \
+      'BEGIN {printf "%.0f", (r > 0 ? t / hz / r * 1e6 : 0)}')"
+    put p99 "$s,$1" "-"
+    put rss "$s,$1" "$(rss_mb "${!pid_var}")"
   done
 }
 
@@ -192,42 +224,55 @@ servers_of() {
     *) echo morlak nginx lighttpd ;;
   esac
 }
-echo "load average before the runs: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg); $rounds rounds of ${duration}s runs"
+for _ in $(seq "$rounds"); do
+  for load in $loads; do
+    case $load in
+      W1) path=/1k.html conns=32 size=1024 ;;
+      W6 | W6r) path=/1k.html conns=16 size=1024 ;;
+      W3) path=/big.bin conns=4 size=$((64 * 1024 * 1024)) ;;
+      W4) path=/missing.html conns=32 size=0 ;;
+      W5) path=/cgi-bin/hello conns=8 size=6 ;;
+      W7) path=/cgi-bin/serverinfo.dll conns=32 size=0 ;;
+      *) echo "unknown load $load" >&2; exit 2 ;;
+    esac
+    if [ "$load" = W6 ] || [ "$load" = W6r ]; then
+      run_tls_rounds $load $path $conns $size
+      continue
+    fi
+    for s in $(servers_of $load); do
+      pid_var=${s}_pid port_var=${s}_port
+      [ "$load/$s" = W5/morlak ] && pid_var=morlak_cgi_pid port_var=morlak_cgi_port
+      run $s "${!pid_var}" "${!port_var}" $load $path $conns $size
+    done
+  done
+done
+echo "load average after:  $(cut -d' ' -f1-3 /proc/loadavg)"
+
+printf '\n%-4s %-9s %15s %11s %15s %13s %11s\n' load server req/s MB/s "p99 ms" "CPU us/req" "RSS MB"
 for load in $loads; do
-  case $load in
-    W1) path=/1k.html conns=32 size=1024 ;;
-    W6 | W6r) path=/1k.html conns=16 size=1024 ;;
-    W3) path=/big.bin conns=4 size=$((64 * 1024 * 1024)) ;;
-    W4) path=/missing.html conns=32 size=0 ;;
-    W5) path=/cgi-bin/hello conns=8 size=6 ;;
-    W7) path=/cgi-bin/serverinfo.dll conns=32 size=0 ;;
-    *) echo "unknown load $load" >&2; exit 2 ;;
-  esac
-  if [ "$load" = W6 ] || [ "$load" = W6r ]; then
-    run_tls_rounds $load $path $conns $size
-    continue
-  fi
   for s in $(servers_of $load); do
-    pid_var=${s}_pid port_var=${s}_port
-    [ "$load/$s" = W5/morlak ] && pid_var=morlak_cgi_pid port_var=morlak_cgi_port
-    run $s "${!pid_var}" "${!port_var}" $load $path $conns $size
+    printf '%-4s %-9s %15s %11s %15s %13s %11s\n' $load $s "${rps[$s,$load]}" "${mbs[$s,$load]}" \
+      "${p99[$s,$load]}" "${cpu[$s,$load]}" "${rss[$s,$load]}"
   done
 done
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
-echo "load average after the runs: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
-printf '\n%-5s %-9s %12s %10s %12s\n' load server req/s MB/s "CPU us/req"
-for load in $loads; do
-  for s in $(servers_of $load); do
-    printf '%-5s %-9s %12s %10s %12s\n' $load $s "${rps[$s,$load]}" "${mbs[$s,$load]}" "${cpu[$s,$load]}"
-  done
-done
-printf '\nMorlak / peer ratios (req/s, MB/s higher is better; CPU lower is better)\n'
-printf '%-5s %-9s %8s %8s %8s\n' load peer req/s MB/s CPU
+# Ratio of the rounds' means; "-" where a figure is missing.
+ratio() {
+  awk -v a="$1" -v b="$2" 'function mean(t,  n, i, f, s) { n = split(t, f, " / ")
+      for (i = 1; i <= n; i++) s += f[i]; return s / n }
+    BEGIN { x = mean(a); y = mean(b); if (x > 0 && y > 0) printf "%.2f", x / y; else printf "-" }'
+}
+printf '\nMorlak / peer, means of the rounds (req/s and MB/s: higher is better; p99, CPU, RSS: lower)\n'
+printf '%-4s %-9s %7s %7s %7s %7s %7s\n' load peer req/s MB/s p99 CPU RSS
 for load in $loads; do
   for s in $(servers_of $load); do
     [ $s = morlak ] && continue
-    printf '%-5s %-9s %8s %8s %8s\n' $load $s "$(ratio "${rps[morlak,$load]}" "${rps[$s,$load]}")" \
-      "$(ratio "${mbs[morlak,$load]}" "${mbs[$s,$load]}")" "$(ratio "${cpu[morlak,$load]}" "${cpu[$s,$load]}")"
+    printf '%-4s %-9s %7s %7s %7s %7s %7s\n' $load $s \
+      "$(ratio "${rps[morlak,$load]}" "${rps[$s,$load]}")" \
+      "$(ratio "${mbs[morlak,$load]}" "${mbs[$s,$load]}")" \
+      "$(ratio "${p99[morlak,$load]}" "${p99[$s,$load]}")" \
+      "$(ratio "${cpu[morlak,$load]}" "${cpu[$s,$load]}")" \
+      "$(ratio "${rss[morlak,$load]}" "${rss[$s,$load]}")"
   done
 done

@@ -100,7 +100,10 @@ class TIdTCPServer {
   // Empty: listen on all local addresses at DefaultPort.
   std::vector<TIdSocketBinding> Bindings;
   int DefaultPort = 0;  // 0: the system picks a free port (see BoundPort)
-  int ListenQueue = 15;
+  // Connects waiting for accept. A burst beyond it is dropped by the kernel and each dropped
+  // connect waits a retransmission (about 200 ms to 1 s); browsers open six connections a
+  // page, so the queue must hold a crowd's worth.
+  int ListenQueue = 1024;
   int MaxConnections = 0;  // live connections; 0 or less: no limit
   TIdReply MaxConnectionReply;
   TIdReuseSocket ReuseSocket = TIdReuseSocket::rsOSDependent;
