@@ -171,7 +171,12 @@ bool MembersStore::MemberLogin(const std::string& address, const std::string& us
     ok = true;
   }
   const auto group = byAddress_.find(address);
-  if (group != byAddress_.end()) group->second.begin()->second->lastSeen = now;
+  if (group != byAddress_.end()) {
+    ActiveUserRow& row = *group->second.begin()->second;
+    Unuse(row);
+    row.lastSeen = now;
+    Use(row);
+  }
   return ok;
 }
 
@@ -194,7 +199,24 @@ void MembersStore::UnindexAddress(const std::string& address, uint64_t order) {
   if (group->second.empty()) byAddress_.erase(group);
 }
 
+void MembersStore::Use(ActiveUserRow& row) {
+  // Times taken just before the lock can arrive slightly out of order.
+  ActiveUserRow* older = newestUse_;
+  while (older && older->lastSeen > row.lastSeen) older = older->older;
+  row.older = older;
+  row.newer = older ? older->newer : oldestUse_;
+  (row.newer ? row.newer->older : newestUse_) = &row;
+  (older ? older->newer : oldestUse_) = &row;
+}
+
+void MembersStore::Unuse(ActiveUserRow& row) {
+  (row.older ? row.older->newer : oldestUse_) = row.newer;
+  (row.newer ? row.newer->older : newestUse_) = row.older;
+  row.older = row.newer = nullptr;
+}
+
 void MembersStore::EraseActiveUser(ActiveRow row) {
+  Unuse(*row);
   const auto entry = bySession_.find(row->sessionId);
   UnindexAddress(row->address, entry->second.order);
   bySession_.erase(entry);
@@ -206,6 +228,7 @@ void MembersStore::ClearActiveUsers() {
   // The window refills its list only when told that the table changed.
   if (!activeUsers_.empty()) activeUsersChanged_ = true;
   activeUsers_.clear();
+  oldestUse_ = newestUse_ = nullptr;
   bySession_.clear();
   byAddress_.clear();
 }
@@ -216,7 +239,7 @@ bool MembersStore::RefreshActiveUserLocked(const std::string& sessionId, const s
   const auto found = bySession_.find(sessionId);
   if (found == bySession_.end()) return false;
   const ActiveEntry& entry = found->second;
-  THttpUserData& row = *entry.row;
+  ActiveUserRow& row = *entry.row;
   if (row.address != address) {
     UnindexAddress(row.address, entry.order);
     IndexAddress(address, entry.order, entry.row);
@@ -225,7 +248,9 @@ bool MembersStore::RefreshActiveUserLocked(const std::string& sessionId, const s
   row.user = user;
   row.password = password;
   row.document = document;
+  Unuse(row);
   row.lastSeen = now;
+  Use(row);
   activeUsersChanged_ = true;
   return true;
 }
@@ -240,8 +265,8 @@ bool MembersStore::TouchActiveUser(const std::string& sessionId, const std::stri
   }
   // A new row and its session index entry are built before the lock is taken again, so
   // other requests do not wait on the heap.
-  std::list<THttpUserData> fresh;
-  fresh.push_back(THttpUserData{user, password, address, sessionId, document, now, now});
+  std::list<ActiveUserRow> fresh;
+  fresh.push_back(ActiveUserRow{{user, password, address, sessionId, document, now, now}});
   thread_local std::unordered_map<std::string, ActiveEntry> scratch;
   auto entry = scratch.extract(scratch.emplace(sessionId, ActiveEntry{}).first);
 
@@ -250,6 +275,7 @@ bool MembersStore::TouchActiveUser(const std::string& sessionId, const std::stri
   activeUsersChanged_ = true;
   activeUsers_.splice(activeUsers_.end(), fresh);
   const ActiveRow row = std::prev(activeUsers_.end());
+  Use(*row);
   const uint64_t order = nextOrder_++;
   entry.mapped() = ActiveEntry{row, order};
   bySession_.insert(std::move(entry));
@@ -284,12 +310,12 @@ TStringList MembersStore::ListActiveUsers() {
 void MembersStore::PruneActiveUsers(int64_t timeoutMs) {
   const TDateTime now = Now();
   std::lock_guard lock(membersLock_);
-  for (auto row = activeUsers_.begin(); row != activeUsers_.end();) {
-    if (MillisecondsBetween(now, row->lastSeen) > timeoutMs) {
-      EraseActiveUser(row++);
+  // In the order of last use the stale rows are the oldest ones and, after the clock was
+  // set back, the newest ones.
+  for (ActiveUserRow** end : {&oldestUse_, &newestUse_}) {
+    while (*end && MillisecondsBetween(now, (*end)->lastSeen) > timeoutMs) {
+      EraseActiveUser(bySession_.find((*end)->sessionId)->second.row);
       activeUsersChanged_ = true;
-    } else {
-      ++row;
     }
   }
 }

@@ -66,7 +66,13 @@ class MembersStore {
   void PruneActiveUsers(int64_t timeoutMs);
 
  private:
-  using ActiveRow = std::list<THttpUserData>::iterator;
+  // A row with its place in the order of last use (least recent first), so pruning takes
+  // only the stale rows from the ends instead of walking the whole table under the lock.
+  struct ActiveUserRow : THttpUserData {
+    ActiveUserRow* older = nullptr;
+    ActiveUserRow* newer = nullptr;
+  };
+  using ActiveRow = std::list<ActiveUserRow>::iterator;
   struct ActiveEntry {
     ActiveRow row;
     uint64_t order;  // insertion number; orders the rows sharing an address
@@ -81,13 +87,19 @@ class MembersStore {
   void IndexAddress(const std::string& address, uint64_t order, ActiveRow row);
   void UnindexAddress(const std::string& address, uint64_t order);
   void EraseActiveUser(ActiveRow row);
+  // Puts the row into the order of last use by its lastSeen (nearly always at the newest
+  // end); Unuse takes it out.
+  void Use(ActiveUserRow& row);
+  void Unuse(ActiveUserRow& row);
 
   std::mutex membersLock_;
   std::vector<THttpMemberData> members_;
 
   // Rows in insertion order; the maps find a session's row and the earliest row of an
   // address without scanning, since every request touches the table.
-  std::list<THttpUserData> activeUsers_;
+  std::list<ActiveUserRow> activeUsers_;
+  ActiveUserRow* oldestUse_ = nullptr;
+  ActiveUserRow* newestUse_ = nullptr;
   std::unordered_map<std::string, ActiveEntry> bySession_;
   std::unordered_map<std::string, std::map<uint64_t, ActiveRow>> byAddress_;
   uint64_t nextOrder_ = 0;

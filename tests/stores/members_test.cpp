@@ -128,6 +128,41 @@ TEST_F(MembersTest, PruneKeepsRowsWithinTheTimeoutInclusive) {
   EXPECT_FALSE(store.TouchActiveUser("old", "a", "", "", ""));
 }
 
+// Rows are pruned by when they were last used, not by where they stand in the table:
+// refreshed early rows stay, late rows touched with an earlier time go, and after the
+// clock was set back rows lying too far in the future go as well.
+TEST_F(MembersTest, PruneFollowsLastUseWhateverTheTableOrder) {
+  const auto at = [](int seconds) { return kT0 + seconds * 1000 / kMsPerDay; };
+  const struct {
+    const char* session;
+    int seconds;
+  } touches[] = {{"a", 0}, {"b", 10}, {"c", 5}, {"a", 30}, {"d", 100}, {"e", 40}};
+  for (const auto& t : touches) {
+    SetFixedNow(at(t.seconds));
+    store.TouchActiveUser(t.session, "10.0.0.1", "", "", "");
+  }
+  const auto sessions = [&] {
+    std::string out;
+    for (const std::string& row : store.ListActiveUsers().lines) out += row.substr(0, 1);
+    return out;
+  };
+  SetFixedNow(at(45));
+  store.PruneActiveUsers(20000);  // keeps 25..65 s: a (30), e (40)
+  EXPECT_EQ(sessions(), "ae");
+  store.TouchActiveUser("f", "10.0.0.1", "", "", "");
+  SetFixedNow(at(20));  // set back: e (40) and f (45) lie 20 s and 25 s ahead
+  store.PruneActiveUsers(22000);
+  EXPECT_EQ(sessions(), "ae");
+  SetFixedNow(at(15));
+  EXPECT_FALSE(store.MemberLogin("10.0.0.1", "nobody", "", "/"));  // refreshes a
+  SetFixedNow(at(36));
+  store.PruneActiveUsers(21000);  // a was used at 15 s, e at 40 s
+  EXPECT_EQ(sessions(), "ae");
+  SetFixedNow(at(37));
+  store.PruneActiveUsers(21000);
+  EXPECT_EQ(sessions(), "e");
+}
+
 TEST_F(MembersTest, IndexChecksAndDuplicateNamesAfterModify) {
   store.AddMember("a", "1", "/a");
   store.AddMember("b", "2", "/b");
