@@ -19,6 +19,7 @@
 #include <unordered_map>
 
 #include "platform/datetime.h"
+#include "platform/packed_string_list.h"
 #include "platform/text.h"
 
 namespace morlak {
@@ -32,8 +33,9 @@ class TIdHTTPSession {
   // Local time of creation or of the last request that found the session.
   TDateTime LastUsed() const { return lastUsed_.load(std::memory_order_relaxed); }
 
-  // Owned by the session; take Lock() around every use, requests share sessions.
-  TStringList Variables;
+  // Owned by the session; take Lock() around every use, requests share sessions. Packed
+  // into one block: a server keeps a session per cookie-less request for minutes.
+  TPackedStringList Variables;
   void Lock() { mutex_.lock(); }
   void Unlock() { mutex_.unlock(); }
   // For std::lock_guard.

@@ -16,17 +16,27 @@ namespace {
 
 const char kNoSessionBody[] = "<html><body><b>Failed to Create Session</b></body></html>";
 
-// The eight variables a new session starts with, in their order.
-void InitSessionVariables(TStringList& vars, const std::string& address, const std::string& port) {
-  vars.lines.reserve(8);
-  vars.Add("ip=" + address);
-  vars.Add("port=" + port);
-  vars.Add("username=Anonymous");
-  vars.Add("password=");
-  vars.Add("docdir=");
-  vars.Add("templatedir=");
-  vars.Add("starttime=" + FormatFloatGeneral(Now()));
-  vars.Add("host=");
+// The eight variables a new session starts with, in their order. `laterBytes` is about
+// what the request goes on to set, so the list is allocated once.
+void InitSessionVariables(TPackedStringList& vars, const std::string& address,
+                          const std::string& port, size_t laterBytes) {
+  const std::string start = FormatFloatGeneral(Now());
+  vars.Reserve(80 + address.size() + port.size() + start.size() + laterBytes, 8);
+  // The names are new, so setting a value appends its line without a copy of its own.
+  const auto add = [&vars](std::string_view name, std::string_view value) {
+    if (value.empty())
+      vars.Add(std::string(name) + "=");
+    else
+      vars.SetValue(name, value);
+  };
+  add("ip", address);
+  add("port", port);
+  add("username", "Anonymous");
+  add("password", "");
+  add("docdir", "");
+  add("templatedir", "");
+  add("starttime", start);
+  add("host", "");
 }
 
 bool ContainsAlias(const std::string& documentPath, const std::string& alias) {
@@ -94,8 +104,9 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
   bool ok = false;
   {
     std::lock_guard<TIdHTTPSession> guard(*session);
-    TStringList& vars = session->Variables;
-    if (vars.Empty()) InitSessionVariables(vars, ctx.clientAddress, ctx.clientPort);
+    TPackedStringList& vars = session->Variables;
+    if (vars.Empty())
+      InitSessionVariables(vars, ctx.clientAddress, ctx.clientPort, request.Host.size() + 128);
     if (!request.ParamList.Empty()) {
       const std::string action = request.ParamList.Value("action");
       if (SameText(action, "login")) {

@@ -1,0 +1,111 @@
+#include "platform/packed_string_list.h"
+
+#include <cstring>
+#include <stdexcept>
+
+#include "platform/text.h"
+
+namespace morlak {
+
+namespace {
+
+constexpr size_t kLengthBytes = sizeof(uint32_t);
+
+uint32_t CheckedLength(size_t size) {
+  if (size > UINT32_MAX) throw std::length_error("Line too long for a packed list.");
+  return static_cast<uint32_t>(size);
+}
+
+}  // namespace
+
+void TPackedStringList::Add(std::string_view line) {
+  const uint32_t length = CheckedLength(line.size());
+  data_.append(reinterpret_cast<const char*>(&length), kLengthBytes).append(line);
+  ++count_;
+}
+
+void TPackedStringList::Reserve(size_t lineBytes, size_t lines) {
+  data_.reserve(lineBytes + lines * kLengthBytes);
+}
+
+void TPackedStringList::Clear() {
+  data_.clear();
+  data_.shrink_to_fit();
+  count_ = 0;
+}
+
+std::string_view TPackedStringList::LineAt(size_t offset, uint32_t length) const {
+  return std::string_view(data_).substr(offset + kLengthBytes, length);
+}
+
+TPackedStringList::Found TPackedStringList::Find(std::string_view name) const {
+  for (size_t offset = 0; offset < data_.size();) {
+    uint32_t length;
+    std::memcpy(&length, data_.data() + offset, kLengthBytes);
+    const std::string_view line = LineAt(offset, length);
+    const size_t eq = line.find('=');
+    if (eq != std::string_view::npos && SameText(line.substr(0, eq), name)) return {offset, length};
+    offset += kLengthBytes + length;
+  }
+  return {};
+}
+
+int TPackedStringList::IndexOfName(std::string_view name) const {
+  const Found found = Find(name);
+  if (found.offset == std::string::npos) return -1;
+  int index = 0;
+  for (size_t offset = 0; offset < found.offset; ++index) {
+    uint32_t length;
+    std::memcpy(&length, data_.data() + offset, kLengthBytes);
+    offset += kLengthBytes + length;
+  }
+  return index;
+}
+
+std::string TPackedStringList::Value(std::string_view name) const {
+  const Found found = Find(name);
+  if (found.offset == std::string::npos) return std::string();
+  const std::string_view line = LineAt(found.offset, found.length);
+  return std::string(line.substr(line.find('=') + 1));
+}
+
+void TPackedStringList::SetValue(std::string_view name, std::string_view value) {
+  const Found found = Find(name);
+  if (value.empty()) {
+    if (found.offset != std::string::npos) {
+      data_.erase(found.offset, kLengthBytes + found.length);
+      --count_;
+    }
+    return;
+  }
+  const uint32_t length = CheckedLength(name.size() + 1 + value.size());
+  if (found.offset == std::string::npos) {
+    // Grown in one step: a new session's list fills up line by line.
+    data_.reserve(data_.size() + kLengthBytes + length);
+    data_.append(reinterpret_cast<const char*>(&length), kLengthBytes);
+    data_.append(name).append(1, '=').append(value);
+    ++count_;
+    return;
+  }
+  // The line takes the name as given, letter case included.
+  std::string line;
+  line.reserve(length);
+  line.append(name).append(1, '=').append(value);
+  if (LineAt(found.offset, found.length) == line) return;
+  std::memcpy(data_.data() + found.offset, &length, kLengthBytes);
+  data_.replace(found.offset + kLengthBytes, found.length, line);
+}
+
+std::vector<std::string> TPackedStringList::Lines() const {
+  std::vector<std::string> lines;
+  lines.reserve(count_);
+  for (size_t offset = 0; offset < data_.size();) {
+    uint32_t length;
+    std::memcpy(&length, data_.data() + offset, kLengthBytes);
+    lines.emplace_back(LineAt(offset, length));
+    offset += kLengthBytes + length;
+  }
+  return lines;
+}
+
+}  // namespace morlak
