@@ -34,6 +34,32 @@ TEST(SocketErrors, FailedCallsReportMappedCodes) {
   SocketClose(t);
 }
 
+// The peer address is formatted by hand; clients bound to other loopback addresses cover
+// one-, two- and three-digit parts.
+TEST(SocketAccept, GivesThePeerAddressInDottedDecimal) {
+  const SocketHandle listener = SocketCreateStream();
+  ASSERT_TRUE(SocketBind(listener, "127.0.0.1", 0));
+  ASSERT_TRUE(SocketListen(listener, 8));
+  SocketAddress local;
+  ASSERT_TRUE(SocketLocalAddress(listener, local));
+  EXPECT_EQ(local.ip, "127.0.0.1");
+  for (const char* ip : {"127.0.0.1", "127.10.200.5", "127.255.99.250"}) {
+    const SocketHandle client = SocketCreateStream();
+    ASSERT_TRUE(SocketBind(client, ip, 0));
+    SocketAddress bound;
+    ASSERT_TRUE(SocketLocalAddress(client, bound));
+    ASSERT_TRUE(SocketConnect(client, "127.0.0.1", local.port));
+    SocketAddress peer;
+    const SocketHandle accepted = SocketAccept(listener, peer);
+    ASSERT_NE(accepted, kInvalidSocket);
+    EXPECT_EQ(peer.ip, ip);
+    EXPECT_EQ(peer.port, bound.port);
+    SocketClose(accepted);
+    SocketClose(client);
+  }
+  SocketClose(listener);
+}
+
 TEST(ParkedThreadPool, FinishedThreadsTakeTheNextJobs) {
   ParkedThreadPool pool(4, 10000);
   std::mutex m;
