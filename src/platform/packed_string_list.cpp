@@ -39,12 +39,16 @@ std::string_view TPackedStringList::LineAt(size_t offset, uint32_t length) const
 }
 
 TPackedStringList::Found TPackedStringList::Find(std::string_view name) const {
+  // A line's name ends at its first "=", so a name holding one matches no line; any other
+  // name matches exactly when the line has "=" right after an equal text.
+  if (name.find('=') != std::string_view::npos) return {};
   for (size_t offset = 0; offset < data_.size();) {
     uint32_t length;
     std::memcpy(&length, data_.data() + offset, kLengthBytes);
     const std::string_view line = LineAt(offset, length);
-    const size_t eq = line.find('=');
-    if (eq != std::string_view::npos && SameText(line.substr(0, eq), name)) return {offset, length};
+    if (line.size() > name.size() && line[name.size()] == '=' &&
+        SameText(line.substr(0, name.size()), name))
+      return {offset, length};
     offset += kLengthBytes + length;
   }
   return {};

@@ -34,7 +34,7 @@ TEST(PackedStringList, BehavesLikeTStringList) {
     SCOPED_TRACE(step.op + (" " + step.name));
     ASSERT_EQ(packed.Lines(), expected.lines);
     ASSERT_EQ(packed.Count(), expected.Count());
-    for (const char* name : {"ip", "USER", "password", "host", "plain", "missing"}) {
+    for (const char* name : {"ip", "USER", "password", "host", "plain", "missing", "a", "a=b"}) {
       EXPECT_EQ(packed.IndexOfName(name), expected.IndexOfName(name)) << name;
       EXPECT_EQ(packed.Value(name), expected.Value(name)) << name;
     }
