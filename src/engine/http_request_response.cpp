@@ -255,11 +255,24 @@ void TIdHTTPResponseInfo::BuildHeaderLines() {
   add("Last-Modified", lastModified);
   add("Pragma", Pragma);
   for (const std::string& line : CustomHeaders.lines) h.lines.push_back(line);
-  h.SetValue("Server", Server);
-  h.SetValue("Content-Type", ContentType);
-  h.SetValue("Location", Location);
-  h.SetValue("Content-Length", length);
-  h.SetValue("Last-Modified", lastModified);
+  // Setting by name replaces the first line of that name. A non-empty Content-Type,
+  // Content-Length or Last-Modified was just added ahead of the custom lines, so it is that
+  // line already; Server and Location are not among the lines above, so without custom
+  // lines they are simply appended.
+  const bool custom = !CustomHeaders.lines.empty();
+  if (custom) {
+    h.SetValue("Server", Server);
+  } else {
+    add("Server", Server);
+  }
+  if (custom && ContentType.empty()) h.SetValue("Content-Type", ContentType);
+  if (custom) {
+    h.SetValue("Location", Location);
+  } else {
+    add("Location", Location);
+  }
+  if (custom && length.empty()) h.SetValue("Content-Length", length);
+  if (custom && lastModified.empty()) h.SetValue("Last-Modified", lastModified);
 }
 
 void TIdHTTPResponseInfo::StartHeader() {

@@ -51,6 +51,9 @@ TEST(HttpExchange, CustomServerAndLocationLines) {
   t.server.OnCommandGet = [](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& rs) {
     rs.CustomHeaders.Add("Server: replaced in place");
     rs.CustomHeaders.Add("X-Extra: 1");
+    // An empty field set by name removes the custom line of that name.
+    rs.CustomHeaders.Add("Content-Type: text/custom");
+    rs.CustomHeaders.Add("Content-Length: 99");
     rs.Redirect("/elsewhere");
     rs.ContentType.clear();
   };
