@@ -6,7 +6,10 @@ namespace morlak {
 
 void TuneHeapForServer() {
   mallopt(M_ARENA_MAX, 2);
-  mallopt(M_TOP_PAD, 32 << 20);
+}
+
+void ReleaseFreeHeap() {
+  malloc_trim(0);
 }
 
 }  // namespace morlak

@@ -4,8 +4,11 @@
 
 namespace morlak {
 
-// Few shared arenas that grow in large steps: per-thread arenas growing a page at a
-// time cost a system call and page faults on nearly every request.
+// Few shared arenas, so the memory freed by one thread serves the others.
 void TuneHeapForServer();
+
+// Hands the heap's free pages back to the system; for when a load has ended and the
+// memory it held is free again.
+void ReleaseFreeHeap();
 
 }  // namespace morlak

@@ -124,6 +124,8 @@ class ServerCore {
   void SendLogoutOkPage(TIdPeerThread& t, TIdHTTPRequestInfo& rq, const std::string& user,
                         const std::string& addr, TIdHTTPResponseInfo& rs);
 
+  // Gives free heap back to the system when the sessions of a load have ended.
+  void ReleaseHeapAfterLoad();
   void ReportMonitoredHit(const std::string& localPath, const std::string& clientAddress);
   // False with the reason in `failure` when activation fails.
   bool StartListener(TIdHTTPServer& server, bool tls, std::string& failure);
@@ -139,6 +141,7 @@ class ServerCore {
   MonitoredFiles monitored_;
   TOzm_logfile logFile_;
   Branding branding_;
+  size_t sessionsAtRelease_ = 0;  // live sessions at the last release, or their peak since
 };
 
 }  // namespace morlak

@@ -3,6 +3,7 @@
 
 #include "gateways/extension_runner.h"
 #include "platform/files.h"
+#include "platform/heap_tuning.h"
 #include "server/server_core.h"
 #include "server/version.h"
 
@@ -237,6 +238,23 @@ void ServerCore::Tick() {
     members_.ClearActiveUsers();
   else
     members_.PruneActiveUsers(IdHTTPServer1.SessionTimeOut);
+  ReleaseHeapAfterLoad();
+}
+
+void ServerCore::ReleaseHeapAfterLoad() {
+  // A burst of cookie-less requests leaves a session and an active-user row per request
+  // for the session timeout; once they end, their pages are free but stay with the
+  // process. Giving them back costs a walk over the heap, so it is done only when the
+  // live sessions have halved since the last time (or are all gone), never in a steady load.
+  const size_t live = IdHTTPServer1.SessionList().Count() + IdHTTPServer2.SessionList().Count();
+  if (live >= sessionsAtRelease_) {
+    sessionsAtRelease_ = live;
+    return;
+  }
+  if (live == 0 || live <= sessionsAtRelease_ / 2) {
+    ReleaseFreeHeap();
+    sessionsAtRelease_ = live;
+  }
 }
 
 void ServerCore::Shutdown(bool afterImport) {
