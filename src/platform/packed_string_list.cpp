@@ -91,13 +91,15 @@ void TPackedStringList::SetValue(std::string_view name, std::string_view value) 
     ++count_;
     return;
   }
-  // The line takes the name as given, letter case included.
-  std::string line;
-  line.reserve(length);
-  line.append(name).append(1, '=').append(value);
-  if (LineAt(found.offset, found.length) == line) return;
+  // The line takes the name as given, letter case included; the new text is written in
+  // place, with no line built on the side.
+  const std::string_view old = LineAt(found.offset, found.length);
+  if (old.size() == length && old.starts_with(name) && old.ends_with(value)) return;
+  const size_t begin = found.offset + kLengthBytes;
+  data_.replace(begin, found.length, length, '=');
   std::memcpy(data_.data() + found.offset, &length, kLengthBytes);
-  data_.replace(found.offset + kLengthBytes, found.length, line);
+  std::memcpy(data_.data() + begin, name.data(), name.size());
+  std::memcpy(data_.data() + begin + name.size() + 1, value.data(), value.size());
 }
 
 std::vector<std::string> TPackedStringList::Lines() const {
