@@ -19,8 +19,11 @@ bool IsSeparator(char c) {
   return c == '/' || c == '\\';
 }
 
+// A plain backwards scan: find_last_of with a set runs a search of the set per character.
 size_t LastSeparator(const std::string& path) {
-  return path.find_last_of("/\\");
+  for (size_t i = path.size(); i-- > 0;)
+    if (IsSeparator(path[i])) return i;
+  return std::string::npos;
 }
 
 bool WriteAll(int fd, const char* data, size_t size) {
@@ -155,9 +158,10 @@ std::string ExtractFileDir(const std::string& path) {
 }
 
 std::string ExtractFileExt(const std::string& path) {
-  const std::string name = ExtractFileName(path);
-  const size_t dot = name.rfind('.');
-  return dot == std::string::npos ? std::string() : name.substr(dot);
+  const size_t sep = LastSeparator(path);
+  const size_t dot = path.rfind('.');
+  return dot == std::string::npos || (sep != std::string::npos && dot < sep) ? std::string()
+                                                                             : path.substr(dot);
 }
 
 std::string IncludeTrailingSeparator(const std::string& folder) {

@@ -3,12 +3,32 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "platform/files.h"
 #include "support/temp_folder.h"
 
 namespace morlak {
 namespace {
 
 using Kind = TOpenedPath::Kind;
+
+TEST(PathParts, NameAndExtensionTakeTheLastSeparatorOfEitherKind) {
+  const struct {
+    const char *path, *name, *ext;
+  } cases[] = {
+      {"/a/b.txt", "b.txt", ".txt"},
+      {"/a.b/c", "c", ""},
+      {"c", "c", ""},
+      {"a\\b.c.d", "b.c.d", ".d"},
+      {"/a/.hidden", ".hidden", ".hidden"},
+      {"x.", "x.", "."},
+      {"dir.d\\file", "file", ""},
+      {"/a/", "", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ExtractFileName(c.path), c.name) << c.path;
+    EXPECT_EQ(ExtractFileExt(c.path), c.ext) << c.path;
+  }
+}
 
 TEST(OpenExistingTest, TellsWhatThePathNames) {
   test_support::TempFolder folder;
