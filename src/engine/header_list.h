@@ -28,9 +28,10 @@ class TIdHeaderList : public TStringList {
   void SetValue(std::string_view name, std::string_view value);
   // Appends the value of every line with that name, in order, to `target`.
   void ExtractValues(std::string_view name, TStringList& target) const;
+  // The value of line i as Value gives it: continuation lines joined, trimmed.
+  std::string ValueAt(size_t i) const;
 
  private:
-  std::string ValueAt(size_t i) const;
   size_t ContinuationEnd(size_t i) const;
 };
 

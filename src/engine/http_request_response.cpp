@@ -30,25 +30,49 @@ constexpr size_t kBodyJoinLimit = 16384;
 }  // namespace
 
 void TIdHTTPRequestInfo::ProcessHeaders() {
+  std::string contentLength, range, date, lastModified, expires;
+  const struct {
+    std::string_view name;
+    std::string* field;
+  } fields[] = {
+      {"Accept", &Accept},
+      {"Accept-Charset", &AcceptCharSet},
+      {"Accept-Encoding", &AcceptEncoding},
+      {"Accept-Language", &AcceptLanguage},
+      {"Host", &Host},
+      {"From", &From},
+      {"Referer", &Referer},
+      {"User-Agent", &UserAgent},
+      {"Connection", &Connection},
+      {"Content-Version", &ContentVersion},
+      {"Content-Encoding", &ContentEncoding},
+      {"Content-Language", &ContentLanguage},
+      {"Content-Type", &ContentType},
+      {"Pragma", &Pragma},
+      {"Content-Length", &contentLength},
+      {"Range", &range},
+      {"Date", &date},
+      {"Last-Modified", &lastModified},
+      {"Expires", &expires},
+  };
+  // One pass over the lines instead of a search per field; the first line of a name wins,
+  // as with Value.
   const TIdHeaderList& h = HeaderLines;
-  Accept = h.Value("Accept");
-  AcceptCharSet = h.Value("Accept-Charset");
-  AcceptEncoding = h.Value("Accept-Encoding");
-  AcceptLanguage = h.Value("Accept-Language");
-  Host = h.Value("Host");
-  From = h.Value("From");
-  Referer = h.Value("Referer");
-  UserAgent = h.Value("User-Agent");
-  Connection = h.Value("Connection");
-  ContentVersion = h.Value("Content-Version");
-  ContentEncoding = h.Value("Content-Encoding");
-  ContentLanguage = h.Value("Content-Language");
-  ContentType = h.Value("Content-Type");
-  Pragma = h.Value("Pragma");
+  uint32_t taken = 0;
+  for (size_t i = 0; i < h.lines.size(); ++i) {
+    const std::string_view name = h.NameOf(i);
+    for (size_t f = 0; f < std::size(fields); ++f) {
+      if ((taken >> f & 1) || fields[f].name.size() != name.size() ||
+          !SameText(fields[f].name, name))
+        continue;
+      *fields[f].field = h.ValueAt(i);
+      taken |= uint32_t{1} << f;
+      break;
+    }
+  }
 
-  if (!TryParseInt64(Trim(h.Value("Content-Length")), ContentLength)) ContentLength = -1;
+  if (!TryParseInt64(Trim(contentLength), ContentLength)) ContentLength = -1;
 
-  const std::string range = h.Value("Range");
   if (!range.empty()) {
     const size_t eq = range.find('=');
     const std::string_view bounds =
@@ -61,9 +85,8 @@ void TIdHTTPRequestInfo::ProcessHeaders() {
     }
   }
 
-  Date = InternetStrToDateTime(h.Value("Date"));
-  LastModified = InternetStrToDateTime(h.Value("Last-Modified"));
-  const std::string expires = h.Value("Expires");
+  Date = InternetStrToDateTime(date);
+  LastModified = InternetStrToDateTime(lastModified);
   if (IsPlainInteger(expires)) {
     int64_t seconds;
     Expires = TryParseInt64(expires, seconds) ? Now() + static_cast<double>(seconds) / 86400.0 : 0;

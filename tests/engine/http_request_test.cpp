@@ -100,6 +100,15 @@ TEST(RequestInfo, HeaderFields) {
   EXPECT_EQ(WithHeaders({"Range: bytes=-500"}).ContentRangeEnd, 500);
   EXPECT_EQ(WithHeaders({"Date: garbage"}).Date, 0);
   EXPECT_GT(WithHeaders({"Last-Modified: Sun, 06 Nov 1994 08:49:37 GMT"}).LastModified, 0);
+
+  // The first line of a name wins, names match in any letter case, continuation lines
+  // join the value, and a name must match whole.
+  const TIdHTTPRequestInfo folded =
+      WithHeaders({"x-user-agent: no", "user-AGENT: first", "  part two ", "User-Agent: second",
+                   "Hosts: no", "HOST : no", "Content-type:text/plain"});
+  EXPECT_EQ(folded.UserAgent, "first part two");
+  EXPECT_EQ(folded.Host, "");
+  EXPECT_EQ(folded.ContentType, "text/plain");
 }
 
 TEST(RequestInfo, ExpiresAsSecondsCountsFromNowEvenPastOneDay) {
