@@ -1,5 +1,6 @@
 #include "engine/tcp_server.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "engine/engine_errors.h"
@@ -8,8 +9,15 @@ namespace morlak {
 
 namespace {
 
-// More threads than this waiting in accept on one listener leave for the pool.
-constexpr int kMaxWaitingAcceptors = 64;
+// A thread done with its connection goes back to accept only while fewer than this many
+// wait there; otherwise it parks in the pool. The kernel wakes a waiting thread for every
+// new connection, even when a thread coming back from its last one would have taken it,
+// so more waiters than cores only add sleeps and wake-ups (64 waiters cost one context
+// switch per request, one per core half of that).
+int MaxWaitingAcceptors() {
+  static const int count = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 2, 64);
+  return count;
+}
 // A thread waiting this long in accept while others wait too leaves for the pool.
 constexpr int kAcceptIdleMs = 30000;
 constexpr int kAcceptErrorPauseMs = 100;
@@ -226,7 +234,7 @@ void TIdTCPServer::AcceptLoop(TIdListener& listener) {
     } catch (const std::exception& e) {
       RaiseListenException(listener, e);
     }
-    if (listener.waiting_.load() >= kMaxWaitingAcceptors) break;
+    if (listener.waiting_.load() >= MaxWaitingAcceptors()) break;
   }
   LeaveThread();
 }
