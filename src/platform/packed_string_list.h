@@ -18,6 +18,8 @@ class TPackedStringList {
   void Add(std::string_view line);
   // Room for that many lines holding that many bytes in all.
   void Reserve(size_t lineBytes, size_t lines);
+  // Gives back the room no line uses.
+  void ShrinkToFit() { data_.shrink_to_fit(); }
   void Clear();
 
   // Index of the first line whose name equals name, or -1.

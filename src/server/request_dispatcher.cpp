@@ -105,7 +105,8 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
   {
     std::lock_guard<TIdHTTPSession> guard(*session);
     TPackedStringList& vars = session->Variables;
-    if (vars.Empty())
+    const bool newSession = vars.Empty();
+    if (newSession)
       InitSessionVariables(vars, ctx.clientAddress, ctx.clientPort, request.Host.size() + 128);
     if (!request.ParamList.Empty()) {
       const std::string action = request.ParamList.Value("action");
@@ -161,6 +162,8 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
     }
     vars.SetValue("docdir", documentDirectory);
     vars.SetValue("templatedir", settings_.GetTemplateDirectory());
+    // The session may live for minutes with what its first request set.
+    if (newSession) vars.ShrinkToFit();
   }
   const std::string prefix = ctx.Prefix();
 
