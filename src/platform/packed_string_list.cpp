@@ -42,14 +42,16 @@ TPackedStringList::Found TPackedStringList::Find(std::string_view name) const {
   // A line's name ends at its first "=", so a name holding one matches no line; any other
   // name matches exactly when the line has "=" right after an equal text.
   if (name.find('=') != std::string_view::npos) return {};
-  for (size_t offset = 0; offset < data_.size();) {
+  const char* const begin = data_.data();
+  const char* const end = begin + data_.size();
+  for (const char* p = begin; p < end;) {
     uint32_t length;
-    std::memcpy(&length, data_.data() + offset, kLengthBytes);
-    const std::string_view line = LineAt(offset, length);
-    if (line.size() > name.size() && line[name.size()] == '=' &&
-        SameText(line.substr(0, name.size()), name))
-      return {offset, length};
-    offset += kLengthBytes + length;
+    std::memcpy(&length, p, kLengthBytes);
+    const char* line = p + kLengthBytes;
+    if (length > name.size() && line[name.size()] == '=' &&
+        SameText(std::string_view(line, name.size()), name))
+      return {static_cast<size_t>(p - begin), length};
+    p = line + length;
   }
   return {};
 }
