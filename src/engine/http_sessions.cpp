@@ -101,30 +101,38 @@ void TIdHTTPDefaultSessionList::Add(std::shared_ptr<TIdHTTPSession> session) {
 }
 
 void TIdHTTPDefaultSessionList::EndStale(bool all) {
+  // The lock is taken for a batch at a time: after a burst of cookie-less requests a
+  // sweep ends tens of thousands of sessions, and requests must not wait for all of them.
+  constexpr size_t kBatch = 256;
   std::vector<std::shared_ptr<TIdHTTPSession>> ended;
-  {
-    std::lock_guard lock(mutex_);
-    const int64_t now = SteadyMs();
-    while (!byUse_.empty()) {
-      TIdHTTPSession* s = byUse_.front().get();
-      if (!all && now - s->lastUsedTick_ <= SessionTimeout) break;
-      auto [first, last] = byId_.equal_range(LowerCase(s->SessionId()));
-      for (auto it = first; it != last; ++it)
-        if (it->second == s) {
-          byId_.erase(it);
-          break;
-        }
-      ended.push_back(std::move(byUse_.front()));
-      byUse_.pop_front();
+  ended.reserve(kBatch);
+  const int64_t now = SteadyMs();
+  for (bool more = true; more;) {
+    {
+      std::lock_guard lock(mutex_);
+      while (!byUse_.empty() && ended.size() < kBatch) {
+        TIdHTTPSession* s = byUse_.front().get();
+        if (!all && now - s->lastUsedTick_ <= SessionTimeout) break;
+        auto [first, last] = byId_.equal_range(LowerCase(s->SessionId()));
+        for (auto it = first; it != last; ++it)
+          if (it->second == s) {
+            byId_.erase(it);
+            break;
+          }
+        ended.push_back(std::move(byUse_.front()));
+        byUse_.pop_front();
+      }
+      more = ended.size() == kBatch;
     }
-  }
-  for (auto& s : ended) {
-    if (!OnSessionEnd) break;
-    try {
-      OnSessionEnd(*s);
-    } catch (...) {
-      // One failing handler must not keep the other sessions from ending.
+    for (auto& s : ended) {
+      if (!OnSessionEnd) break;
+      try {
+        OnSessionEnd(*s);
+      } catch (...) {
+        // One failing handler must not keep the other sessions from ending.
+      }
     }
+    ended.clear();
   }
 }
 

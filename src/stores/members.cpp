@@ -309,14 +309,21 @@ TStringList MembersStore::ListActiveUsers() {
 
 void MembersStore::PruneActiveUsers(int64_t timeoutMs) {
   const TDateTime now = Now();
-  std::lock_guard lock(membersLock_);
   // In the order of last use the stale rows are the oldest ones and, after the clock was
-  // set back, the newest ones.
-  for (ActiveUserRow** end : {&oldestUse_, &newestUse_}) {
-    while (*end && MillisecondsBetween(now, (*end)->lastSeen) > timeoutMs) {
-      EraseActiveUser(bySession_.find((*end)->sessionId)->second.row);
-      activeUsersChanged_ = true;
+  // set back, the newest ones. They go a batch per lock, so that requests are not held up
+  // by the end of a burst of tens of thousands of sessions.
+  constexpr int kBatch = 256;
+  for (bool more = true; more;) {
+    std::lock_guard lock(membersLock_);
+    int erased = 0;
+    for (ActiveUserRow** end : {&oldestUse_, &newestUse_}) {
+      while (*end && erased < kBatch && MillisecondsBetween(now, (*end)->lastSeen) > timeoutMs) {
+        EraseActiveUser(bySession_.find((*end)->sessionId)->second.row);
+        activeUsersChanged_ = true;
+        ++erased;
+      }
     }
+    more = erased == kBatch;
   }
 }
 

@@ -66,6 +66,22 @@ TEST(SessionList, EndStaleEndsOnlyIdleSessionsEachOnce) {
   EXPECT_EQ(list.Count(), 0u);
 }
 
+// Sweeps work in batches of the lock; every stale session still ends once, a fresh one stays.
+TEST(SessionList, EndStaleEndsLargeNumbersInBatches) {
+  TIdHTTPDefaultSessionList list;
+  list.SessionTimeout = 50;
+  std::multiset<std::string> ended;
+  list.OnSessionEnd = [&](TIdHTTPSession& s) { ended.insert(s.SessionId()); };
+  for (int i = 0; i < 1000; ++i) list.CreateUnique("a");
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  const auto fresh = list.CreateUnique("a");
+  list.EndStale(false);
+  EXPECT_EQ(ended.size(), 1000u);
+  EXPECT_EQ(std::set<std::string>(ended.begin(), ended.end()).size(), 1000u);
+  EXPECT_EQ(ended.count(fresh->SessionId()), 0u);
+  EXPECT_EQ(list.Count(), 1u);
+}
+
 TEST(SessionList, CleanerEndsEverySessionWhenStopped) {
   TIdHTTPDefaultSessionList list;
   list.SessionTimeout = 60000;

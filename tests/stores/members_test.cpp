@@ -161,6 +161,13 @@ TEST_F(MembersTest, PruneFollowsLastUseWhateverTheTableOrder) {
   SetFixedNow(at(37));
   store.PruneActiveUsers(21000);
   EXPECT_EQ(sessions(), "e");
+
+  // More stale rows than one lock's batch all go.
+  for (int i = 0; i < 700; ++i) store.TouchActiveUser(std::to_string(1000 + i), "b", "", "", "");
+  SetFixedNow(at(38));
+  store.TouchActiveUser("g", "c", "", "", "");
+  store.PruneActiveUsers(500);
+  EXPECT_EQ(sessions(), "g");
 }
 
 TEST_F(MembersTest, IndexChecksAndDuplicateNamesAfterModify) {
