@@ -172,7 +172,7 @@ bool MembersStore::MemberLogin(const std::string& address, const std::string& us
   }
   const auto group = byAddress_.find(address);
   if (group != byAddress_.end()) {
-    ActiveUserRow& row = *group->second.begin()->second;
+    ActiveUserRow& row = *group->second.first;
     Unuse(row);
     row.lastSeen = now;
     Use(row);
@@ -186,17 +186,25 @@ std::string MembersStore::GetMemberHome(const std::string& user) {
   return index < 0 ? std::string() : members_[static_cast<size_t>(index)].home;
 }
 
-void MembersStore::IndexAddress(const std::string& address, uint64_t order, ActiveRow row) {
-  // New rows get the highest order, so the end is nearly always the place.
-  auto& group = byAddress_[address];
-  group.emplace_hint(group.end(), order, row);
+void MembersStore::IndexAddress(ActiveUserRow& row) {
+  AddressRows& rows = byAddress_[row.address];
+  // New rows come last in the table, so the end is nearly always the place.
+  ActiveUserRow* before = rows.last;
+  while (before && before->order > row.order) before = before->prevOfAddress;
+  row.prevOfAddress = before;
+  row.nextOfAddress = before ? before->nextOfAddress : rows.first;
+  (row.nextOfAddress ? row.nextOfAddress->prevOfAddress : rows.last) = &row;
+  (before ? before->nextOfAddress : rows.first) = &row;
 }
 
-void MembersStore::UnindexAddress(const std::string& address, uint64_t order) {
-  const auto group = byAddress_.find(address);
-  if (group == byAddress_.end()) return;
-  group->second.erase(order);
-  if (group->second.empty()) byAddress_.erase(group);
+void MembersStore::UnindexAddress(ActiveUserRow& row) {
+  const auto found = byAddress_.find(row.address);
+  if (found == byAddress_.end()) return;
+  AddressRows& rows = found->second;
+  (row.prevOfAddress ? row.prevOfAddress->nextOfAddress : rows.first) = row.nextOfAddress;
+  (row.nextOfAddress ? row.nextOfAddress->prevOfAddress : rows.last) = row.prevOfAddress;
+  row.prevOfAddress = row.nextOfAddress = nullptr;
+  if (!rows.first) byAddress_.erase(found);
 }
 
 void MembersStore::Use(ActiveUserRow& row) {
@@ -217,9 +225,8 @@ void MembersStore::Unuse(ActiveUserRow& row) {
 
 void MembersStore::EraseActiveUser(ActiveRow row) {
   Unuse(*row);
-  const auto entry = bySession_.find(row->sessionId);
-  UnindexAddress(row->address, entry->second.order);
-  bySession_.erase(entry);
+  UnindexAddress(*row);
+  bySession_.erase(row->sessionId);
   activeUsers_.erase(row);
 }
 
@@ -227,10 +234,10 @@ void MembersStore::ClearActiveUsers() {
   std::lock_guard lock(membersLock_);
   // The window refills its list only when told that the table changed.
   if (!activeUsers_.empty()) activeUsersChanged_ = true;
+  bySession_.clear();  // its keys view the rows
+  byAddress_.clear();
   activeUsers_.clear();
   oldestUse_ = newestUse_ = nullptr;
-  bySession_.clear();
-  byAddress_.clear();
 }
 
 bool MembersStore::RefreshActiveUserLocked(const std::string& sessionId, const std::string& address,
@@ -238,12 +245,11 @@ bool MembersStore::RefreshActiveUserLocked(const std::string& sessionId, const s
                                            const std::string& document, TDateTime now) {
   const auto found = bySession_.find(sessionId);
   if (found == bySession_.end()) return false;
-  const ActiveEntry& entry = found->second;
-  ActiveUserRow& row = *entry.row;
+  ActiveUserRow& row = *found->second;
   if (row.address != address) {
-    UnindexAddress(row.address, entry.order);
-    IndexAddress(address, entry.order, entry.row);
+    UnindexAddress(row);
     row.address = address;
+    IndexAddress(row);
   }
   row.user = user;
   row.password = password;
@@ -267,19 +273,20 @@ bool MembersStore::TouchActiveUser(const std::string& sessionId, const std::stri
   // other requests do not wait on the heap.
   std::list<ActiveUserRow> fresh;
   fresh.push_back(ActiveUserRow{{user, password, address, sessionId, document, now, now}});
-  thread_local std::unordered_map<std::string, ActiveEntry> scratch;
-  auto entry = scratch.extract(scratch.emplace(sessionId, ActiveEntry{}).first);
+  // The key views the row's own id, which stays where it is when the row is spliced in.
+  thread_local std::unordered_map<std::string_view, ActiveRow> scratch;
+  auto entry = scratch.extract(scratch.emplace(fresh.front().sessionId, ActiveRow{}).first);
 
   std::lock_guard lock(membersLock_);
   if (RefreshActiveUserLocked(sessionId, address, user, password, document, now)) return true;
   activeUsersChanged_ = true;
   activeUsers_.splice(activeUsers_.end(), fresh);
   const ActiveRow row = std::prev(activeUsers_.end());
+  row->order = nextOrder_++;
   Use(*row);
-  const uint64_t order = nextOrder_++;
-  entry.mapped() = ActiveEntry{row, order};
+  IndexAddress(*row);
+  entry.mapped() = row;
   bySession_.insert(std::move(entry));
-  IndexAddress(address, order, row);
   return false;
 }
 
@@ -318,7 +325,7 @@ void MembersStore::PruneActiveUsers(int64_t timeoutMs) {
     int erased = 0;
     for (ActiveUserRow** end : {&oldestUse_, &newestUse_}) {
       while (*end && erased < kBatch && MillisecondsBetween(now, (*end)->lastSeen) > timeoutMs) {
-        EraseActiveUser(bySession_.find((*end)->sessionId)->second.row);
+        EraseActiveUser(bySession_.find((*end)->sessionId)->second);
         activeUsersChanged_ = true;
         ++erased;
       }

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 #include <list>
-#include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -66,16 +66,22 @@ class MembersStore {
   void PruneActiveUsers(int64_t timeoutMs);
 
  private:
-  // A row with its place in the order of last use (least recent first), so pruning takes
-  // only the stale rows from the ends instead of walking the whole table under the lock.
+  // A row with its links: its place in the order of last use (least recent first), so
+  // pruning takes only the stale rows from the ends instead of walking the whole table
+  // under the lock, and its neighbours among the rows of its address in table order, so
+  // the earliest row of an address is found at once. Links instead of index nodes keep
+  // the row small: a cookie-less client leaves one per request.
   struct ActiveUserRow : THttpUserData {
+    uint64_t order = 0;  // insertion number
     ActiveUserRow* older = nullptr;
     ActiveUserRow* newer = nullptr;
+    ActiveUserRow* prevOfAddress = nullptr;
+    ActiveUserRow* nextOfAddress = nullptr;
   };
   using ActiveRow = std::list<ActiveUserRow>::iterator;
-  struct ActiveEntry {
-    ActiveRow row;
-    uint64_t order;  // insertion number; orders the rows sharing an address
+  struct AddressRows {
+    ActiveUserRow* first = nullptr;
+    ActiveUserRow* last = nullptr;
   };
 
   // Updates the session's row when it has one.
@@ -84,8 +90,9 @@ class MembersStore {
                                const std::string& document, TDateTime now);
   // Index of the first member named exactly `user`, or -1.
   int IndexOfMember(const std::string& user) const;
-  void IndexAddress(const std::string& address, uint64_t order, ActiveRow row);
-  void UnindexAddress(const std::string& address, uint64_t order);
+  // Adds the row to the rows of its address, in table order; Unindex takes it out.
+  void IndexAddress(ActiveUserRow& row);
+  void UnindexAddress(ActiveUserRow& row);
   void EraseActiveUser(ActiveRow row);
   // Puts the row into the order of last use by its lastSeen (nearly always at the newest
   // end); Unuse takes it out.
@@ -100,8 +107,9 @@ class MembersStore {
   std::list<ActiveUserRow> activeUsers_;
   ActiveUserRow* oldestUse_ = nullptr;
   ActiveUserRow* newestUse_ = nullptr;
-  std::unordered_map<std::string, ActiveEntry> bySession_;
-  std::unordered_map<std::string, std::map<uint64_t, ActiveRow>> byAddress_;
+  // Keys view the rows' own session ids.
+  std::unordered_map<std::string_view, ActiveRow> bySession_;
+  std::unordered_map<std::string, AddressRows> byAddress_;
   uint64_t nextOrder_ = 0;
   bool activeUsersChanged_ = false;
 };
