@@ -213,7 +213,7 @@ BOOL SupportRequest(TECB& block, DWORD request, LPVOID buffer, LPDWORD size, LPD
     case HSE_REQ_SET_SESSION_VARIABLES:
       if (text && block.request->Session) {
         std::lock_guard<TIdHTTPSession> guard(*block.request->Session);
-        block.request->Session->Variables.lines = SplitLines(text);
+        block.request->Session->Variables.SetLines(SplitLines(text));
       }
       return TRUE;
     default:

@@ -229,7 +229,7 @@ bool ServerVariable(TECB& block, const std::string& name, std::string& value) {
       value.clear();
       if (request.Session) {
         std::lock_guard<TIdHTTPSession> guard(*request.Session);
-        const auto& lines = request.Session->Variables.lines;
+        const std::vector<std::string> lines = request.Session->Variables.Lines();
         for (size_t i = 0; i < lines.size(); ++i) value.append(i ? "\r\n" : "").append(lines[i]);
       }
       break;

@@ -116,4 +116,12 @@ std::vector<std::string> TPackedStringList::Lines() const {
   return lines;
 }
 
+void TPackedStringList::SetLines(const std::vector<std::string>& lines) {
+  size_t bytes = 0;
+  for (const std::string& line : lines) bytes += line.size();
+  Clear();
+  Reserve(bytes, lines.size());
+  for (const std::string& line : lines) Add(line);
+}
+
 }  // namespace morlak

@@ -29,6 +29,8 @@ class TPackedStringList {
   // Replaces the first line with that name, or appends one; an empty value removes it.
   void SetValue(std::string_view name, std::string_view value);
   std::vector<std::string> Lines() const;
+  // Replaces every line.
+  void SetLines(const std::vector<std::string>& lines);
 
  private:
   struct Found {

@@ -39,6 +39,9 @@ TEST(PackedStringList, BehavesLikeTStringList) {
       EXPECT_EQ(packed.Value(name), expected.Value(name)) << name;
     }
   }
+  packed.SetLines({"a=1", "", "b=2"});
+  EXPECT_EQ(packed.Lines(), (std::vector<std::string>{"a=1", "", "b=2"}));
+  EXPECT_EQ(packed.Value("b"), "2");
   packed.Clear();
   EXPECT_TRUE(packed.Empty());
   EXPECT_EQ(packed.Value("host"), "");
