@@ -70,7 +70,9 @@ void ServerCore::IdHTTPServer1Connect(TIdPeerThread& thread) {
 
 void ServerCore::IdHTTPServer1SessionStart(TIdHTTPSession& session) {
   statistics_.AddSessions(1);
-  ClientCount.fetch_add(1);
+  const int live = ClientCount.fetch_add(1) + 1;
+  for (int peak = sessionPeak_.load(); live > peak;)
+    if (sessionPeak_.compare_exchange_weak(peak, live)) break;
   members_.TouchActiveUser(session.SessionId(), session.ClientAddress(), "", "", "");
 }
 

@@ -141,7 +141,8 @@ class ServerCore {
   MonitoredFiles monitored_;
   TOzm_logfile logFile_;
   Branding branding_;
-  size_t sessionsAtRelease_ = 0;  // live sessions at the last release, or their peak since
+  // Live sessions at their peak since the heap was last given back.
+  std::atomic<int> sessionPeak_{0};
 };
 
 }  // namespace morlak

@@ -1,4 +1,5 @@
 // Start-up, listener start and stop, and the saves at exit.
+#include <algorithm>
 #include <exception>
 
 #include "gateways/extension_runner.h"
@@ -245,16 +246,12 @@ void ServerCore::ReleaseHeapAfterLoad() {
   // A burst of cookie-less requests leaves a session and an active-user row per request
   // for the session timeout; once they end, their pages are free but stay with the
   // process. Giving them back costs a walk over the heap, so it is done only when the
-  // live sessions have halved since the last time (or are all gone), never in a steady load.
-  const size_t live = IdHTTPServer1.SessionList().Count() + IdHTTPServer2.SessionList().Count();
-  if (live >= sessionsAtRelease_) {
-    sessionsAtRelease_ = live;
-    return;
-  }
-  if (live == 0 || live <= sessionsAtRelease_ / 2) {
-    ReleaseFreeHeap();
-    sessionsAtRelease_ = live;
-  }
+  // live sessions have halved since their peak (or are all gone), never in a steady load.
+  int peak = sessionPeak_.load();
+  const int live = std::max(ClientCount.load(), 0);
+  if (peak == 0 || live > peak / 2) return;
+  ReleaseFreeHeap();
+  sessionPeak_.compare_exchange_strong(peak, live);
 }
 
 void ServerCore::Shutdown(bool afterImport) {
