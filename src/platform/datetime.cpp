@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 namespace morlak {
@@ -169,38 +170,55 @@ std::string FormatFloatGeneral(double value) {
   if (value == 0 || !std::isfinite(value)) return "0";
   // Round to 15 significant digits first, so the choice between the fixed and the
   // scientific form sees the exponent of the rounded value (999999999999999.9 is 1E15).
-  // to_chars gives printf's rounding at a fraction of its cost; every new session formats
-  // its start time.
-  char buf[64];
+  // to_chars rounds as printf does at a fraction of its cost, and the text is put together
+  // in place: every new session formats its start time.
+  char sci[64];
   const auto written =
-      std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14);
-  const std::string_view scientific(buf, static_cast<size_t>(written.ptr - buf));
+      std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific, 14);
+  const std::string_view scientific(sci, static_cast<size_t>(written.ptr - sci));
   const size_t e = scientific.find('e');
-  std::string digits;
+  char digits[16];
+  size_t count = 0;
   for (char c : scientific.substr(0, e))
-    if (c >= '0' && c <= '9') digits += c;
-  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+    if (c >= '0' && c <= '9' && count < sizeof digits) digits[count++] = c;
+  while (count > 1 && digits[count - 1] == '0') --count;
   int exponent = 0;
   std::from_chars(scientific.data() + e + 1 + (scientific[e + 1] == '+'),
                   scientific.data() + scientific.size(), exponent);
 
-  std::string text = value < 0 ? "-" : "";
+  const char point = DecimalSeparator();
+  char out[64];
+  char* p = out;
+  if (value < 0) *p++ = '-';
+  const auto put = [&p](const char* from, size_t n) {
+    std::memcpy(p, from, n);
+    p += n;
+  };
   if (exponent >= 15 || exponent < -4) {
-    text += digits[0];
-    if (digits.size() > 1) text += '.' + digits.substr(1);
-    text += 'E' + std::to_string(exponent);
+    *p++ = digits[0];
+    if (count > 1) {
+      *p++ = point;
+      put(digits + 1, count - 1);
+    }
+    *p++ = 'E';
+    p = std::to_chars(p, out + sizeof out, exponent).ptr;
   } else if (exponent < 0) {
-    text += "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+    *p++ = '0';
+    *p++ = point;
+    for (int i = 0; i < -exponent - 1; ++i) *p++ = '0';
+    put(digits, count);
   } else {
     const size_t integerDigits = static_cast<size_t>(exponent) + 1;
-    if (digits.size() <= integerDigits) {
-      text += digits + std::string(integerDigits - digits.size(), '0');
+    if (count <= integerDigits) {
+      put(digits, count);
+      for (size_t i = count; i < integerDigits; ++i) *p++ = '0';
     } else {
-      text += digits.substr(0, integerDigits) + '.' + digits.substr(integerDigits);
+      put(digits, integerDigits);
+      *p++ = point;
+      put(digits + integerDigits, count - integerDigits);
     }
   }
-  SwapSeparator(text);
-  return text;
+  return std::string(out, p);
 }
 
 std::string FormatFixed(double value, int decimals) {
