@@ -222,6 +222,7 @@ void Tfmain::Timer1Timer() {
   else
     core.Members().PruneActiveUsers(core.IdHTTPServer1.SessionTimeOut);
   if (activeUsersStale_ && tabs_->currentIndex() == kActiveTab) RefreshActiveUserList();
+  core.ReleaseHeapAfterLoad();
 }
 
 }  // namespace morlak

@@ -51,6 +51,9 @@ class ServerCore {
   // The periodic housekeeping of the main window's timer (every 2000 ms): active users
   // idle past the session timeout are pruned, and all go when no session is open.
   void Tick();
+  // Gives free heap back to the system once the live sessions have halved since their
+  // peak or have all ended; part of Tick, and of any other periodic housekeeping.
+  void ReleaseHeapAfterLoad();
 
   // Log lines from any thread: to the window, or to the window and the log file.
   void LogWindow(const std::string& text);
@@ -124,8 +127,6 @@ class ServerCore {
   void SendLogoutOkPage(TIdPeerThread& t, TIdHTTPRequestInfo& rq, const std::string& user,
                         const std::string& addr, TIdHTTPResponseInfo& rs);
 
-  // Gives free heap back to the system when the sessions of a load have ended.
-  void ReleaseHeapAfterLoad();
   void ReportMonitoredHit(const std::string& localPath, const std::string& clientAddress);
   // False with the reason in `failure` when activation fails.
   bool StartListener(TIdHTTPServer& server, bool tls, std::string& failure);
