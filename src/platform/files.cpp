@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -169,11 +170,29 @@ std::string IncludeTrailingSeparator(const std::string& folder) {
   return folder + kPathSeparator;
 }
 
-std::string ExecutableFolder() {
+namespace {
+
+std::string ExecutablePath() {
   char buf[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return "./";
-  return IncludeTrailingSeparator(ExtractFileDir(std::string(buf, static_cast<size_t>(n))));
+  return n <= 0 ? std::string() : std::string(buf, static_cast<size_t>(n));
+}
+
+}  // namespace
+
+std::string ExecutableFolder() {
+  const std::string path = ExecutablePath();
+  return path.empty() ? "./" : IncludeTrailingSeparator(ExtractFileDir(path));
+}
+
+std::string ExecutableFileName() {
+  return ExtractFileName(ExecutablePath());
+}
+
+std::optional<int64_t> FreeDiskSpace(const std::string& folder) {
+  struct statvfs info;
+  if (::statvfs(folder.empty() ? "." : folder.c_str(), &info) != 0) return std::nullopt;
+  return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
 }
 
 std::string ExpandFileName(const std::string& path) {

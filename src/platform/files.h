@@ -54,5 +54,10 @@ std::string ExpandFileName(const std::string& path);
 
 // Folder of the running executable, with a trailing separator.
 std::string ExecutableFolder();
+// File name of the running executable, without its folder.
+std::string ExecutableFileName();
+
+// Bytes an unprivileged writer may still put on the volume holding `folder`.
+std::optional<int64_t> FreeDiskSpace(const std::string& folder);
 
 }  // namespace morlak

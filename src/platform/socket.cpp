@@ -237,6 +237,8 @@ const char* SocketErrorText(int code) {
       return "No route to host.";
     case 10066:
       return "Directory not empty";
+    case 11001:
+      return "Host not found.";
     default:
       return "";
   }
@@ -294,6 +296,31 @@ bool SocketConnect(SocketHandle s, const std::string& ip, int port) {
   if (!FillAddress(ip, port, addr)) return false;
   while (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
     if (errno != EINTR) return Fail(false);
+  return true;
+}
+
+bool SocketConnectResult(SocketHandle s) {
+  int error = 0;
+  socklen_t len = sizeof error;
+  if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) != 0) return Fail(false);
+  if (error == 0) return true;
+  errno = error;
+  return Fail(false);
+}
+
+bool SocketLookupHost(const std::string& host, std::string& ip) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (host.empty() || ::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
+    t_lastError = kSocketHostNotFound;
+    return false;
+  }
+  SocketAddress address;
+  ReadAddress(*reinterpret_cast<const sockaddr_in*>(found->ai_addr), address);
+  ::freeaddrinfo(found);
+  ip = address.ip;
   return true;
 }
 

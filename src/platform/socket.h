@@ -18,6 +18,8 @@ constexpr int kSocketAddressInUse = 10048;
 constexpr int kSocketConnectionAborted = 10053;
 constexpr int kSocketConnectionReset = 10054;
 constexpr int kSocketShutDown = 10058;
+constexpr int kSocketConnectInProgress = 10036;
+constexpr int kSocketHostNotFound = 11001;
 
 // The code of the calling thread's last failed socket call.
 int LastSocketErrorCode();
@@ -49,7 +51,13 @@ bool SocketSetDeferAccept(SocketHandle s, int seconds);
 // An empty ip binds all local addresses; port 0 lets the system choose.
 bool SocketBind(SocketHandle s, const std::string& ip, int port);
 bool SocketListen(SocketHandle s, int backlog);
+// On a non-blocking socket a connect that cannot finish at once fails with code 10036;
+// SocketWaitWritable then waits for it and SocketConnectResult tells how it ended.
 bool SocketConnect(SocketHandle s, const std::string& ip, int port);
+bool SocketConnectResult(SocketHandle s);
+// The first IPv4 address of a host name or dotted address (a blocking lookup); false
+// with code 11001 when the name is unknown.
+bool SocketLookupHost(const std::string& host, std::string& ip);
 // The accepted socket is blocking whatever the listener is. Several threads may wait in
 // accept on one listener; each connection wakes only one of them.
 SocketHandle SocketAccept(SocketHandle listener, SocketAddress& peer);
