@@ -83,28 +83,29 @@ void UpdateServer::Serve(TIdTCPServerConnection& connection) {
 }
 
 void UpdateServer::Answer(TIdTCPServerConnection& connection, const Request& request) {
-  Log(request.peer + " " + request.command + " " + request.argument);
   if (request.header != kHeaderWord)
-    FirstLine(connection, request.command, "HDR");
+    FirstLine(connection, request, "HDR");
   else if (request.command == "GETMESSAGE")
-    SendMessage(connection);
+    SendMessage(connection, request);
   else if (request.command == "GETBUILD")
-    SendBuild(connection);
+    SendBuild(connection, request);
   else if (request.command == "GETFILE")
-    SendFile(connection, request.argument);
+    SendFile(connection, request);
   else
-    FirstLine(connection, request.command, "UCM");
+    FirstLine(connection, request, "UCM");
 }
 
-bool UpdateServer::FirstLine(TIdTCPServerConnection& connection, const std::string& command,
+bool UpdateServer::FirstLine(TIdTCPServerConnection& connection, const Request& request,
                              const std::string& line) {
+  const std::string& command = request.command;
+  const std::string asked = request.peer + " " + command + " " + request.argument + " -> ";
   if (options_.stallAt == command) {
-    Log("  stalling");
+    Log(asked + "(silence)");
     Stall(connection);
     return false;
   }
   if (options_.longLineAt == command) {
-    Log("  sending 1 MB without a line end");
+    Log(asked + "(1 MB without a line end)");
     connection.WriteText(std::string(1 << 20, 'Y'));
     return false;
   }
@@ -115,20 +116,20 @@ bool UpdateServer::FirstLine(TIdTCPServerConnection& connection, const std::stri
                                                         : std::string();
   if (!replaced.empty()) reply = replaced;
   if (options_.closeEarlyAt == command) {
-    Log("  closing after \"" + reply.substr(0, (reply.size() + 1) / 2) + "\"");
+    Log(asked + "\"" + reply.substr(0, (reply.size() + 1) / 2) + "\" (closed)");
     connection.WriteText(reply.substr(0, (reply.size() + 1) / 2));
     return false;
   }
-  Log("  -> " + reply);
+  Log(asked + reply);
   connection.WriteLine(reply);
   return reply == "YES";
 }
 
-void UpdateServer::SendMessage(TIdTCPServerConnection& connection) {
+void UpdateServer::SendMessage(TIdTCPServerConnection& connection, const Request& request) {
   const std::optional<std::string> text = ReadWholeFile(options_.folder + "message.txt");
   std::vector<std::string> lines = SplitLines(text.value_or(""));
   while (!lines.empty() && Trim(lines.back()).empty()) lines.pop_back();
-  if (!FirstLine(connection, "GETMESSAGE", lines.empty() ? "NO" : "YES")) return;
+  if (!FirstLine(connection, request, lines.empty() ? "NO" : "YES")) return;
   connection.BeginBatch();
   // An empty line ends the message, so a blank line inside it goes out as one space.
   for (const std::string& line : lines) connection.WriteLine(line.empty() ? " " : line);
@@ -136,20 +137,21 @@ void UpdateServer::SendMessage(TIdTCPServerConnection& connection) {
   connection.EndBatch();
 }
 
-void UpdateServer::SendBuild(TIdTCPServerConnection& connection) {
+void UpdateServer::SendBuild(TIdTCPServerConnection& connection, const Request& request) {
   const std::optional<std::string> text = ReadWholeFile(options_.folder + "build.txt");
-  if (!FirstLine(connection, "GETBUILD", text ? "YES" : "FNF")) return;
+  if (!FirstLine(connection, request, text ? "YES" : "FNF")) return;
   const std::vector<std::string> lines = SplitLines(text.value_or(""));
   const std::string build = lines.empty() ? std::string() : Trim(lines.front());
   connection.WriteLine(options_.buildLine.empty() ? build : options_.buildLine);
 }
 
-void UpdateServer::SendFile(TIdTCPServerConnection& connection, const std::string& name) {
+void UpdateServer::SendFile(TIdTCPServerConnection& connection, const Request& request) {
+  const std::string& name = request.argument;
   TOpenedPath opened;
   if (PlainFileName(name)) opened = TFileStream::OpenExisting(options_.folder + name);
   const bool readable = opened.kind == TOpenedPath::Kind::kFile && opened.file;
   const char* honest = readable ? "YES" : opened.kind == TOpenedPath::Kind::kFile ? "ERR" : "FNF";
-  if (!FirstLine(connection, "GETFILE", honest) || !readable) return;
+  if (!FirstLine(connection, request, honest) || !readable) return;
   TFileStream& file = *opened.file;
   const int64_t size = file.Size();
   connection.WriteLine(options_.sizeLine.empty() ? std::to_string(size) : options_.sizeLine);
@@ -158,15 +160,15 @@ void UpdateServer::SendFile(TIdTCPServerConnection& connection, const std::strin
   if (stall) count /= 2;
   if (count > 0) connection.WriteFromStream(file, true, count);
   if (stall) {
-    Log("  stalling after " + std::to_string(count) + " bytes");
+    Log(request.peer + " silent after " + std::to_string(count) + " bytes");
     Stall(connection);
     return;
   }
   if (options_.extraBytes > 0)
     connection.WriteBytes(std::string(static_cast<size_t>(options_.extraBytes), 'X').data(),
                           static_cast<size_t>(options_.extraBytes));
-  Log("  sent " + std::to_string(count + options_.extraBytes) + " of " + std::to_string(size) +
-      " bytes");
+  Log(request.peer + " sent " + std::to_string(count + options_.extraBytes) + " of " +
+      std::to_string(size) + " bytes");
 }
 
 }  // namespace morlak

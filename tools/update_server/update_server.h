@@ -55,12 +55,12 @@ class UpdateServer {
   struct Request;
   void Serve(class TIdTCPServerConnection& connection);
   void Answer(TIdTCPServerConnection& connection, const Request& request);
-  void SendMessage(TIdTCPServerConnection& connection);
-  void SendBuild(TIdTCPServerConnection& connection);
-  void SendFile(TIdTCPServerConnection& connection, const std::string& name);
-  // Sends the first reply line unless a misbehaviour replaces it; false when the
-  // connection has been ended instead.
-  bool FirstLine(TIdTCPServerConnection& connection, const std::string& command,
+  void SendMessage(TIdTCPServerConnection& connection, const Request& request);
+  void SendBuild(TIdTCPServerConnection& connection, const Request& request);
+  void SendFile(TIdTCPServerConnection& connection, const Request& request);
+  // Sends the first reply line, or what a misbehaviour puts in its place; true when it
+  // was "YES" and the rest of the answer follows.
+  bool FirstLine(TIdTCPServerConnection& connection, const Request& request,
                  const std::string& line);
   void Log(const std::string& text);
 
