@@ -79,13 +79,13 @@ TEST(UpdateDialog, WholeCheckDownloadsTheInstaller) {
   const std::string target = downloads.File(kInstallerFileName);
   ModalAnswers answers(target);
   Tfupdate dialog;
-  dialog.setHost("127.0.0.1");
+  dialog.setHost("localhost");  // a name, looked up in /etc/hosts
   dialog.setPort(published.server->Port());
   QSignalSpy finished(&dialog, &Tfupdate::checkFinished);
   dialog.show();
   ASSERT_TRUE(finished.wait(20000));
 
-  const QString where = "127.0.0.1:" + QString::number(published.server->Port());
+  const QString where = "localhost:" + QString::number(published.server->Port());
   const QStringList expected = {"Connecting to " + where + "..",
                                 "Connected",
                                 "Message received.",
