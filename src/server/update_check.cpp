@@ -42,10 +42,8 @@ UpdateOutcome UpdateCheck::Run() {
   frontEnd_.Begin();
   frontEnd_.Progress("Connecting to " + settings_.host + ":" + std::to_string(settings_.port) +
                      "..");
-  UpdateOutcome outcome = AskForMessage();
-  if (outcome != UpdateOutcome::kNoUpdate) return outcome;
-  outcome = AskForBuild();
-  if (outcome != UpdateOutcome::kDownloaded) return outcome;
+  if (const auto ended = AskForMessage()) return *ended;
+  if (const auto ended = AskForBuild()) return *ended;
 
   std::string target;
   if (!frontEnd_.ChooseTargetFile(settings_.programFolder + kInstallerFileName, target) ||
@@ -58,8 +56,7 @@ UpdateOutcome UpdateCheck::Run() {
   return FetchInstaller(target);
 }
 
-// kNoUpdate: go on with the build question.
-UpdateOutcome UpdateCheck::AskForMessage() {
+std::optional<UpdateOutcome> UpdateCheck::AskForMessage() {
   UpdateClient client(settings_.timeouts, &cancelled_);
   if (!client.Connect(settings_.host, settings_.port))
     return End("Failed to connect.", "Connection Error.");
@@ -69,7 +66,7 @@ UpdateOutcome UpdateCheck::AskForMessage() {
     return End("Failed to connect.", "Connection Error.");
   if (reply != "YES") {
     frontEnd_.Progress("No message(s) available.");
-    return UpdateOutcome::kNoUpdate;
+    return std::nullopt;
   }
   std::string message, line;
   for (;;) {
@@ -81,11 +78,10 @@ UpdateOutcome UpdateCheck::AskForMessage() {
   client.Close();
   frontEnd_.Progress("Message received.");
   frontEnd_.ShowMessage(message);
-  return UpdateOutcome::kNoUpdate;
+  return std::nullopt;
 }
 
-// kDownloaded: a newer build exists (nothing is downloaded yet).
-UpdateOutcome UpdateCheck::AskForBuild() {
+std::optional<UpdateOutcome> UpdateCheck::AskForBuild() {
   UpdateClient client(settings_.timeouts, &cancelled_);
   if (!client.Connect(settings_.host, settings_.port))
     return End("Failed to connect.", "Connection Error.");
@@ -107,7 +103,7 @@ UpdateOutcome UpdateCheck::AskForBuild() {
   const std::string build = "(b" + std::to_string(newest) + ").";
   if (settings_.buildNumber < newest) {
     frontEnd_.Progress("Update available " + build);
-    return UpdateOutcome::kDownloaded;
+    return std::nullopt;
   }
   frontEnd_.Progress("No update available at the moment " + build);
   frontEnd_.BarText("No Update Available.");

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -62,8 +63,10 @@ class UpdateCheck {
   bool Cancelled() const { return cancelled_.load(std::memory_order_relaxed); }
 
  private:
-  UpdateOutcome AskForMessage();
-  UpdateOutcome AskForBuild();
+  // The outcome when the check ends there; nullopt when it goes on (with the build
+  // question, with the download of a newer build).
+  std::optional<UpdateOutcome> AskForMessage();
+  std::optional<UpdateOutcome> AskForBuild();
   UpdateOutcome FetchInstaller(const std::string& target);
   UpdateOutcome Download(UpdateClient& client, const std::string& target, int64_t size);
   // Reads a reply line; false (the exchange failed) on a time-out, an over-long line, a
