@@ -79,6 +79,9 @@ Tfmain::Tfmain(CoreOptions options, std::optional<bool> startListeners) {
   // Queued: the import's message boxes and the dialog close before the window does.
   connect(settings_.get(), &Thttpsettings::RestartRequired, this, &Tfmain::EndAfterImport,
           Qt::QueuedConnection);
+  update_ = std::make_unique<Tfupdate>(this);
+  // A build or size line that is not a number ends the check on the error display.
+  connect(update_.get(), &Tfupdate::errorRaised, this, &Tfmain::ShowException);
   timer1_.setInterval(2000);
   connect(&timer1_, &QTimer::timeout, this, &Tfmain::Timer1Timer);
   timer1_.start();
@@ -132,6 +135,7 @@ void Tfmain::ApplyBranding() {
 
 Tfmain::~Tfmain() {
   timer1_.stop();
+  update_.reset();
   settings_.reset();
   clientEditor_.reset();
   try {

@@ -25,6 +25,7 @@
 #include "app/row_list_view.h"
 #include "app/settings_dialog.h"
 #include "app/tray_icon.h"
+#include "app/update_dialog.h"
 #include "app/window_layout.h"
 #include "server/server_core.h"
 
@@ -47,6 +48,7 @@ class Tfmain : public QMainWindow {
   // The member editor and the settings dialog, made once after the window, as at start-up.
   Thttpclienteditor& ClientEditor() { return *clientEditor_; }
   Thttpsettings& SettingsDialog() { return *settings_; }
+  Tfupdate& UpdateDialog() { return *update_; }
 
   // Start each enabled listener that is stopped / stop each running one. Stopping keeps
   // serving the connection threads' synchronised calls while it waits for them.
@@ -97,7 +99,7 @@ class Tfmain : public QMainWindow {
   void NewFileClick();
   void DeleteFileClick();
   void ResetFileClick();
-  // Hands UpdateHost() to the update dialog (wired when the dialog exists).
+  // Hands UpdateHost() to the update dialog and shows it modally.
   void CheckForUpdateClick();
   void BrowseClick();
   void MemberSectionClick(int column);
@@ -132,6 +134,7 @@ class Tfmain : public QMainWindow {
   // Destroyed before the core saves at exit: it keeps its geometry and the start-at-logon
   // entry.
   std::unique_ptr<Thttpsettings> settings_;
+  std::unique_ptr<Tfupdate> update_;
 
   QTabWidget* tabs_ = nullptr;
   LogView* logView_ = nullptr;

@@ -116,7 +116,10 @@ void Tfmain::SettingsClick() {
   ApplyLogFileSettings();
 }
 
-void Tfmain::CheckForUpdateClick() {}
+void Tfmain::CheckForUpdateClick() {
+  update_->setHost(UpdateHost());
+  update_->exec();
+}
 
 void Tfmain::MemberSectionClick(int column) {
   core_->Members().SortMembers(column);

@@ -161,8 +161,6 @@ QWidget* Tfmain::BuildAboutTab() {
   updateHost_->setStatusTip("Server to connect for checking updates");
   hostRow->addWidget(updateHost_, 1);
   checkForUpdate_ = AddButton(hostRow, "Check for Update", "Check if there is update available");
-  // Opens the update dialog once it exists.
-  checkForUpdate_->setEnabled(false);
   connect(checkForUpdate_, &QPushButton::clicked, this, &Tfmain::CheckForUpdateClick);
   connect(AddButton(hostRow, "Browse", "Open webpage into the browser"), &QPushButton::clicked,
           this, &Tfmain::BrowseClick);

@@ -1,10 +1,8 @@
 #include "app/update_dialog.h"
 
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -19,6 +17,8 @@
 #include <functional>
 #include <mutex>
 
+#include "app/dialog_services.h"
+#include "app/message_boxes.h"
 #include "platform/datetime.h"
 #include "platform/files.h"
 #include "server/update_check.h"
@@ -84,21 +84,17 @@ class UpdateDialogFrontEnd : public UpdateCheckFrontEnd {
   void ShowMessage(const std::string& text) override {
     const QString message = FromUtf8(text).replace('\r', '\n');
     Ask<bool>(false, [message](Tfupdate& d) {
-      QMessageBox::information(&d, d.windowTitle(), message, QMessageBox::Ok);
+      ShowInformationMessage(&d, message);
       return true;
     });
   }
   bool ChooseTargetFile(const std::string& proposed, std::string& chosen) override {
-    const QString file = Ask<QString>({}, [proposed = FromUtf8(proposed)](Tfupdate& d) {
-      QFileDialog files(&d);
-      files.setAcceptMode(QFileDialog::AcceptSave);
-      files.setFileMode(QFileDialog::AnyFile);
-      files.setHistory({});
-      files.selectFile(proposed);
-      if (files.exec() != QDialog::Accepted || files.selectedFiles().isEmpty()) return QString();
-      return files.selectedFiles().first();
+    const QString folder = FromUtf8(ExtractFileDir(proposed));
+    const QString name = FromUtf8(ExtractFileName(proposed));
+    const QString file = Ask<QString>({}, [folder, name](Tfupdate& d) {
+      return d.files_->SaveFile(&d, QString(), folder, name);
     });
-    chosen = file.toStdString();
+    chosen = file.toUtf8().toStdString();
     return !file.isEmpty();
   }
 
@@ -137,7 +133,11 @@ class UpdateDialogFrontEnd : public UpdateCheckFrontEnd {
   std::shared_ptr<BarState> bar_ = std::make_shared<BarState>();
 };
 
-Tfupdate::Tfupdate(QWidget* parent) : QDialog(parent), buildNumber_(kBuildNumber) {
+Tfupdate::Tfupdate(QWidget* parent, FileChooser* files)
+    : QDialog(parent),
+      ownFiles_(files ? nullptr : std::make_unique<QtFileChooser>()),
+      files_(files ? files : ownFiles_.get()),
+      buildNumber_(kBuildNumber) {
   setWindowTitle(kDefaultCaption);
   progressLabel_ = new QLabel("Progress:", this);
   progressList_ = new QListWidget(this);

@@ -18,13 +18,16 @@ class QPushButton;
 
 namespace morlak {
 
+class FileChooser;
+class QtFileChooser;
 class UpdateCheck;
 
 class Tfupdate : public QDialog {
   Q_OBJECT
 
  public:
-  explicit Tfupdate(QWidget* parent = nullptr);
+  // `files` replaces the desktop's save dialog (tests, screenshots).
+  explicit Tfupdate(QWidget* parent = nullptr, FileChooser* files = nullptr);
   // Ends a running check and waits for its thread.
   ~Tfupdate() override;
 
@@ -63,6 +66,8 @@ class Tfupdate : public QDialog {
   void resetBar();
   void finishCheck(unsigned generation);
 
+  std::unique_ptr<QtFileChooser> ownFiles_;
+  FileChooser* files_;
   QString host_;
   QString captionText_;
   int port_ = kUpdatePort;

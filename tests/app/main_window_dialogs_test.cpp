@@ -1,5 +1,5 @@
-// The main window's buttons that open the member editor and the settings dialog, and the
-// end of the program after an import.
+// The main window's buttons that open the member editor, the settings dialog and the
+// update dialog, and the end of the program after an import.
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTimer>
@@ -7,6 +7,7 @@
 #include "app/data_transfer.h"
 #include "main_window_fixture.h"
 #include "stores/storage_container.h"
+#include "update_server/update_server.h"
 
 namespace morlak::test_support {
 namespace {
@@ -101,6 +102,25 @@ TEST_F(MainWindowTest, ImportEndsTheWindowWithoutSavingTheStores) {
   EXPECT_EQ(started, (std::vector<std::string>{"--data-dir", folder.Path()}));
   window.reset();
   EXPECT_EQ(folder.Read("httpmembers.lst"), "[imported]\r\n");
+}
+
+TEST_F(MainWindowTest, CheckForUpdateAsksTheHostInTheBoxAndABadBuildReachesTheStatusBar) {
+  UpdateServerOptions options;
+  options.folder = folder.MakeFolder("published");
+  folder.Write("published/build.txt", "12");
+  options.bindIp = "127.0.0.1";
+  options.port = 0;
+  options.buildLine = "b12";
+  UpdateServer server(options);
+  server.Start();
+  Open();
+  window->findChild<QLineEdit*>("update host")->setText("127.0.0.1");
+  Tfupdate& dialog = window->UpdateDialog();
+  dialog.setPort(server.Port());
+  QObject::connect(&dialog, &Tfupdate::checkFinished, &dialog, &QDialog::accept);
+  Click("Check for Update");  // returns when the finished check closed the dialog
+  EXPECT_EQ(dialog.host(), "127.0.0.1");
+  EXPECT_EQ(Label("message"), "Exception: 'b12' is not a valid integer value");
 }
 
 }  // namespace

@@ -3,16 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QFileDialog>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 
+#include "app/message_boxes.h"
+#include "fake_file_chooser.h"
 #include "platform/files.h"
 #include "server/update_check.h"
 #include "server/version.h"
@@ -41,25 +39,19 @@ struct Published {
   std::unique_ptr<UpdateServer> server;
 };
 
-// Answers the modal boxes a check opens: OK to the message, `target` to the save dialog.
-struct ModalAnswers {
-  explicit ModalAnswers(const std::string& target) {
-    timer.setInterval(20);
-    QObject::connect(&timer, &QTimer::timeout, [this, target] {
-      QWidget* modal = QApplication::activeModalWidget();
-      if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-        messages << box->text();
-        box->accept();
-      } else if (auto* files = qobject_cast<QFileDialog*>(modal)) {
-        proposals << files->selectedFiles().value(0);
-        files->selectFile(QString::fromStdString(target));
-        static_cast<QDialog*>(files)->accept();
-      }
-    });
-    timer.start();
+// Answers the boxes a check opens: OK to the message, `target` to the save dialog.
+struct Answers {
+  explicit Answers(const std::string& target) {
+    files.answer = QString::fromStdString(target);
+    SetMessageBoxAnswers({[this](MessageKind, const QString& text) {
+                            messages << text;
+                            return true;
+                          },
+                          {}});
   }
-  QTimer timer;
-  QStringList messages, proposals;
+  ~Answers() { SetMessageBoxAnswers({}); }
+  test_support::FakeFileChooser files;
+  QStringList messages;
 };
 
 // The progress lines oldest first, without their time stamps.
@@ -77,8 +69,8 @@ TEST(UpdateDialog, WholeCheckDownloadsTheInstaller) {
   Published published;
   TempFolder downloads;
   const std::string target = downloads.File(kInstallerFileName);
-  ModalAnswers answers(target);
-  Tfupdate dialog;
+  Answers answers(target);
+  Tfupdate dialog(nullptr, &answers.files);
   dialog.setHost("localhost");  // a name, looked up in /etc/hosts
   dialog.setPort(published.server->Port());
   QSignalSpy finished(&dialog, &Tfupdate::checkFinished);
@@ -102,8 +94,9 @@ TEST(UpdateDialog, WholeCheckDownloadsTheInstaller) {
   EXPECT_EQ(ProgressLines(dialog), expected);
   EXPECT_EQ(dialog.windowTitle(), "WEB Server Update");
   EXPECT_EQ(answers.messages, QStringList{"Morlak 2 is out\n"});
-  EXPECT_EQ(answers.proposals,
-            QStringList{QString::fromStdString(ExecutableFolder()) + kInstallerFileName});
+  EXPECT_EQ(answers.files.kind, "save");
+  EXPECT_EQ(answers.files.start + "/" + answers.files.name,
+            QString::fromStdString(ExecutableFolder()) + kInstallerFileName);
   EXPECT_EQ(dialog.findChild<QProgressBar*>("progressBar")->text(), "Download Done.");
   EXPECT_EQ(downloads.Read(kInstallerFileName), kInstaller);
 
@@ -117,8 +110,8 @@ TEST(UpdateDialog, CloseStopsADownloadAtOnceAndTheDialogRunsAgain) {
   options.stallAt = "DATA";
   Published published(options);
   TempFolder downloads;
-  ModalAnswers answers(downloads.File(kInstallerFileName));
-  Tfupdate dialog;
+  Answers answers(downloads.File(kInstallerFileName));
+  Tfupdate dialog(nullptr, &answers.files);
   dialog.setHost("127.0.0.1");
   dialog.setPort(published.server->Port());
   dialog.show();
@@ -145,8 +138,8 @@ TEST(UpdateDialog, BuildLineThatIsNotANumberReachesTheErrorDisplay) {
   UpdateServerOptions options;
   options.buildLine = "b12";
   Published published(options);
-  ModalAnswers answers("");
-  Tfupdate dialog;
+  Answers answers("");
+  Tfupdate dialog(nullptr, &answers.files);
   dialog.setHost("127.0.0.1");
   dialog.setPort(published.server->Port());
   QSignalSpy errors(&dialog, &Tfupdate::errorRaised);
