@@ -4,15 +4,21 @@
 // A window of its own gets one line in kShots below.
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <cstdio>
 #include <functional>
 
+#include "app/dialog_services.h"
 #include "app/main_window.h"
 #include "app/message_boxes.h"
 #include "platform/datetime.h"
 #include "platform/files.h"
+#include "server/update_check.h"
+#include "server/version.h"
+#include "update_server/update_server.h"
 
 namespace {
 
@@ -46,6 +52,55 @@ QWidget* MemberEditor(Tfmain& window) {
   return &editor;
 }
 
+// Saves every download into one file.
+class SaveTo : public morlak::FileChooser {
+ public:
+  QString path;
+  QString OpenFile(QWidget*, const QString&, const QString&) override { return {}; }
+  QString SaveFile(QWidget*, const QString&, const QString&, const QString&) override {
+    return path;
+  }
+  QString Folder(QWidget*, const QString&, const QString&) override { return {}; }
+};
+
+// The update dialog after a newer build was downloaded from an update server on loopback
+// (port 4995 when it is free).
+QWidget* UpdateDialogAfterDownload(Tfmain& window) {
+  window.ClientEditor().hide();
+  static QTemporaryDir folder;
+  static SaveTo chooser;
+  chooser.path = folder.filePath(morlak::kInstallerFileName);
+  const std::string published =
+      morlak::IncludeTrailingSeparator(folder.filePath("published").toStdString());
+  QDir().mkpath(QString::fromStdString(published));
+  morlak::WriteFileAtomic(published + "build.txt", std::to_string(morlak::kBuildNumber + 1));
+  morlak::WriteFileAtomic(published + "message.txt", "Build 2 is out\r\n");
+  morlak::WriteFileAtomic(published + morlak::kInstallerFileName, std::string(1234567, 'M'));
+  static std::unique_ptr<morlak::UpdateServer> server;
+  for (int port : {morlak::kUpdatePort, 0}) {
+    morlak::UpdateServerOptions options;
+    options.folder = published;
+    options.bindIp = "127.0.0.1";
+    options.port = port;
+    try {
+      server = std::make_unique<morlak::UpdateServer>(options);
+      server->Start();
+      break;
+    } catch (const std::exception&) {
+      server.reset();
+    }
+  }
+  auto* dialog = new morlak::Tfupdate(&window, &chooser);
+  dialog->setHost(window.UpdateHost());
+  if (server) dialog->setPort(server->Port());
+  QEventLoop checked;
+  QObject::connect(dialog, &morlak::Tfupdate::checkFinished, &checked, &QEventLoop::quit);
+  QTimer::singleShot(20000, &checked, &QEventLoop::quit);
+  dialog->show();
+  checked.exec();
+  return dialog;
+}
+
 struct Shot {
   const char* file;
   std::function<QWidget*(Tfmain&)> show;  // the widget to grab, ready to be drawn
@@ -70,6 +125,7 @@ const Shot kShots[] = {
     {"settings_security", SettingsPage(10)},
     {"settings_export_inport", SettingsPage(11)},
     {"member_editor", MemberEditor},
+    {"update_dialog", UpdateDialogAfterDownload},
 };
 
 void FillExample(Tfmain& window) {

@@ -99,10 +99,6 @@ TEST(UpdateDialog, WholeCheckDownloadsTheInstaller) {
             QString::fromStdString(ExecutableFolder()) + kInstallerFileName);
   EXPECT_EQ(dialog.findChild<QProgressBar*>("progressBar")->text(), "Download Done.");
   EXPECT_EQ(downloads.Read(kInstallerFileName), kInstaller);
-
-  // The state a user sees after a successful download, for the documentation.
-  if (const QByteArray folder = qgetenv("MORLAK_SCREENSHOT_DIR"); !folder.isEmpty())
-    dialog.grab().save(QString::fromLocal8Bit(folder) + "/update_dialog.png");
 }
 
 TEST(UpdateDialog, CloseStopsADownloadAtOnceAndTheDialogRunsAgain) {
