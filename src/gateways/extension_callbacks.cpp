@@ -117,7 +117,10 @@ BOOL HSE_CALL GetServerVariable(HCONN connId, LPSTR name, LPVOID buffer, LPDWORD
   }
 }
 
-BOOL HSE_CALL WriteClient(HCONN connId, LPVOID buffer, LPDWORD size, DWORD) {
+// Runs `use` on the block behind `connId` under its lock. A bad call, a block whose client
+// is gone, or a failure is refused with its error and a zero size.
+template <typename Use>
+BOOL WithLiveBlock(HCONN connId, LPVOID buffer, LPDWORD size, Use use) {
   TECB* block = TECB::FromConnId(connId);
   if (!block || !size) return Refuse(EINVAL);
   if (!buffer && *size > 0) {
@@ -130,7 +133,7 @@ BOOL HSE_CALL WriteClient(HCONN connId, LPVOID buffer, LPDWORD size, DWORD) {
       *size = 0;
       return Refuse(ECONNRESET);
     }
-    block->response->BodyText.append(static_cast<const char*>(buffer), *size);
+    use(*block);
     return TRUE;
   } catch (...) {
     *size = 0;
@@ -138,25 +141,15 @@ BOOL HSE_CALL WriteClient(HCONN connId, LPVOID buffer, LPDWORD size, DWORD) {
   }
 }
 
+BOOL HSE_CALL WriteClient(HCONN connId, LPVOID buffer, LPDWORD size, DWORD) {
+  return WithLiveBlock(connId, buffer, size, [&](TECB& block) {
+    block.response->BodyText.append(static_cast<const char*>(buffer), *size);
+  });
+}
+
 BOOL HSE_CALL ReadClient(HCONN connId, LPVOID buffer, LPDWORD size) {
-  TECB* block = TECB::FromConnId(connId);
-  if (!block || !size) return Refuse(EINVAL);
-  if (!buffer && *size > 0) {
-    *size = 0;
-    return Refuse(EINVAL);
-  }
-  try {
-    std::lock_guard<std::mutex> lock(block->lock);
-    if (block->abandoned) {
-      *size = 0;
-      return Refuse(ECONNRESET);
-    }
-    block->thread->Connection().ReadExact(buffer, *size);
-    return TRUE;
-  } catch (...) {
-    *size = 0;
-    return Refuse(EIO);
-  }
+  return WithLiveBlock(connId, buffer, size,
+                       [&](TECB& block) { block.thread->Connection().ReadExact(buffer, *size); });
 }
 
 BOOL SupportRequest(TECB& block, DWORD request, LPVOID buffer, LPDWORD size, LPDWORD dataType) {
