@@ -12,6 +12,8 @@ namespace {
 constexpr int kTimedOut = 10060;
 // Collected records beyond this size are sent without waiting for the operation's end.
 constexpr size_t kRecordsFlushSize = 65536;
+// The most plaintext one record carries.
+constexpr size_t kHeldPlainSize = 16384;
 
 int ClampLength(size_t length) {
   return length > INT_MAX ? INT_MAX : static_cast<int>(length);
@@ -195,6 +197,10 @@ int64_t TIdSSLIOHandlerSocket::Recv(void* buffer, size_t length) {
       if (LastSocketErrorCode() != kSocketWouldBlock) return -LastSocketErrorCode();
     }
   }
+  // The peer may be waiting for what is held before it says more.
+  if (!held_.empty()) {
+    if (const int64_t result = WriteHeld(false); result < 0) return result;
+  }
   for (;;) {
     const int n = SSL_read(ssl_, buffer, ClampLength(length));
     if (n > 0) return n;
@@ -208,6 +214,32 @@ int64_t TIdSSLIOHandlerSocket::Send(const void* data, size_t length, bool moreFo
     const int64_t n = SocketSend(Binding().Handle(), data, length, moreFollows);
     return n >= 0 ? n : -LastSocketErrorCode();
   }
+  const char* bytes = static_cast<const char*>(data);
+  if (held_.size() + length <= kHeldPlainSize) {
+    held_.append(bytes, length);
+    if (moreFollows) return static_cast<int64_t>(length);
+    const int64_t result = WriteHeld(false);
+    return result < 0 ? result : static_cast<int64_t>(length);
+  }
+  if (const int64_t result = WriteHeld(true); result < 0) return result;
+  return WriteRecords(bytes, length, moreFollows);
+}
+
+int64_t TIdSSLIOHandlerSocket::WriteHeld(bool moreFollows) {
+  size_t written = 0;
+  while (written < held_.size()) {
+    const int64_t n = WriteRecords(held_.data() + written, held_.size() - written, moreFollows);
+    if (n < 0) {
+      held_.clear();
+      return n;
+    }
+    written += static_cast<size_t>(n);
+  }
+  held_.clear();
+  return 0;
+}
+
+int64_t TIdSSLIOHandlerSocket::WriteRecords(const char* data, size_t length, bool moreFollows) {
   holdFlush_ = true;
   int64_t result;
   for (;;) {
@@ -229,12 +261,15 @@ int64_t TIdSSLIOHandlerSocket::Send(const void* data, size_t length, bool moreFo
 
 int TIdSSLIOHandlerSocket::WaitReadable(int timeoutMs) {
   // Records already received and decrypted do not show on the socket.
+  if (ssl_ && !held_.empty() && WriteHeld(false) < 0) return -1;
   if (ssl_ && SSL_has_pending(ssl_)) return 1;
   return TIdIOHandler::WaitReadable(timeoutMs);
 }
 
 void TIdSSLIOHandlerSocket::Close() {
   if (ssl_) {
+    // Collected with the close_notify and sent in the one attempt below.
+    if (!held_.empty()) WriteHeld(true);
     if (SSL_is_init_finished(ssl_) && !SSL_get_quiet_shutdown(ssl_)) {
       holdFlush_ = true;
       SSL_shutdown(ssl_);  // close_notify, without waiting for the peer's

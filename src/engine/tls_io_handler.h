@@ -39,6 +39,10 @@ class TIdSSLIOHandlerSocket : public TIdIOHandler {
   // Sends the records collected so far, waiting up to `timeoutMs` (-1: no limit) for room;
   // false on a socket error or timeout (the code is in lastSocketError_).
   bool FlushRecords(bool moreFollows, int timeoutMs);
+  // Encrypts and sends (or collects) `length` bytes; the result as Send reports it.
+  int64_t WriteRecords(const char* data, size_t length, bool moreFollows);
+  // Writes the held plaintext; 0 or a negative error code.
+  int64_t WriteHeld(bool moreFollows);
   void ReportCipher();
 
   std::shared_ptr<const TIdSSLContext> context_;
@@ -47,6 +51,9 @@ class TIdSSLIOHandlerSocket : public TIdIOHandler {
   // Records OpenSSL has written and not yet sent: a header sent with more to follow leaves
   // with its body in one system call.
   std::string records_;
+  // Plaintext sent with more to follow and not yet encrypted: a header and a small body
+  // share one record, which costs the peer one decryption instead of two.
+  std::string held_;
   bool holdFlush_ = false;   // a send operation is collecting records
   int lastSocketError_ = 0;  // of the socket call that failed last
 };
