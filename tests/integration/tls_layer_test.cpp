@@ -66,6 +66,23 @@ TEST_F(TlsLayer, ServesAPageAndReportsTheCipher) {
   EXPECT_EQ(ciphers, 1);
 }
 
+TEST_F(TlsLayer, AnswersOfEverySizeArriveWhole) {
+  // Small answers leave header and body in one record; larger ones do not fit one.
+  t_.server.OnCommandGet = [](TIdPeerThread&, TIdHTTPRequestInfo& rq, TIdHTTPResponseInfo& rs) {
+    rs.BodyText = std::string(std::stoul(rq.DocumentPath.substr(1)), 'x');
+  };
+  const int port = Restart();
+  for (size_t size : {0ul, 2ul, 16000ul, 16384ul, 70000ul}) {
+    TlsClient client(port);
+    std::string path(1, '/');
+    path += std::to_string(size);
+    const std::string answer = client.Fetch(TlsGetRequest(path));
+    const size_t end = answer.find("\r\n\r\n");
+    ASSERT_NE(end, std::string::npos) << size;
+    EXPECT_EQ(answer.substr(end + 4), std::string(size, 'x')) << size;
+  }
+}
+
 TEST_F(TlsLayer, BothMethodsRefuseProtocolsBelowTls12) {
   struct Case {
     int maxVersion;
