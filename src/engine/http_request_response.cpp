@@ -127,15 +127,22 @@ bool HasControlCharacter(std::string_view text) {
 }
 
 void TIdHTTPRequestInfo::ProcessTarget(std::string_view target, bool parseParams) {
+  // What the file system opens must be what every check and log line sees: a NUL or line
+  // break in the target would split the two.
+  if (HasControlCharacter(target)) throw EIdException(kInvalidTarget);
   const size_t q = target.find('?');
   if (q != std::string_view::npos) {
     QueryText.assign(target.substr(q + 1));
     target = target.substr(0, q);
   }
-  if (!QueryText.empty()) {
-    if (!ParamText.empty()) ParamText += '&';
-    ParamText += QueryText;
-  }
+  // Built in one piece: a large form body must not be copied twice.
+  const bool joined = !FormText.empty() && !QueryText.empty();
+  ParamText.clear();
+  ParamText.shrink_to_fit();
+  ParamText.reserve(FormText.size() + joined + QueryText.size());
+  ParamText += FormText;
+  if (joined) ParamText += '&';
+  ParamText += QueryText;
   if (parseParams) {
     if (LowerCase(ContentType) == "application/x-www-form-urlencoded")
       DecodeAndSetParams(ParamText);
@@ -150,10 +157,7 @@ void TIdHTTPRequestInfo::ProcessTarget(std::string_view target, bool parseParams
   DocumentPath = PercentDecode(parts.Path);
   DocumentPath += PercentDecode(parts.Document);
   DocumentPath += parts.Params;
-  // What the file system opens must be what every check and log line sees: a NUL or line
-  // break in the path would split the two.
-  if (HasControlCharacter(target) || HasControlCharacter(DocumentPath))
-    throw EIdException(kInvalidTarget);
+  if (HasControlCharacter(DocumentPath)) throw EIdException(kInvalidTarget);
   if (!parts.Protocol.empty() && HeaderLines.IndexOfName("Host") < 0) Host = parts.Host;
 }
 

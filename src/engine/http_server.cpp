@@ -133,7 +133,6 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
     request.RequestBody = std::move(supplied);
   } else {
     request.FormText = std::move(text.Data());
-    request.ParamText = request.FormText;
   }
 
   request.ProcessTarget(target, ParseParams);
