@@ -47,8 +47,7 @@ ServerCore::ServerCore(FrontEnd& frontEnd, CoreOptions options)
   idISAPIRunner2 = MakeISAPIRunner(IdHTTPServer2);
   logFile_.SetLoadOnStartup(true);
   // A log file that cannot be written costs its line only, but the user should know.
-  logFile_.SetOnError(
-      [this](TOzm_logfile&, const std::string& text) { Log("- " + text, false); });
+  logFile_.SetOnError([this](TOzm_logfile&, const std::string& text) { Log("- " + text, false); });
 }
 
 ServerCore::~ServerCore() {
