@@ -1,6 +1,5 @@
-// The core's listeners at the edges of their life: a connection thread that outlives the
-// stop attempts still finds every store alive, and an HTTPS listener without a TLS
-// transport never starts.
+// The core at the end of its life: a connection thread that outlives the stop attempts
+// still finds every store alive.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -72,16 +71,6 @@ TEST(CoreShutdown, AThreadOutlivingTheStopAttemptsStillFindsTheStores) {
   // The stop closed the socket, so no answer gets through; the request still ran to its end.
   EXPECT_EQ(reply.status, 0);
   EXPECT_TRUE(front.HasPart("> file not found " + data.Path() + "http/public/missing.html"));
-}
-
-TEST(CoreShutdown, HttpsWithoutATlsTransportFailsToStart) {
-  CoreFixture fixture(
-      {"certhttps=1", "certroot=root.pem", "certcert=cert.pem", "certkey=key.pem", "httpsport=0"});
-  fixture.Start();
-  EXPECT_TRUE(fixture.front.Has("- Failed to start HTTPS server"));
-  EXPECT_FALSE(fixture.front.HasPart("- HTTPS server started"));
-  EXPECT_FALSE(fixture.core->IdHTTPServer2.Active());
-  EXPECT_TRUE(fixture.core->IdHTTPServer1.Active());
 }
 
 }  // namespace
