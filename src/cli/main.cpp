@@ -2,10 +2,15 @@
 // runs the server without a window until SIGINT or SIGTERM.
 #include <signal.h>
 
+#include <chrono>
 #include <clocale>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "app/desktop_main.h"
 #include "cli/console_front_end.h"
@@ -136,7 +141,7 @@ int main(int argc, char** argv) {
 
   if (!headless) return morlak::RunDesktop(argc, argv, options);
 
-  // Every thread inherits this mask, so only the sigwait below sees the stop signals.
+  // Every thread inherits this mask, so only the signal thread below sees the stop signals.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
@@ -144,15 +149,38 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  // A stop signal during start-up ends the process at once: the stores are not all loaded
+  // yet, and saving them would overwrite the files with what little was read. Afterwards
+  // it asks the main loop for the orderly stop that saves everything.
+  std::mutex stopLock;
+  std::condition_variable stopAsked;
+  bool started = false, stop = false;
+  std::thread([&] {
+    int signalNumber = 0;
+    sigwait(&stopSignals, &signalNumber);
+    std::lock_guard lock(stopLock);
+    if (!started) {
+      std::fflush(stdout);
+      std::_Exit(128 + signalNumber);
+    }
+    stop = true;
+    stopAsked.notify_all();
+  }).detach();
+
   morlak::ConsoleFrontEnd frontEnd;
   morlak::ServerCore core(frontEnd, options);
   core.Startup(true);
+  std::unique_lock lock(stopLock);
+  started = true;
   // Log lines are flushed every 250 ms; the core's housekeeping runs every 2 s.
-  const timespec wait{0, 250 * 1000 * 1000};
-  for (int round = 1; sigtimedwait(&stopSignals, nullptr, &wait) < 0; ++round) {
+  for (int round = 1;
+       !stopAsked.wait_for(lock, std::chrono::milliseconds(250), [&] { return stop; }); ++round) {
+    lock.unlock();
     frontEnd.FlushLog();
     if (round % 8 == 0) core.Tick();
+    lock.lock();
   }
+  lock.unlock();
   core.Shutdown();
   frontEnd.FlushLog();
   return 0;

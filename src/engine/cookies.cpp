@@ -29,14 +29,13 @@ std::string ExpiresText(int64_t maxAgeSeconds) {
   return buf;
 }
 
-// One "name=value" text; the engine cuts the header at every ";" first, so a cookie text
-// never carries attributes.
-TIdCookieRFC2109 ParseCookieText(std::string_view text) {
-  const std::string part = Trim(text);
+// One trimmed, non-empty "name=value" text; the header is cut at every ";" first, so a
+// cookie text never carries attributes.
+TIdCookieRFC2109 ParseCookieText(std::string_view part) {
   const size_t eq = part.find('=');
   TIdCookieRFC2109 cookie;
-  cookie.Name = part.substr(0, eq);
-  if (eq != std::string::npos) cookie.Value = part.substr(eq + 1);
+  cookie.Name.assign(part.substr(0, eq));
+  if (eq != std::string_view::npos) cookie.Value.assign(part.substr(eq + 1));
   return cookie;
 }
 
@@ -71,13 +70,17 @@ void TIdCookies::AddFromRequestHeaders(const TIdHeaderList& headers) {
   TStringList values;
   headers.ExtractValues("cookie", values);
   for (const std::string& value : values.lines) {
-    std::string rest = value;
-    size_t semi;
-    while ((semi = rest.find(';')) != std::string::npos) {
-      Add(ParseCookieText(std::string_view(rest).substr(0, semi)));
-      rest = Trim(std::string_view(rest).substr(semi + 1));
+    std::string_view rest = value;
+    while (!rest.empty()) {
+      const size_t semi = rest.find(';');
+      const std::string_view part = TrimView(rest.substr(0, semi));
+      rest = semi == std::string_view::npos ? std::string_view() : rest.substr(semi + 1);
+      if (part.empty()) continue;
+      // A cookie object is far larger than its text; past the limit a request of tiny
+      // cookies would cost many times its own size.
+      if (items.size() >= kMaxRequestCookies) return;
+      Add(ParseCookieText(part));
     }
-    if (!rest.empty()) Add(ParseCookieText(rest));
   }
 }
 

@@ -43,8 +43,10 @@ class TIdCookies {
   // The first cookie with that name (without regard to case), or nullptr.
   const TIdCookieRFC2109* Find(std::string_view name) const;
 
-  // Adds one cookie per "name=value" pair of every "Cookie" header.
+  // Adds one cookie per non-empty "name=value" piece of every "Cookie" header, up to
+  // kMaxRequestCookies; further pieces are ignored.
   void AddFromRequestHeaders(const TIdHeaderList& headers);
+  static constexpr size_t kMaxRequestCookies = 1000;
 };
 
 }  // namespace morlak

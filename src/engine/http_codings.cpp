@@ -42,12 +42,14 @@ void SplitPathTail(std::string_view s, TIdTargetParts& parts) {
 
 }  // namespace
 
-std::string PercentDecode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
+namespace {
+
+// Calls emit with every decoded character.
+template <typename Emit>
+void WalkPercentEncoded(std::string_view text, Emit&& emit) {
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '%') {
-      out += text[i];
+      emit(text[i]);
       continue;
     }
     const std::string_view hex = text.substr(i + 1, 2);
@@ -59,8 +61,20 @@ std::string PercentDecode(std::string_view text) {
       if (d < 0) valid = false;
       value = value * 16 + d;
     }
-    if (valid && value > 0) out += static_cast<char>(value);
+    if (valid && value > 0) emit(static_cast<char>(value));
   }
+}
+
+}  // namespace
+
+std::string PercentDecode(std::string_view text) {
+  // Sized exactly first: a large value of escapes would otherwise hold three times the
+  // memory its decoded text needs.
+  size_t length = 0;
+  WalkPercentEncoded(text, [&length](char) { ++length; });
+  std::string out;
+  out.reserve(length);
+  WalkPercentEncoded(text, [&out](char c) { out += c; });
   return out;
 }
 

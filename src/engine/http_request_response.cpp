@@ -27,6 +27,8 @@ bool IsPlainInteger(std::string_view text) {
 // header's buffer.
 constexpr size_t kBodyJoinLimit = 16384;
 
+constexpr char kInvalidTarget[] = "Control character in request target.";
+
 }  // namespace
 
 void TIdHTTPRequestInfo::ProcessHeaders() {
@@ -98,28 +100,49 @@ void TIdHTTPRequestInfo::ProcessHeaders() {
 void TIdHTTPRequestInfo::DecodeAndSetParams(std::string_view text) {
   ParamList.Clear();
   if (text.empty()) return;
+  std::string spaced;
   size_t start = 0;
   for (;;) {
     const size_t amp = text.find('&', start);
-    std::string piece(text.substr(start, amp == std::string_view::npos ? amp : amp - start));
-    for (char& c : piece)
-      if (c == '+') c = ' ';
+    std::string_view piece = text.substr(start, amp == std::string_view::npos ? amp : amp - start);
+    if (piece.find('+') != std::string_view::npos) {
+      spaced.assign(piece);
+      for (char& c : spaced)
+        if (c == '+') c = ' ';
+      piece = spaced;
+    }
+    // Every line costs far more than a short piece's text; past the limit a body of tiny
+    // pieces would cost many times its own size.
+    if (ParamList.Count() >= kMaxParams) break;
     ParamList.Add(PercentDecode(piece));
     if (amp == std::string_view::npos) break;
     start = amp + 1;
   }
 }
 
+bool HasControlCharacter(std::string_view text) {
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
+  return false;
+}
+
 void TIdHTTPRequestInfo::ProcessTarget(std::string_view target, bool parseParams) {
+  // What the file system opens must be what every check and log line sees: a NUL or line
+  // break in the target would split the two.
+  if (HasControlCharacter(target)) throw EIdException(kInvalidTarget);
   const size_t q = target.find('?');
   if (q != std::string_view::npos) {
     QueryText.assign(target.substr(q + 1));
     target = target.substr(0, q);
   }
-  if (!QueryText.empty()) {
-    if (!ParamText.empty()) ParamText += '&';
-    ParamText += QueryText;
-  }
+  // Built in one piece: a large form body must not be copied twice.
+  const bool joined = !FormText.empty() && !QueryText.empty();
+  ParamText.clear();
+  ParamText.shrink_to_fit();
+  ParamText.reserve(FormText.size() + joined + QueryText.size());
+  ParamText += FormText;
+  if (joined) ParamText += '&';
+  ParamText += QueryText;
   if (parseParams) {
     if (LowerCase(ContentType) == "application/x-www-form-urlencoded")
       DecodeAndSetParams(ParamText);
@@ -134,6 +157,7 @@ void TIdHTTPRequestInfo::ProcessTarget(std::string_view target, bool parseParams
   DocumentPath = PercentDecode(parts.Path);
   DocumentPath += PercentDecode(parts.Document);
   DocumentPath += parts.Params;
+  if (HasControlCharacter(DocumentPath)) throw EIdException(kInvalidTarget);
   if (!parts.Protocol.empty() && HeaderLines.IndexOfName("Host") < 0) Host = parts.Host;
 }
 

@@ -50,14 +50,21 @@ class TIdHTTPRequestInfo {
   // Fills the header fields above from HeaderLines.
   void ProcessHeaders();
   // Splits the target into QueryText, ParamText, ParamList (when parseParams) and
-  // DocumentPath; an absolute URI also gives Host when no "Host" header came.
+  // DocumentPath; an absolute URI also gives Host when no "Host" header came. A control
+  // character in the raw target or the decoded path fails with "Control character in
+  // request target.".
   void ProcessTarget(std::string_view target, bool parseParams);
-  // Replaces ParamList by the "&"-separated pieces of text, "+" as blank, percent-decoded.
+  // Replaces ParamList by the "&"-separated pieces of text, "+" as blank, percent-decoded;
+  // pieces past kMaxParams are ignored.
   void DecodeAndSetParams(std::string_view text);
+  static constexpr size_t kMaxParams = 10000;
   // Reads a Basic "Authorization" header; another scheme fails with "Unsupported
   // authorization scheme." and bad Base64 with the decoder's message.
   void ProcessAuthorization();
 };
+
+// True when the text holds a byte below 32 or DEL.
+bool HasControlCharacter(std::string_view text);
 
 // "OK" for 200 and so on; "Unknown Response Code" for codes outside the table.
 const char* HTTPStatusText(int code);

@@ -7,9 +7,11 @@ namespace morlak {
 namespace {
 
 constexpr int kRequestLineLimit = 16384;
-// The whole header block of one request; lines are limited one by one, this bounds their
-// number so that no client can fill the memory with headers.
-constexpr size_t kHeaderBlockLimit = 1 << 20;
+// The whole header block of one request, every received byte counted (line ends too);
+// lines are limited one by one, this and the line count bound their total so that no
+// client can fill the memory with headers.
+constexpr uint64_t kHeaderBlockLimit = 1 << 20;
+constexpr size_t kHeaderLineCountLimit = 1000;
 constexpr char kBodyTooLarge[] = "Request body too large.";
 constexpr const char* kSessionCookie = "IDHTTPSESSIONID";
 
@@ -74,6 +76,8 @@ bool TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
 
 bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
   TIdTCPServerConnection& connection = thread.Connection();
+  // A client that sends nothing, or drips its header, must not hold the thread for ever.
+  connection.LimitReads(HeaderTimeout, 0);
   const std::string line =
       connection.ReadLine('\n', TIdTCPConnection::kUseDefault, kRequestLineLimit);
   const size_t lastBlank = line.rfind(' ');
@@ -96,13 +100,14 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
   request.PeerAddress = connection.PeerAddress();
   request.RequestMethod = command;
 
-  size_t headerBytes = 0;
+  const uint64_t headerStart = connection.BytesConsumed();
   for (;;) {
     std::string header =
         connection.ReadLine('\n', TIdTCPConnection::kUseDefault, kRequestLineLimit);
     if (header.empty()) break;
-    headerBytes += header.size();
-    if (headerBytes > kHeaderBlockLimit) throw EIdException("Request header too large.");
+    if (connection.BytesConsumed() - headerStart > kHeaderBlockLimit ||
+        request.HeaderLines.Count() >= kHeaderLineCountLimit)
+      throw EIdException("Request header too large.");
     if (header.size() >= 2 && header[0] == '.' && header[1] == '.') header.erase(0, 1);
     request.HeaderLines.Add(std::move(header));
   }
@@ -114,17 +119,20 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
   TStream& body = supplied ? *supplied : text;
   const int64_t limit = supplied ? -1 : MaxRequestBodyInMemory;
   if (limit >= 0 && request.ContentLength > limit) throw EIdException(kBodyTooLarge);
+  // A body must keep moving, however long it is.
+  connection.LimitReads(0, BodyGapTimeout);
   if (request.ContentLength > 0) {
+    if (!supplied) text.Data().reserve(static_cast<size_t>(request.ContentLength));
     connection.ReadToStream(body, request.ContentLength, false);
   } else if (command == "POST" && !request.HasContentLength()) {
     connection.ReadToStream(body, limit >= 0 ? limit + 1 : -1, true);
     if (limit >= 0 && body.Size() > limit) throw EIdException(kBodyTooLarge);
   }
+  connection.LimitReads(0, 0);
   if (supplied) {
     request.RequestBody = std::move(supplied);
   } else {
     request.FormText = std::move(text.Data());
-    request.ParamText = request.FormText;
   }
 
   request.ProcessTarget(target, ParseParams);

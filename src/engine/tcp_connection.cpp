@@ -38,18 +38,47 @@ TIdTCPConnection::~TIdTCPConnection() {
 }
 
 void TIdTCPConnection::Consume(size_t n) {
+  consumed_ += n;
   inBegin_ += n;
   if (inBegin_ == inEnd_) inBegin_ = inEnd_ = 0;
+}
+
+void TIdTCPConnection::LimitReads(int totalMs, int gapMs) {
+  readDeadline_ = totalMs > 0
+                      ? std::chrono::steady_clock::now() + std::chrono::milliseconds(totalMs)
+                      : std::chrono::steady_clock::time_point::max();
+  readGapMs_ = std::max(gapMs, 0);
+}
+
+int TIdTCPConnection::WaitFor(int timeoutMs, bool& bounded) const {
+  int wait = timeoutMs > 0 ? timeoutMs : -1;
+  bounded = false;
+  if (readGapMs_ > 0 && (wait < 0 || readGapMs_ < wait)) {
+    wait = readGapMs_;
+    bounded = true;
+  }
+  if (readDeadline_ != std::chrono::steady_clock::time_point::max()) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        readDeadline_ - std::chrono::steady_clock::now());
+    if (left.count() <= 0) throw EIdReadTimeout();
+    if (wait < 0 || left.count() < wait) {
+      wait = static_cast<int>(std::min<int64_t>(left.count(), INT32_MAX));
+      bounded = true;
+    }
+  }
+  return wait;
 }
 
 bool TIdTCPConnection::ReceiveMore(int timeoutMs, bool raiseOnTimeout) {
   if (!IsConnected()) throw EIdClosedSocket();
   if (closedGracefully_) throw EIdConnClosedGracefully();
-  if (timeoutMs > 0) {
-    const int ready = io_->WaitReadable(timeoutMs);
+  bool bounded;
+  const int wait = WaitFor(timeoutMs, bounded);
+  if (wait >= 0) {
+    const int ready = io_->WaitReadable(wait);
     if (ready < 0) throw EIdSocketError(-ready);
     if (ready == 0) {
-      if (raiseOnTimeout) throw EIdReadTimeout();
+      if (raiseOnTimeout || bounded) throw EIdReadTimeout();
       return false;
     }
   }

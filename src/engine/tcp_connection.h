@@ -4,6 +4,7 @@
 // TIdTCPConnection is that connection; TIdTCPServerConnection the kind the server accepts.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,6 +33,13 @@ class TIdTCPConnection {
   int ReadTimeout = 0;  // ms; 0 waits without limit
 
   static constexpr int kUseDefault = -2;
+
+  // Bounds every wait for the peer from now on, on top of any read timeout: all reads
+  // must be done within `totalMs` from now, and no single wait may exceed `gapMs` (0: no
+  // such bound). A read that passes a bound fails with "Read Timeout".
+  void LimitReads(int totalMs, int gapMs);
+  // Bytes taken out of the input buffer so far.
+  uint64_t BytesConsumed() const { return consumed_; }
 
   // Reads up to the terminator (LF: a CR before it is dropped too). More than
   // maxLength bytes before the terminator (a CR counts) fail with "Max line length
@@ -87,12 +95,19 @@ class TIdTCPConnection {
   // Adds to the write buffer, sending a threshold's worth when it is reached.
   void Append(const char* data, size_t count);
   std::string TakeLine(size_t length, size_t dropAfter);
+  // The wait for the next receive under the read bounds; -1: none. `bounded` tells
+  // whether a bound (rather than the caller's timeout) set it.
+  int WaitFor(int timeoutMs, bool& bounded) const;
 
   std::unique_ptr<TIdIOHandler> io_;
   std::unique_ptr<char[]> in_;
   size_t inCapacity_ = 0, inBegin_ = 0, inEnd_ = 0;
   bool closedGracefully_ = false;
   bool readLnTimedOut_ = false;
+  uint64_t consumed_ = 0;
+  std::chrono::steady_clock::time_point readDeadline_ =
+      std::chrono::steady_clock::time_point::max();
+  int readGapMs_ = 0;
   std::string writeBuffer_;
   bool batching_ = false;
   int64_t batchThreshold_ = -1;

@@ -150,11 +150,18 @@ void TIdTCPServer::CloseListeners() {
 void TIdTCPServer::Shutdown() {
   StopListeners();
   {
+    // A connection accepted just now registers after this or not at all, so none escapes
+    // the interruption.
     std::lock_guard lock(connectionsMutex_);
+    stopping_ = true;
     for (TIdPeerThread* t = connections_; t; t = t->next_) t->connection_.Interrupt();
   }
   if (!WaitForThreads(TerminateWaitTime)) throw EIdTerminateThreadTimeout();
   CloseListeners();
+  {
+    std::lock_guard lock(connectionsMutex_);
+    stopping_ = false;
+  }
   active_ = false;
 }
 
@@ -246,6 +253,10 @@ void TIdTCPServer::ServeAccepted(TIdListener& listener, SocketHandle accepted,
   try {
     thread = std::make_unique<TIdPeerThread>(*this, IOHandler->MakeClientIOHandler(accepted, peer));
     std::lock_guard lock(connectionsMutex_);
+    if (stopping_) {
+      thread->connection_.Close();
+      return;
+    }
     if (MaxConnections > 0 && liveCount_ >= static_cast<size_t>(MaxConnections))
       refused = true;
     else

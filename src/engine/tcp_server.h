@@ -108,6 +108,12 @@ class TIdTCPServer {
   TIdReply MaxConnectionReply;
   TIdReuseSocket ReuseSocket = TIdReuseSocket::rsOSDependent;
   int TerminateWaitTime = 5000;  // ms
+  // How long a client may take to send what it owes, after which its connection closes
+  // without an answer (ms; 0: no limit). A request's header must be complete within
+  // HeaderTimeout of the moment the server starts waiting for it; a body may pause no
+  // longer than BodyGapTimeout between two pieces. Applied by the protocol on top.
+  int HeaderTimeout = 20000;
+  int BodyGapTimeout = 20000;
   // Makes the per-connection transport; a plain socket handler is created at activation
   // when none is set.
   std::shared_ptr<TIdServerIOHandler> IOHandler;
@@ -162,6 +168,7 @@ class TIdTCPServer {
   std::condition_variable threadsGone_;
   TIdPeerThread* connections_ = nullptr;  // head of the live list
   size_t liveCount_ = 0;                  // live connections
+  bool stopping_ = false;                 // set while deactivating: no connection may register then
   size_t activeThreads_ = 0;              // threads accepting or serving for this server
 
   // Last member: destroyed first, after the last thread has left the server.

@@ -31,4 +31,9 @@ class AtomicFileWriter {
   bool committed_ = false;
 };
 
+// Removes the temporary files that writers of processes no longer running left in the
+// folder (a save cut short by a kill); a file of a running process is kept. Returns how
+// many were removed.
+int RemoveStaleTemporaryFiles(const std::string& folder);
+
 }  // namespace morlak

@@ -107,11 +107,13 @@ std::optional<std::vector<DirectoryEntry>> ListDirectory(const std::string& fold
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking: a named pipe in a data file's place must not stall the open (it is
+  // refused below, as is anything but a regular file).
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
   std::string content;
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return std::nullopt;
   }
@@ -142,8 +144,13 @@ bool WriteFileAtomic(const std::string& path, const std::string& content, bool o
 }
 
 bool AppendToFile(const std::string& path, std::string_view content) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
   const bool written = WriteAll(fd, content.data(), content.size());
   return ::close(fd) == 0 && written;
 }

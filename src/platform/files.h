@@ -34,14 +34,15 @@ struct DirectoryEntry {
 // included); nullopt when the folder cannot be read.
 std::optional<std::vector<DirectoryEntry>> ListDirectory(const std::string& folder);
 
-// Whole-file read; nullopt when the file cannot be opened or read.
+// Whole-file read; nullopt when the file cannot be opened or read, or is not a regular
+// file (a named pipe is refused without waiting for a writer).
 std::optional<std::string> ReadWholeFile(const std::string& path);
 // Writes a temporary file beside `path`, flushes it to disk and renames it over `path`,
 // so a crash leaves either the old or the new file. With `ownerOnly` only the owner may
 // read the new file.
 bool WriteFileAtomic(const std::string& path, const std::string& content, bool ownerOnly = false);
 // Appends with one write call, creating the file when missing, so lines written by
-// several writers never interleave.
+// several writers never interleave. Anything but a regular file is refused.
 bool AppendToFile(const std::string& path, std::string_view content);
 
 std::string ExtractFileName(const std::string& path);

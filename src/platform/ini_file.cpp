@@ -37,7 +37,7 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
     return;
   }
   existed_ = true;
-  for (auto& line : SplitLines(*content)) {
+  for (auto& line : SplitDataLines(*content)) {
     std::string name;
     if (ParseHeader(line, name)) {
       index_.try_emplace(LowerCase(name), sections_.size());

@@ -1,6 +1,7 @@
 #include "platform/text.h"
 
 #include <charconv>
+#include <cstring>
 #include <limits>
 
 namespace morlak {
@@ -84,11 +85,15 @@ std::string LowerCase(std::string_view s) {
   return r;
 }
 
-std::string Trim(std::string_view s) {
+std::string_view TrimView(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && IsBlank(s[b])) ++b;
   while (e > b && IsBlank(s[e - 1])) --e;
-  return std::string(s.substr(b, e - b));
+  return s.substr(b, e - b);
+}
+
+std::string Trim(std::string_view s) {
+  return std::string(TrimView(s));
 }
 
 size_t FindText(std::string_view haystack, std::string_view needle) {
@@ -125,9 +130,9 @@ int32_t StrToIntDef(std::string_view text, int32_t fallback) {
   return TryParseInt(text, v) ? v : fallback;
 }
 
-std::vector<std::string> SplitLines(std::string_view text) {
-  const size_t nul = text.find('\0');
-  if (nul != std::string_view::npos) text = text.substr(0, nul);
+namespace {
+
+std::vector<std::string> SplitAtBreaks(std::string_view text, bool cutAtNul) {
   std::vector<std::string> lines;
   size_t start = 0;
   while (start < text.size()) {
@@ -140,7 +145,44 @@ std::vector<std::string> SplitLines(std::string_view text) {
     start = brk + 1;
     if (text[brk] == '\r' && start < text.size() && text[start] == '\n') ++start;
   }
+  if (cutAtNul)
+    for (std::string& line : lines) line.resize(std::strlen(line.c_str()));
   return lines;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitLines(std::string_view text) {
+  const size_t nul = text.find('\0');
+  if (nul != std::string_view::npos) text = text.substr(0, nul);
+  return SplitAtBreaks(text, false);
+}
+
+std::vector<std::string> SplitDataLines(std::string_view text) {
+  return SplitAtBreaks(text, text.find('\0') != std::string_view::npos);
+}
+
+std::string EscapeControlCharacters(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7f) {
+      out += c;
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else {
+      static const char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    }
+  }
+  return out;
 }
 
 std::string JoinLinesCrLf(const std::vector<std::string>& lines) {

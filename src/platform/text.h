@@ -17,6 +17,7 @@ bool StartsText(std::string_view prefix, std::string_view text);
 std::string UpperCase(std::string_view s);
 std::string LowerCase(std::string_view s);
 std::string Trim(std::string_view s);
+std::string_view TrimView(std::string_view s);
 // Position of the first case-insensitive occurrence of needle, or npos.
 size_t FindText(std::string_view haystack, std::string_view needle);
 
@@ -32,6 +33,12 @@ int32_t StrToIntDef(std::string_view text, int32_t fallback);
 
 // Splits text at CR LF, LF or CR; a NUL ends the text. A final line break adds no line.
 std::vector<std::string> SplitLines(std::string_view text);
+// The same for data files: a NUL cuts only the rest of its own line, so one stray byte
+// never loses the lines after it.
+std::vector<std::string> SplitDataLines(std::string_view text);
+// Control characters as visible escapes ("\r", "\n", "\t", "\x00"), so text from
+// outside can never start a line of its own.
+std::string EscapeControlCharacters(std::string_view text);
 // Joins lines with CR LF after each one, the last included.
 std::string JoinLinesCrLf(const std::vector<std::string>& lines);
 

@@ -20,6 +20,7 @@ bool IsPage(const std::string& contentType, const std::string& upperExtension) {
          upperExtension == ".HTML" || upperExtension == ".TXT";
 }
 
+// Throws when the file cannot be opened, and for anything but a regular file.
 std::unique_ptr<TFileStream> OpenUnlessOpened(std::unique_ptr<TFileStream> opened,
                                               const std::string& path) {
   if (opened) return opened;
@@ -61,6 +62,7 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
   const std::string extension = ExtractFileExt(localPath);
   const std::string contentType = settings_.GetContentType(extension);
   int64_t size = 0;
+  bool failed = false;
 
   if (SameText(request.RequestMethod, "HEAD")) {
     std::string line;
@@ -75,8 +77,10 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
       line = FileLine(prefix, "> head of ", localPath, size, ",", contentType);
     } catch (const std::exception&) {
       line = FileLine(prefix, "> failed to serve head of ", localPath, size, ",", contentType);
+      failed = true;
     }
     LogWindow(line);
+    if (failed) AnswerUnservable(thread, request, localPath, user, clientAddress, response);
     return;
   }
 
@@ -107,7 +111,8 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
       tags.monitoredFiles = &monitored_;
       tags.requestPrefix = prefix;
       tags.logWindow = [this](const std::string& text) { LogWindow(text); };
-      tags.htmlEscapeClientValues = SameText(contentType, "text/html");
+      tags.htmlEscapeClientValues = IsMarkupContentType(contentType);
+      tags.pageFolder = IncludeTrailingSeparator(ExtractFileDir(localPath));
       response.SetStatusCode(200);
       response.BodyText = ReplaceTags(JoinLinesCrLf(SplitLines(content)), tags);
       size = static_cast<int64_t>(response.BodyText.size());
@@ -116,6 +121,7 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
       ReportMonitoredHit(localPath, clientAddress);
     } catch (const std::exception&) {
       line = FileLine(prefix, "> failed to serve replaced ", localPath, size, ";", contentType);
+      failed = true;
     }
   } else {
     try {
@@ -133,9 +139,32 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
     } catch (const std::exception&) {
       response.BodyStream.reset();
       line = FileLine(prefix, "> failed to serve ", localPath, size, ",", contentType);
+      failed = true;
     }
   }
   if (!settings_.IsExcludedFromLog(localPath)) LogWindowAndFile(line);
+  if (failed) AnswerUnservable(thread, request, localPath, user, clientAddress, response);
+}
+
+void ServerCore::AnswerUnservable(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
+                                  const std::string& localPath, const std::string& user,
+                                  const std::string& clientAddress, TIdHTTPResponseInfo& response) {
+  // Once the header is out, the short body already tells the client something failed.
+  if (response.HeaderSent()) return;
+  response.BodyText.clear();
+  response.ContentLength = -1;
+  response.CustomHeaders.Clear();
+  // A client must not take a file it cannot have for an empty one: it gets the not-found
+  // page, unless that page's template is the file that failed.
+  const std::string notFoundTemplate =
+      AddTrailingBackslash(settings_.GetTemplateDirectory()) + settings_.GetFileNotFoundPage();
+  if (localPath == notFoundTemplate) {
+    response.SetStatusCode(404);
+    response.ContentType = "text/html";
+    response.BodyText = kNotFoundBody;
+    return;
+  }
+  SendNotFoundPage(thread, request, user, clientAddress, response);
 }
 
 void ServerCore::ReportMonitoredHit(const std::string& localPath,
@@ -144,7 +173,7 @@ void ServerCore::ReportMonitoredHit(const std::string& localPath,
   frontEnd_.Synchronize([this] {
     frontEnd_.RefreshMonitoredFileList();
     if (!monitored_.SaveMonitoredFiles(options_.programFolder))
-      frontEnd_.AddLog("- failed to save HTTP monitored files list");
+      Log("- failed to save HTTP monitored files list", false);
   });
 }
 

@@ -136,7 +136,7 @@ void TOzm_logfile::LoadFile() {
   if (!loadOnStartup_ || !FileExists(filename_)) return;
   const auto content = ReadWholeFile(filename_);
   if (!content) return Fail("Failed to load \"" + filename_ + "\" on startup.");
-  std::vector<std::string> lines = SplitLines(*content);
+  std::vector<std::string> lines = SplitDataLines(*content);
   const size_t skip = lines.size() > kMemoryLines ? lines.size() - kMemoryLines : 0;
   lines_.assign(std::make_move_iterator(lines.begin() + static_cast<std::ptrdiff_t>(skip)),
                 std::make_move_iterator(lines.end()));

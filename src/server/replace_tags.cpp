@@ -6,6 +6,7 @@
 
 #include "platform/files.h"
 #include "platform/stream.h"
+#include "platform/text.h"
 #include "server/directory_listing.h"
 #include "server/figures.h"
 #include "server/tagged_text.h"
@@ -127,7 +128,8 @@ void ReplaceDirList(TaggedText& page, const TagContext& ctx) {
     Log(ctx, "||DIRLIST tag does not contain valid info (" + argument + ")");
     return;
   }
-  const std::string directory = argument.substr(semicolon + 1);
+  std::string directory = argument.substr(semicolon + 1);
+  if (!directory.empty() && directory[0] != kPathSeparator) directory.insert(0, ctx.pageFolder);
   if (!DirectoryExists(directory)) {
     Log(ctx, "directory does not exist (||DIRLIST = " + directory + ")");
     return;
@@ -213,6 +215,12 @@ void ReplaceLoopedTag(TaggedText& page, const TagContext& ctx, const LoopedTag& 
 }
 
 }  // namespace
+
+bool IsMarkupContentType(std::string_view contentType) {
+  const std::string type = LowerCase(TrimView(contentType.substr(0, contentType.find(';'))));
+  return type.empty() || type.find("html") != std::string::npos ||
+         type.find("xml") != std::string::npos;
+}
 
 std::string ReplaceTags(std::string text, const TagContext& ctx) {
   // Every tag starts with "||", and nothing is inserted before a tag is found.

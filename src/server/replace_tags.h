@@ -39,9 +39,17 @@ struct TagContext {
   std::function<void(const std::string&)> logWindow;
   std::string requestPrefix;
 
-  // For text/html pages: values that come from the client are HTML-escaped as well.
+  // For pages a browser may read as markup: values that come from the client are
+  // HTML-escaped as well.
   bool htmlEscapeClientValues = false;
+  // The folder of the page, with its separator: a ||DIRLIST folder that is not absolute
+  // lies under it, so a site keeps working wherever it is installed.
+  std::string pageFolder;
 };
+
+// True for a content type a browser may take as HTML or XML: any html or xml type, with
+// or without parameters, and no type at all (browsers guess from the content).
+bool IsMarkupContentType(std::string_view contentType);
 
 // Replaces every tag in `text`, tag after tag in their fixed order. Values that come
 // from the client (user, agent, referer, languages, parameters, request headers) go in

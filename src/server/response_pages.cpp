@@ -27,8 +27,7 @@ void ServerCore::SendResponsePage(const ResponsePage& page, TIdPeerThread& threa
 
 void ServerCore::SendNotFoundPage(TIdPeerThread& t, TIdHTTPRequestInfo& rq, const std::string& user,
                                   const std::string& addr, TIdHTTPResponseInfo& rs) {
-  static const ResponsePage page{&ServerSettings::GetFileNotFoundPage, 404,
-                                 "<html><body><b>404</b> File not found</body></html>"};
+  static const ResponsePage page{&ServerSettings::GetFileNotFoundPage, 404, kNotFoundBody};
   SendResponsePage(page, t, rq, user, addr, rs);
 }
 

@@ -33,6 +33,21 @@ struct CoreOptions {
 };
 
 class ServerCore {
+  // Declared before the listeners, so they are destroyed after them: no connection thread
+  // can outlive what it uses.
+  FrontEnd& frontEnd_;
+  CoreOptions options_;
+  ServerSettings settings_;
+  MembersStore members_;
+  RootAliasStore rootAliases_;
+  DomainAliasStore domainAliases_;
+  Statistics statistics_;
+  MonitoredFiles monitored_;
+  TOzm_logfile logFile_;
+  Branding branding_;
+  // Live sessions at their peak since the heap was last given back.
+  std::atomic<int> sessionPeak_{0};
+
  public:
   ServerCore(FrontEnd& frontEnd, CoreOptions options);
   ~ServerCore();
@@ -76,13 +91,14 @@ class ServerCore {
   // outcome. Takes effect at the next start of the HTTPS listener.
   CertificateResult MakeCertificate(bool overwrite);
 
-  // The listeners: plain HTTP and HTTPS, whose transport is the TLS handler.
-  TIdHTTPServer IdHTTPServer1;
-  TIdHTTPServer IdHTTPServer2;
-  const std::shared_ptr<TIdServerIOHandlerSSL> IdServerIOHandlerSSL1;
   // Gateways per listener; empty until a runner is installed.
   std::unique_ptr<TidCGIRunner> idCGIRunner1, idCGIRunner2;
   std::unique_ptr<TGatewayRunner> idISAPIRunner1, idISAPIRunner2;
+  // The listeners: plain HTTP and HTTPS, whose transport is the TLS handler. Declared
+  // after everything their threads use.
+  TIdHTTPServer IdHTTPServer1;
+  TIdHTTPServer IdHTTPServer2;
+  const std::shared_ptr<TIdServerIOHandlerSSL> IdServerIOHandlerSSL1;
 
   std::atomic<TDateTime> ServerStartTime{0};
   std::atomic<int> ClientCount{0};
@@ -127,23 +143,20 @@ class ServerCore {
   void SendLogoutOkPage(TIdPeerThread& t, TIdHTTPRequestInfo& rq, const std::string& user,
                         const std::string& addr, TIdHTTPResponseInfo& rs);
 
+  // A file the responder could not serve, before any of it went out: answered like a
+  // missing file.
+  void AnswerUnservable(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
+                        const std::string& localPath, const std::string& user,
+                        const std::string& clientAddress, TIdHTTPResponseInfo& response);
+  static constexpr char kNotFoundBody[] = "<html><body><b>404</b> File not found</body></html>";
+
   void ReportMonitoredHit(const std::string& localPath, const std::string& clientAddress);
   // False with the reason in `failure` when activation fails.
   bool StartListener(TIdHTTPServer& server, bool tls, std::string& failure);
   void StopListener(TIdHTTPServer& server, const char* stoppedLine, const char* failedLine);
-
-  FrontEnd& frontEnd_;
-  CoreOptions options_;
-  ServerSettings settings_;
-  MembersStore members_;
-  RootAliasStore rootAliases_;
-  DomainAliasStore domainAliases_;
-  Statistics statistics_;
-  MonitoredFiles monitored_;
-  TOzm_logfile logFile_;
-  Branding branding_;
-  // Live sessions at their peak since the heap was last given back.
-  std::atomic<int> sessionPeak_{0};
+  // The one way to a log line, from any thread. Client text inside it cannot break it
+  // into lines of its own: control characters are escaped here.
+  void Log(const std::string& text, bool toFile);
 };
 
 }  // namespace morlak

@@ -3,8 +3,10 @@
 #include <exception>
 
 #include "gateways/extension_runner.h"
+#include "platform/atomic_file.h"
 #include "platform/files.h"
 #include "platform/heap_tuning.h"
+#include "platform/text.h"
 #include "server/server_core.h"
 #include "server/version.h"
 
@@ -19,10 +21,10 @@ constexpr int kStopAttempts = 12;
 }  // namespace
 
 ServerCore::ServerCore(FrontEnd& frontEnd, CoreOptions options)
-    : IdServerIOHandlerSSL1(std::make_shared<TIdServerIOHandlerSSL>()),
-      BuildNumber(kBuildNumber),
-      frontEnd_(frontEnd),
-      options_(std::move(options)) {
+    : frontEnd_(frontEnd),
+      options_(std::move(options)),
+      IdServerIOHandlerSSL1(std::make_shared<TIdServerIOHandlerSSL>()),
+      BuildNumber(kBuildNumber) {
   IdServerIOHandlerSSL1->OnGetPassword = [this](std::string& p) {
     IdServerIOHandlerSSL1GetPassword(p);
   };
@@ -45,8 +47,7 @@ ServerCore::ServerCore(FrontEnd& frontEnd, CoreOptions options)
   idISAPIRunner2 = MakeISAPIRunner(IdHTTPServer2);
   logFile_.SetLoadOnStartup(true);
   // A log file that cannot be written costs its line only, but the user should know.
-  logFile_.SetOnError(
-      [this](TOzm_logfile&, const std::string& text) { frontEnd_.AddLog("- " + text); });
+  logFile_.SetOnError([this](TOzm_logfile&, const std::string& text) { Log("- " + text, false); });
 }
 
 ServerCore::~ServerCore() {
@@ -81,17 +82,23 @@ void ServerCore::WireHandlers(TIdHTTPServer& server) {
   };
 }
 
+void ServerCore::Log(const std::string& text, bool toFile) {
+  frontEnd_.PostLog(EscapeControlCharacters(text), toFile ? &logFile_ : nullptr);
+}
+
 void ServerCore::LogWindow(const std::string& text) {
-  frontEnd_.PostLog(text, nullptr);
+  Log(text, false);
 }
 
 void ServerCore::LogWindowAndFile(const std::string& text) {
-  frontEnd_.PostLog(text, settings_.GetLogToFile() ? &logFile_ : nullptr);
+  Log(text, settings_.GetLogToFile());
 }
 
 void ServerCore::Startup(std::optional<bool> startListeners) {
   const std::string& folder = options_.programFolder;
   LogWindow("- Running from [" + folder + "]");
+  // Saves cut short by a killed process leave their temporary files behind.
+  RemoveStaleTemporaryFiles(folder);
   branding_ = ReadBranding(folder, [this](const std::string& message) {
     frontEnd_.Synchronize([&] { frontEnd_.ShowMessage(message); });
   });
@@ -116,6 +123,7 @@ void ServerCore::Startup(std::optional<bool> startListeners) {
 
   settings_.InitSettingsDefaults(folder);
   settings_.LoadSettings();
+  if (settings_.GetMainPath() != folder) RemoveStaleTemporaryFiles(settings_.GetMainPath());
   rootAliases_.LoadRootAliases(settings_.GetMainPath());
   domainAliases_.LoadDomainAliases(settings_.GetMainPath());
 

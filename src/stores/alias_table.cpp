@@ -24,7 +24,7 @@ bool AliasTable::Load(const std::string& folder) {
   std::lock_guard lock(lock_);
   const auto content = ReadWholeFile(IncludeTrailingSeparator(folder) + fileName_);
   if (!content) return false;
-  for (const std::string& line : SplitLines(*content))
+  for (const std::string& line : SplitDataLines(*content))
     if (!line.empty()) rows_.push_back(ParseLine(line));
   return true;
 }

@@ -204,7 +204,7 @@ bool ServerSettings::LoadSettings() {
                },
                setting.field);
   }
-  if (mimeFile) values_.mimeList = ListToText(SplitLines(*mimeFile));
+  if (mimeFile) values_.mimeList = ListToText(SplitDataLines(*mimeFile));
   RebuildLookups();
   return mimeFile.has_value();
 }

@@ -76,7 +76,7 @@ void Statistics::BucketList::Clear() {
 
 void Statistics::BucketList::Load(const std::string& text, const std::string& fileName,
                                   std::vector<std::string>* skipped) {
-  for (const std::string& line : SplitLines(text)) {
+  for (const std::string& line : SplitDataLines(text)) {
     if (line.empty()) continue;
     Bucket b;
     b.key = NameOfLine(line);
@@ -126,7 +126,7 @@ void Statistics::LoadCounters(const std::string& text, std::vector<std::string>*
       {"gigasdownloaded", &gigas_, nullptr},   {"bytesdownloaded", &bytes_, nullptr},
       {"pagesdownloaded", nullptr, &pages_},   {"sessions", nullptr, &sessions_},
       {"connections", nullptr, &connections_}, {"documents", nullptr, &documents_}};
-  for (const std::string& line : SplitLines(text)) {
+  for (const std::string& line : SplitDataLines(text)) {
     if (line.empty()) continue;
     const std::string name = NameOfLine(line);
     const std::string value = ValueOfLine(line);
@@ -168,7 +168,7 @@ bool Statistics::LoadStatistics(const std::string& folder, std::vector<std::stri
   agents_.clear();
   text = ReadWholeFile(base + kAgentsFile);
   if (!text) return fail();
-  agents_ = SplitLines(*text);
+  agents_ = SplitDataLines(*text);
 
   connectionBuckets_.Clear();
   text = ReadWholeFile(base + kConnectionsFile);

@@ -69,7 +69,7 @@ TEST(ExtensionRunner, ControlBlockAndServerVariables) {
   EXPECT_EQ(server.Call("/session").body, "1,9,-,a=1\r\nb=2");
   EXPECT_TRUE(server.front.HasRequestLine(
       "127.0.0.1", ", Anonymous> exec ISAPI \"" + server.Home() +
-                       "scripts/probe.dll\", action=\"/echo\", params=\"x=1\r\n\""));
+                       "scripts/probe.dll\", action=\"/echo\", params=\"x=1\\r\\n\""));
 }
 
 TEST(ExtensionRunner, HeadersRedirectsAndPendingRequests) {
@@ -129,10 +129,10 @@ TEST(ExtensionRunner, FailuresGetTheirAnswersAndTheServerGoesOn) {
     EXPECT_TRUE(server.front.HasPart("- extension library " + server.Home() + "scripts/" + name +
                                      " not loaded: "));
   }
-  // A line break in the library's name cannot end the status line.
+  // A line break in the library's name cannot end the status line: such a path is refused
+  // before any file name is made of it.
   const HttpReply injected = Get(server.Port(), "/scripts/a%0d%0aX-Evil:%201.dll");
-  EXPECT_EQ(injected.status, 404);
-  EXPECT_EQ(injected.Header("X-Evil"), "");
+  EXPECT_EQ(injected.raw, "");
 
   // Path information never leads out of the document folder.
   server.data.Write("secret.txt", "outside");

@@ -38,6 +38,13 @@ TEST(BadInput, ClosedWithoutAnswerAndServerGoesOn) {
       {"body beyond memory", "POST / HTTP/1.1\r\nContent-Length: 1000000000000\r\n\r\n",
        "Request body too large."},
       {"binary", std::string("\0\xff\r\n\r\n", 6), "Error in parsing command."},
+      // What is checked must be what is opened: control characters in the target never
+      // reach a path.
+      {"raw NUL in target", std::string("GET /s.php\0.txt HTTP/1.1\r\n\r\n", 29),
+       "Control character in request target."},
+      {"encoded line break in path", "GET /nothere%0d%0a01/01/99 HTTP/1.1\r\n\r\n",
+       "Control character in request target."},
+      {"raw tab in query", "GET /?a=\tb HTTP/1.1\r\n\r\n", "Control character in request target."},
   };
   int handled = 0;
   TestServer t;

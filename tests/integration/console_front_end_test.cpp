@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "platform/files.h"
 #include "platform/ini_file.h"
@@ -112,6 +114,8 @@ TEST(ConsoleFrontEnd, ServesTheDefaultSiteAndSavesOnSigterm) {
   TempFolder data;
   std::filesystem::copy(kBinaryDir + "/http", data.Path() + "http",
                         std::filesystem::copy_options::recursive);
+  // The listing must show this copy's files folder, not the build folder's.
+  data.Write("http/public/files/only-in-this-copy.txt", "x");
   ConsoleProcess morlak({"--headless", "--data-dir", data.Path(), "--http-port", "0"});
 
   EXPECT_NE(morlak.WaitForLine(std::regex("- Running from \\[" + data.Path() + "\\]$")), "");
@@ -125,6 +129,7 @@ TEST(ConsoleFrontEnd, ServesTheDefaultSiteAndSavesOnSigterm) {
   EXPECT_NE(page.find("It works"), std::string::npos);
   EXPECT_EQ(page.find("||SERVER"), std::string::npos) << "tags are replaced";
   EXPECT_NE(page.find("readme.txt"), std::string::npos) << "the listing shows the files folder";
+  EXPECT_NE(page.find("only-in-this-copy.txt"), std::string::npos) << page;
   EXPECT_NE(morlak.WaitForLine(std::regex("> replaced .*index\\.html")), "");
   // The site's CGI program and PHP page, linked from the welcome page.
   EXPECT_NE(page.find("/cgi-bin/info?name=value"), std::string::npos);
@@ -175,6 +180,20 @@ TEST(ConsoleFrontEnd, HelpExplainsTheOptions) {
   EXPECT_NE(help.Output().find("--data-dir DIR"), std::string::npos);
   EXPECT_NE(help.Output().find("--http-port N"), std::string::npos);
   EXPECT_EQ(help.Stop(0), 0);
+}
+
+TEST(ConsoleFrontEnd, NamedPipesInPlaceOfDataFilesNeitherBlockStartUpNorStop) {
+  TempFolder data;
+  for (const char* name : {"httpsettings.lst", "httpmimelist.lst", "httpmembers.lst",
+                           "httprootaliases.lst", "statlist.lst"})
+    ASSERT_EQ(::mkfifo(data.File(name).c_str(), 0644), 0) << name;
+  ConsoleProcess morlak({"--headless", "--data-dir", data.Path(), "--http-port", "0"});
+  EXPECT_NE(morlak.WaitForLine(std::regex("^.*- failed to load HTTP member file$")), "");
+  EXPECT_NE(morlak.WaitForLine(std::regex("- HTTP server started \\(port=")), "");
+  // Start-up ends just after that line; a signal before its end would end the process at
+  // once with 128 + 15 instead of the orderly stop.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(morlak.Stop(SIGTERM), 0);
 }
 
 }  // namespace

@@ -75,8 +75,12 @@ TEST(ServingFiles, UnreadableFileIsLoggedAsAFailureAndTheServerGoesOn) {
   MakeUnreadableFile(fixture.Home() + "locked.html");
   fixture.data.Write("http/public/ok.html", "fine");
   fixture.Start();
-  Get(fixture.Port(), "/locked.bin");
-  Get(fixture.Port(), "/locked.html");
+  // Not an empty 200 answer, which a client would take for an empty file.
+  for (const char* target : {"/locked.bin", "/locked.html"}) {
+    const HttpReply reply = Get(fixture.Port(), target);
+    EXPECT_EQ(reply.status, 404) << target;
+    EXPECT_EQ(reply.body, kNotFoundBody) << target;
+  }
   EXPECT_TRUE(fixture.front.HasRequestLine(
       "127.0.0.1", ", Anonymous> failed to serve " + fixture.Home() + "locked.bin (0b, )"));
   EXPECT_TRUE(fixture.front.HasRequestLine(
@@ -91,6 +95,8 @@ TEST(ServingFiles, NamedPipeIsRefusedWithoutHangingTheThread) {
   fixture.Start();
   const HttpReply reply = Get(fixture.Port(), "/pipe.bin");
   EXPECT_TRUE(reply.connected);
+  EXPECT_EQ(reply.status, 404);
+  EXPECT_EQ(reply.body, kNotFoundBody);
   EXPECT_TRUE(fixture.front.HasRequestLine(
       "127.0.0.1", ", Anonymous> failed to serve " + fixture.Home() + "pipe.bin (0b, )"));
 }
@@ -243,6 +249,34 @@ TEST(ServingFiles, PagesAreReplacedAndOtherFilesStreamedByteForByte) {
   EXPECT_EQ(page.Header("Content-Type"), "text/plain");
   EXPECT_EQ(Get(fixture.Port(), "/blob.bin").body, binary);
   EXPECT_EQ(fixture.core->Stats().GetPagesDownloaded(), 1);
+}
+
+TEST(ServingFiles, ClientValuesAreEscapedInEveryMarkupPage) {
+  const struct {
+    const char* extension;
+    const char* type;
+    bool escaped;
+  } cases[] = {
+      {".htm", "", true},  // no type: browsers guess, and may guess HTML
+      {".txt", "text/html; charset=utf-8", true},
+      {".xml", "text/xml", true},
+      {".html", "application/xhtml+xml", true},
+      {".css", "text/css", false},
+  };
+  CoreFixture fixture;
+  std::string mimeList;
+  for (const auto& c : cases) {
+    mimeList += std::string(c.extension) + "=" + c.type + "\r\n";
+    fixture.data.Write(std::string("http/public/p") + c.extension, "||AGENT");
+  }
+  fixture.data.Write("httpmimelist.lst", mimeList);
+  fixture.Start();
+  for (const auto& c : cases) {
+    const HttpReply reply =
+        Get(fixture.Port(), std::string("/p") + c.extension, "User-Agent: <i>&\r\n");
+    EXPECT_EQ(reply.status, 200) << c.extension;
+    EXPECT_EQ(reply.body, Page(c.escaped ? "&lt;i&gt;&amp;" : "<i>&")) << c.extension;
+  }
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <ctime>
 #include <thread>
 
+#include "platform/atomic_file.h"
 #include "platform/datetime.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -133,6 +137,48 @@ TEST(DecodeDateTime, DayOfWeekAndFields) {
   const DateTimeParts next = DecodeDateTime(EncodeDateTime(2024, 2, 28) + 0.99999999999);
   EXPECT_EQ(next.day, 29);
   EXPECT_EQ(next.hour, 0);
+}
+
+TEST(TextLines, DataLinesSurviveANulAndLogTextIsEscaped) {
+  EXPECT_EQ(SplitDataLines(std::string("a=1\r\nb=2\0x\r\nc=3\n\0\rd", 19)),
+            (std::vector<std::string>{"a=1", "b=2", "c=3", "", "d"}));
+  // Pages keep the old rule: the NUL ends the text.
+  EXPECT_EQ(SplitLines(std::string("a\r\nb\0c\r\nd", 9)), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(EscapeControlCharacters(std::string("a\r\n\t\0\x1b\x7f\\ \xc3\xa9", 11)),
+            "a\\r\\n\\t\\x00\\x1b\\x7f\\ \xc3\xa9");
+}
+
+TEST(Files, DataFilesAreReadAndAppendedOnlyAsRegularFiles) {
+  test_support::TempFolder dir;
+  const std::string pipe = dir.File("httpsettings.lst");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+  // Neither call may wait for the other end of the pipe.
+  EXPECT_FALSE(ReadWholeFile(pipe).has_value());
+  EXPECT_FALSE(AppendToFile(pipe, "line\r\n"));
+  EXPECT_FALSE(ReadWholeFile(dir.Path()).has_value());
+}
+
+TEST(Files, StaleTemporaryFilesOfEndedWritersAreRemoved) {
+  test_support::TempFolder dir;
+  const pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ::waitpid(ended, nullptr, 0);
+  const std::string own = std::to_string(::getpid()), gone = std::to_string(ended);
+  const struct {
+    std::string name;
+    bool removed;
+  } cases[] = {
+      {"httpsettings.lst.tmp" + gone + "_0", true},
+      {"statlist.lst.tmp" + gone + "_12", true},
+      {"httpmembers.lst.tmp" + own + "_3", false},  // a save of this process in progress
+      {"httpmembers.lst.tmp1_3", false},            // a running process
+      {"notes.tmp" + gone, false},                  // not a name the writer makes
+      {"notes.tmp" + gone + "_x", false},
+      {"httpsettings.lst", false},
+  };
+  for (const auto& c : cases) dir.Write(c.name, "x");
+  EXPECT_EQ(RemoveStaleTemporaryFiles(dir.Path()), 2);
+  for (const auto& c : cases) EXPECT_EQ(FileExists(dir.File(c.name)), !c.removed) << c.name;
 }
 
 TEST(Files, AppendToFileCreatesAndAppends) {

@@ -288,10 +288,16 @@ TEST_F(MembersTest, LoadReadsMissingKeysAsReadfailedAndZero) {
 
 TEST_F(MembersTest, LoadSurvivesDamagedFiles) {
   const struct {
-    const char* text;
+    std::string text;
     std::vector<std::string> rows;
   } cases[] = {
       {"", {}},
+      // A NUL costs the rest of its value only, never the members after it.
+      {std::string("[httpmembers]\r\nhttpmembers=2\r\n[httpmember0]\r\nuser=a\0junk\r\npass=p\r\n"
+                   "home=h\r\naddr=\r\nlastdoc=\r\n[httpmember1]\r\nuser=b\r\npass=q\r\n"
+                   "home=h\r\naddr=\r\nlastdoc=\r\n",
+                   147),
+       {"a||p||h||-||-||-||", "b||q||h||-||-||-||"}},
       {"[httpmembers]\r\nhttpmembers=abc\r\n[httpmember0]\r\nuser=a\r\n", {}},
       {"[httpmembers]\r\nhttpmembers=-5\r\n", {}},
       {"garbage "
