@@ -70,8 +70,17 @@ class TIdIOHandler {
   TIdSocketHandle& Binding() { return binding_; }
   const TIdSocketHandle& Binding() const { return binding_; }
 
+  // How long one Recv may wait for the rest of what it needs to return anything (-1: no
+  // bound); the connection sets it from its read limits before each read, so a peer that
+  // sends part of a TLS record and stops cannot hold the thread.
+  void LimitRecvWait(int timeoutMs) { recvWaitMs_ = timeoutMs; }
+
+ protected:
+  int RecvWaitLimit() const { return recvWaitMs_; }
+
  private:
   TIdSocketHandle binding_;
+  int recvWaitMs_ = -1;
 };
 
 // The plain transport: the socket itself, files sent by the kernel without a copy.

@@ -100,6 +100,7 @@ bool TIdTCPConnection::ReceiveMore(int timeoutMs, bool raiseOnTimeout) {
     inBegin_ = 0;
     inEnd_ = held;
   }
+  io_->LimitRecvWait(bounded ? wait : -1);
   const int64_t n = io_->Recv(in_.get() + inEnd_, chunk);
   if (n > 0) {
     inEnd_ += static_cast<size_t>(n);

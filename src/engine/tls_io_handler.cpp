@@ -205,7 +205,7 @@ int64_t TIdSSLIOHandlerSocket::Recv(void* buffer, size_t length) {
     const int n = SSL_read(ssl_, buffer, ClampLength(length));
     if (n > 0) return n;
     int64_t result;
-    if (!WaitForRetry(n, -1, result)) return result;
+    if (!WaitForRetry(n, RecvWaitLimit(), result)) return result;
   }
 }
 

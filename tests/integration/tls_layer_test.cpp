@@ -173,6 +173,16 @@ TEST_F(TlsLayer, HandshakeIsBoundedInTimeButASlowHelloStillCompletes) {
   EXPECT_TRUE(Served(slow.Fetch(TlsGetRequest("/"))));
 }
 
+TEST_F(TlsLayer, ARequestRecordCutShortIsDroppedAtTheHeaderBound) {
+  t_.server.HeaderTimeout = 500;
+  const int port = Restart();
+  TlsClient client(port);
+  ASSERT_TRUE(client.SendCutShort(TlsGetRequest("/"), 5));
+  EXPECT_TRUE(client.ClosedByServer(5000));
+  EXPECT_EQ(handled_.load(), 0);
+  EXPECT_TRUE(t_.WaitIdle());
+}
+
 TEST_F(TlsLayer, ClientCertificatesAreCheckedToTheVerifyDepth) {
   tls_->SSLOptions.VerifyMode = sslvrfPeer | sslvrfFailIfNoPeerCert;
   tls_->OnVerifyPeer = [](TIdX509&) { return true; };

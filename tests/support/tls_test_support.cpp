@@ -165,6 +165,34 @@ std::string TlsClient::Fetch(const std::string& request) {
   }
 }
 
+bool TlsClient::SendCutShort(const std::string& request, size_t withheld) {
+  if (!SSL_is_init_finished(ssl_) && !Handshake()) return false;
+  if (SSL_write(ssl_, request.data(), static_cast<int>(request.size())) <= 0) return false;
+  char* data = nullptr;
+  const long n = BIO_get_mem_data(out_, &data);
+  if (n <= static_cast<long>(withheld)) return false;
+  const size_t length = static_cast<size_t>(n) - withheld;
+  const bool sent = SocketSend(socket_, data, length, false) == static_cast<int64_t>(length);
+  (void)BIO_reset(out_);
+  return sent;
+}
+
+bool TlsClient::ClosedByServer(int timeoutMs) {
+  char buffer[16384];
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || SocketWaitReadable(socket_, static_cast<int>(left.count())) <= 0)
+      return false;
+    const int64_t n = SocketRecv(socket_, buffer, sizeof buffer);
+    if (n <= 0) return true;
+    // Session tickets may still arrive; anything else means the request was answered.
+    BIO_write(in_, buffer, static_cast<int>(n));
+    if (SSL_read(ssl_, buffer, sizeof buffer) > 0) return false;
+  }
+}
+
 std::string MakeClientHello() {
   SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
   SSL* ssl = SSL_new(ctx);

@@ -48,6 +48,10 @@ class TlsClient {
   // Sends the request and reads the answer until the server closes; "" when the server
   // refused the connection.
   std::string Fetch(const std::string& request);
+  // Encrypts the request and sends all of its records but the last `withheld` bytes.
+  bool SendCutShort(const std::string& request, size_t withheld);
+  // True when the server closes within `timeoutMs` without sending anything more.
+  bool ClosedByServer(int timeoutMs);
   bool Resumed() const { return ssl_ && SSL_session_reused(ssl_) == 1; }
   // The session to offer on a later connection; the caller frees it.
   SSL_SESSION* TakeSession() const { return SSL_get1_session(ssl_); }
