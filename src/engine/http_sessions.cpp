@@ -59,7 +59,7 @@ std::shared_ptr<TIdHTTPSession> TIdHTTPDefaultSessionList::Find(std::string_view
                                                                 std::string_view address) {
   const std::string key = LowerCase(sessionId);
   std::lock_guard lock(mutex_);
-  auto [first, last] = byId_.equal_range(key);
+  auto [first, last] = byId_.Shard(key).equal_range(key);
   for (auto it = first; it != last; ++it) {
     TIdHTTPSession* s = it->second;
     if (!address.empty() && !SameText(s->ClientAddress(), address)) continue;
@@ -76,7 +76,7 @@ std::shared_ptr<TIdHTTPSession> TIdHTTPDefaultSessionList::CreateUnique(
   {
     std::lock_guard lock(mutex_);
     do id = NewSessionId();
-    while (byId_.count(LowerCase(id)) != 0);
+    while (byId_.Shard(LowerCase(id)).count(LowerCase(id)) != 0);
   }
   auto session = std::make_shared<TIdHTTPSession>(std::move(id), address);
   if (OnSessionStart) OnSessionStart(*session);
@@ -90,12 +90,12 @@ void TIdHTTPDefaultSessionList::Add(std::shared_ptr<TIdHTTPSession> session) {
   TIdHTTPSession* raw = session.get();
   std::list<std::shared_ptr<TIdHTTPSession>> fresh;
   fresh.push_back(std::move(session));
-  thread_local std::unordered_multimap<std::string, TIdHTTPSession*> scratch;
+  thread_local IdIndex scratch;
   auto entry = scratch.extract(scratch.emplace(LowerCase(raw->SessionId()), raw));
 
   std::lock_guard lock(mutex_);
   raw->lastUsedTick_ = SteadyMs();
-  byId_.insert(std::move(entry));
+  byId_.Shard(entry.key()).insert(std::move(entry));
   byUse_.splice(byUse_.end(), fresh);
   raw->position_ = std::prev(byUse_.end());
 }
@@ -113,10 +113,12 @@ void TIdHTTPDefaultSessionList::EndStale(bool all) {
       while (!byUse_.empty() && ended.size() < kBatch) {
         TIdHTTPSession* s = byUse_.front().get();
         if (!all && now - s->lastUsedTick_ <= SessionTimeout) break;
-        auto [first, last] = byId_.equal_range(LowerCase(s->SessionId()));
+        const std::string key = LowerCase(s->SessionId());
+        IdIndex& shard = byId_.Shard(key);
+        auto [first, last] = shard.equal_range(key);
         for (auto it = first; it != last; ++it)
           if (it->second == s) {
-            byId_.erase(it);
+            shard.erase(it);
             break;
           }
         ended.push_back(std::move(byUse_.front()));

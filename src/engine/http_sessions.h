@@ -20,6 +20,7 @@
 
 #include "platform/datetime.h"
 #include "platform/packed_string_list.h"
+#include "platform/sharded_hash_map.h"
 #include "platform/text.h"
 
 namespace morlak {
@@ -83,7 +84,8 @@ class TIdHTTPDefaultSessionList {
   mutable std::mutex mutex_;
   // Least recently used first, so the idle sweep stops at the first fresh session.
   std::list<std::shared_ptr<TIdHTTPSession>> byUse_;
-  std::unordered_multimap<std::string, TIdHTTPSession*> byId_;  // lower-cased id
+  using IdIndex = std::unordered_multimap<std::string, TIdHTTPSession*>;  // lower-cased id
+  ShardedHashMap<IdIndex> byId_;
 };
 
 // Ends idle sessions once a second; ends every remaining session when stopped.

@@ -226,7 +226,7 @@ void MembersStore::Unuse(ActiveUserRow& row) {
 void MembersStore::EraseActiveUser(ActiveRow row) {
   Unuse(*row);
   UnindexAddress(*row);
-  bySession_.erase(row->sessionId);
+  bySession_.Shard(row->sessionId).erase(row->sessionId);
   activeUsers_.erase(row);
 }
 
@@ -243,8 +243,9 @@ void MembersStore::ClearActiveUsers() {
 bool MembersStore::RefreshActiveUserLocked(const std::string& sessionId, const std::string& address,
                                            const std::string& user, const std::string& password,
                                            const std::string& document, TDateTime now) {
-  const auto found = bySession_.find(sessionId);
-  if (found == bySession_.end()) return false;
+  SessionIndex& shard = bySession_.Shard(sessionId);
+  const auto found = shard.find(sessionId);
+  if (found == shard.end()) return false;
   ActiveUserRow& row = *found->second;
   if (row.address != address) {
     UnindexAddress(row);
@@ -274,7 +275,7 @@ bool MembersStore::TouchActiveUser(const std::string& sessionId, const std::stri
   std::list<ActiveUserRow> fresh;
   fresh.push_back(ActiveUserRow{{user, password, address, sessionId, document, now, now}});
   // The key views the row's own id, which stays where it is when the row is spliced in.
-  thread_local std::unordered_map<std::string_view, ActiveRow> scratch;
+  thread_local SessionIndex scratch;
   auto entry = scratch.extract(scratch.emplace(fresh.front().sessionId, ActiveRow{}).first);
 
   std::lock_guard lock(membersLock_);
@@ -286,7 +287,7 @@ bool MembersStore::TouchActiveUser(const std::string& sessionId, const std::stri
   Use(*row);
   IndexAddress(*row);
   entry.mapped() = row;
-  bySession_.insert(std::move(entry));
+  bySession_.Shard(entry.key()).insert(std::move(entry));
   return false;
 }
 
@@ -325,7 +326,8 @@ void MembersStore::PruneActiveUsers(int64_t timeoutMs) {
     int erased = 0;
     for (ActiveUserRow** end : {&oldestUse_, &newestUse_}) {
       while (*end && erased < kBatch && MillisecondsBetween(now, (*end)->lastSeen) > timeoutMs) {
-        EraseActiveUser(bySession_.find((*end)->sessionId)->second);
+        const std::string_view id = (*end)->sessionId;
+        EraseActiveUser(bySession_.Shard(id).find(id)->second);
         activeUsersChanged_ = true;
         ++erased;
       }

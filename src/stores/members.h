@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/datetime.h"
+#include "platform/sharded_hash_map.h"
 #include "platform/text.h"
 
 namespace morlak {
@@ -108,7 +109,8 @@ class MembersStore {
   ActiveUserRow* oldestUse_ = nullptr;
   ActiveUserRow* newestUse_ = nullptr;
   // Keys view the rows' own session ids.
-  std::unordered_map<std::string_view, ActiveRow> bySession_;
+  using SessionIndex = std::unordered_map<std::string_view, ActiveRow>;
+  ShardedHashMap<SessionIndex> bySession_;
   std::unordered_map<std::string, AddressRows> byAddress_;
   uint64_t nextOrder_ = 0;
   bool activeUsersChanged_ = false;
