@@ -1,6 +1,7 @@
 #include "app/data_transfer.h"
 
 #include "app/dialog_services.h"
+#include "platform/files.h"
 #include "platform/program_process.h"
 #include "server/data_export_import.h"
 #include "server/server_core.h"

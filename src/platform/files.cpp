@@ -177,15 +177,11 @@ std::string IncludeTrailingSeparator(const std::string& folder) {
   return folder + kPathSeparator;
 }
 
-namespace {
-
 std::string ExecutablePath() {
   char buf[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
   return n <= 0 ? std::string() : std::string(buf, static_cast<size_t>(n));
 }
-
-}  // namespace
 
 std::string ExecutableFolder() {
   const std::string path = ExecutablePath();

@@ -53,6 +53,8 @@ std::string IncludeTrailingSeparator(const std::string& folder);
 // The path made absolute against the working folder; nothing else about it changes.
 std::string ExpandFileName(const std::string& path);
 
+// Full path of the running executable; empty when the system does not tell.
+std::string ExecutablePath();
 // Folder of the running executable, with a trailing separator.
 std::string ExecutableFolder();
 // File name of the running executable, without its folder.

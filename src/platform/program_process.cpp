@@ -1,20 +1,12 @@
 #include "platform/program_process.h"
 
 #include <spawn.h>
-#include <unistd.h>
 
-#include <climits>
 #include <cstring>
 
 extern char** environ;
 
 namespace morlak {
-
-std::string ExecutablePath() {
-  char buf[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
-}
 
 int StartProgram(const std::string& program, const std::vector<std::string>& args,
                  std::string* error) {

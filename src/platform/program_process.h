@@ -7,9 +7,6 @@
 
 namespace morlak {
 
-// Full path of the running executable; empty when the system does not tell.
-std::string ExecutablePath();
-
 // Starts `program` with `args` (no shell, the environment inherited) and does not wait
 // for it. The process id, or -1 with `error` set to the system's reason.
 int StartProgram(const std::string& program, const std::vector<std::string>& args,

@@ -4,6 +4,7 @@
 #include <QSignalSpy>
 #include <filesystem>
 
+#include "platform/files.h"
 #include "platform/program_process.h"
 #include "settings_test_fixture.h"
 #include "stores/storage_container.h"

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "platform/autostart_entry.h"
+#include "platform/files.h"
 #include "platform/program_process.h"
 #include "support/temp_folder.h"
 
