@@ -76,7 +76,7 @@ std::shared_ptr<TIdHTTPSession> TIdHTTPDefaultSessionList::CreateUnique(
   {
     std::lock_guard lock(mutex_);
     do id = NewSessionId();
-    while (byId_.Shard(LowerCase(id)).count(LowerCase(id)) != 0);
+    while (byId_.count(LowerCase(id)) != 0);
   }
   auto session = std::make_shared<TIdHTTPSession>(std::move(id), address);
   if (OnSessionStart) OnSessionStart(*session);

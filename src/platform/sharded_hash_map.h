@@ -16,6 +16,10 @@ class ShardedHashMap {
   Map& Shard(const Key& key) {
     return shards_[typename Map::hasher{}(key) % kShards];
   }
+  template <typename Key>
+  size_t count(const Key& key) {
+    return Shard(key).count(key);
+  }
   void clear() {
     for (Map& shard : shards_) shard.clear();
   }
