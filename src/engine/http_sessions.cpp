@@ -1,7 +1,6 @@
 #include "engine/http_sessions.h"
 
 #include <chrono>
-#include <vector>
 
 #include "platform/random.h"
 
@@ -55,28 +54,54 @@ void TIdHTTPSession::Touch() {
   lastUsedTick_ = SteadyMs();
 }
 
+void TIdHTTPDefaultSessionList::Table::Unlink(TIdHTTPSession& s) {
+  (s.older_ ? s.older_->newer_ : oldest) = s.newer_;
+  (s.newer_ ? s.newer_->older_ : newest) = s.older_;
+  s.older_ = s.newer_ = nullptr;
+}
+
+void TIdHTTPDefaultSessionList::Table::LinkNewest(TIdHTTPSession& s) {
+  s.older_ = newest;
+  s.newer_ = nullptr;
+  (newest ? newest->newer_ : oldest) = &s;
+  newest = &s;
+}
+
+TIdHTTPDefaultSessionList::~TIdHTTPDefaultSessionList() {
+  for (Table& table : tables_)
+    while (TIdHTTPSession* s = table.oldest) {
+      table.Unlink(*s);
+      s->listed_.reset();
+    }
+}
+
 std::shared_ptr<TIdHTTPSession> TIdHTTPDefaultSessionList::Find(std::string_view sessionId,
                                                                 std::string_view address) {
-  const std::string key = LowerCase(sessionId);
-  std::lock_guard lock(mutex_);
-  auto [first, last] = byId_.Shard(key).equal_range(key);
-  for (auto it = first; it != last; ++it) {
-    TIdHTTPSession* s = it->second;
-    if (!address.empty() && !SameText(s->ClientAddress(), address)) continue;
-    s->Touch();
-    byUse_.splice(byUse_.end(), byUse_, s->position_);
-    return *s->position_;
-  }
-  return nullptr;
+  const uint64_t hash = HashBytes(sessionId, true);
+  Table& table = TableOf(hash);
+  std::lock_guard lock(table.mutex);
+  TIdHTTPSession* s = table.byId.Find(hash, [&](const TIdHTTPSession& candidate) {
+    return SameText(candidate.SessionId(), sessionId) &&
+           (address.empty() || SameText(candidate.ClientAddress(), address));
+  });
+  if (!s) return nullptr;
+  s->Touch();
+  table.Unlink(*s);
+  table.LinkNewest(*s);
+  return s->listed_;
 }
 
 std::shared_ptr<TIdHTTPSession> TIdHTTPDefaultSessionList::CreateUnique(
     const std::string& address) {
   std::string id;
-  {
-    std::lock_guard lock(mutex_);
-    do id = NewSessionId();
-    while (byId_.count(LowerCase(id)) != 0);
+  for (bool taken = true; taken;) {
+    id = NewSessionId();
+    const uint64_t hash = HashBytes(id, true);
+    Table& table = TableOf(hash);
+    std::lock_guard lock(table.mutex);
+    taken = table.byId.Find(hash, [&](const TIdHTTPSession& s) {
+      return SameText(s.SessionId(), id);
+    }) != nullptr;
   }
   auto session = std::make_shared<TIdHTTPSession>(std::move(id), address);
   if (OnSessionStart) OnSessionStart(*session);
@@ -85,62 +110,58 @@ std::shared_ptr<TIdHTTPSession> TIdHTTPDefaultSessionList::CreateUnique(
 }
 
 void TIdHTTPDefaultSessionList::Add(std::shared_ptr<TIdHTTPSession> session) {
-  // Both index entries are built before the lock is taken, so other requests do not wait on
-  // the heap.
-  TIdHTTPSession* raw = session.get();
-  std::list<std::shared_ptr<TIdHTTPSession>> fresh;
-  fresh.push_back(std::move(session));
-  thread_local IdIndex scratch;
-  auto entry = scratch.extract(scratch.emplace(LowerCase(raw->SessionId()), raw));
-
-  std::lock_guard lock(mutex_);
-  raw->lastUsedTick_ = SteadyMs();
-  byId_.Shard(entry.key()).insert(std::move(entry));
-  byUse_.splice(byUse_.end(), fresh);
-  raw->position_ = std::prev(byUse_.end());
+  TIdHTTPSession* s = session.get();
+  const uint64_t hash = HashBytes(s->SessionId(), true);
+  Table& table = TableOf(hash);
+  std::lock_guard lock(table.mutex);
+  if (s->listed_) return;
+  s->idHash_ = hash;
+  s->lastUsedTick_ = SteadyMs();
+  s->listed_ = std::move(session);
+  table.LinkNewest(*s);
+  table.byId.Insert(hash, s);
+  count_.fetch_add(1, std::memory_order_relaxed);
 }
 
 void TIdHTTPDefaultSessionList::EndStale(bool all) {
-  // The lock is taken for a batch at a time: after a burst of cookie-less requests a
-  // sweep ends tens of thousands of sessions, and requests must not wait for all of them.
-  constexpr size_t kBatch = 256;
-  std::vector<std::shared_ptr<TIdHTTPSession>> ended;
-  ended.reserve(kBatch);
+  for (Table& table : tables_) EndStaleIn(table, all);
+}
+
+void TIdHTTPDefaultSessionList::EndStaleIn(Table& table, bool all) {
+  // The lock is taken for a few sessions at a time: after a burst of cookie-less requests
+  // a sweep ends tens of thousands of sessions, and requests must not wait for them. The
+  // sessions are freed after the lock is given back.
+  constexpr size_t kBatch = 32;
+  std::array<std::shared_ptr<TIdHTTPSession>, kBatch> ended;
   const int64_t now = SteadyMs();
-  for (bool more = true; more;) {
+  for (size_t count = kBatch; count == kBatch;) {
+    count = 0;
     {
-      std::lock_guard lock(mutex_);
-      while (!byUse_.empty() && ended.size() < kBatch) {
-        TIdHTTPSession* s = byUse_.front().get();
+      std::lock_guard lock(table.mutex);
+      while (table.oldest && count < kBatch) {
+        TIdHTTPSession* s = table.oldest;
         if (!all && now - s->lastUsedTick_ <= SessionTimeout) break;
-        const std::string key = LowerCase(s->SessionId());
-        IdIndex& shard = byId_.Shard(key);
-        auto [first, last] = shard.equal_range(key);
-        for (auto it = first; it != last; ++it)
-          if (it->second == s) {
-            shard.erase(it);
-            break;
-          }
-        ended.push_back(std::move(byUse_.front()));
-        byUse_.pop_front();
-      }
-      more = ended.size() == kBatch;
-    }
-    for (auto& s : ended) {
-      if (!OnSessionEnd) break;
-      try {
-        OnSessionEnd(*s);
-      } catch (...) {
-        // One failing handler must not keep the other sessions from ending.
+        table.Unlink(*s);
+        table.byId.Erase(s->idHash_, s);
+        ended[count++] = std::move(s->listed_);
       }
     }
-    ended.clear();
+    count_.fetch_sub(count, std::memory_order_relaxed);
+    for (size_t i = 0; i < count; ++i) {
+      if (OnSessionEnd) {
+        try {
+          OnSessionEnd(*ended[i]);
+        } catch (...) {
+          // One failing handler must not keep the other sessions from ending.
+        }
+      }
+      ended[i].reset();
+    }
   }
 }
 
 size_t TIdHTTPDefaultSessionList::Count() const {
-  std::lock_guard lock(mutex_);
-  return byUse_.size();
+  return count_.load(std::memory_order_relaxed);
 }
 
 TIdHTTPSessionCleanerThread::TIdHTTPSessionCleanerThread(TIdHTTPDefaultSessionList& sessions)

@@ -6,21 +6,20 @@
 // TIdHTTPSessionCleanerThread ends the idle ones.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
-#include <unordered_map>
 
 #include "platform/datetime.h"
 #include "platform/packed_string_list.h"
-#include "platform/sharded_hash_map.h"
+#include "platform/pointer_hash_index.h"
 #include "platform/text.h"
 
 namespace morlak {
@@ -51,8 +50,12 @@ class TIdHTTPSession {
   const std::string clientAddress_;
   std::mutex mutex_;
   std::atomic<TDateTime> lastUsed_;
-  int64_t lastUsedTick_ = 0;  // steady clock ms, guarded by the list lock
-  std::list<std::shared_ptr<TIdHTTPSession>>::iterator position_;
+  // Guarded by the lock of the list's table that holds the session.
+  int64_t lastUsedTick_ = 0;  // steady clock ms
+  uint64_t idHash_ = 0;
+  std::shared_ptr<TIdHTTPSession> listed_;  // the list's own reference; empty when not listed
+  TIdHTTPSession* older_ = nullptr;         // neighbours in the order of last use
+  TIdHTTPSession* newer_ = nullptr;
 };
 
 // A new identifier: 15 characters from a 61-letter alphabet, cryptographically random.
@@ -61,6 +64,7 @@ std::string NewSessionId();
 class TIdHTTPDefaultSessionList {
  public:
   TIdHTTPDefaultSessionList() = default;
+  ~TIdHTTPDefaultSessionList();
   TIdHTTPDefaultSessionList(const TIdHTTPDefaultSessionList&) = delete;
   TIdHTTPDefaultSessionList& operator=(const TIdHTTPDefaultSessionList&) = delete;
 
@@ -73,6 +77,7 @@ class TIdHTTPDefaultSessionList {
   std::shared_ptr<TIdHTTPSession> Find(std::string_view sessionId, std::string_view address);
   // A session with a fresh identifier; OnSessionStart runs before it joins the list.
   std::shared_ptr<TIdHTTPSession> CreateUnique(const std::string& address);
+  // Adds a session that is not listed yet.
   void Add(std::shared_ptr<TIdHTTPSession> session);
   // Ends the sessions idle longer than SessionTimeout, or all of them; each end raises
   // OnSessionEnd once, outside the list lock.
@@ -81,11 +86,24 @@ class TIdHTTPDefaultSessionList {
   size_t Count() const;
 
  private:
-  mutable std::mutex mutex_;
-  // Least recently used first, so the idle sweep stops at the first fresh session.
-  std::list<std::shared_ptr<TIdHTTPSession>> byUse_;
-  using IdIndex = std::unordered_multimap<std::string, TIdHTTPSession*>;  // lower-cased id
-  ShardedHashMap<IdIndex> byId_;
+  // The sessions are split by a hash of their id into tables with a lock each, so requests
+  // seldom wait for one another and the sweep holds up one table at a time.
+  struct alignas(64) Table {
+    std::mutex mutex;
+    PointerHashIndex<TIdHTTPSession> byId;  // hash of the id in lower case
+    // Least recently used first, so the idle sweep stops at the first fresh session.
+    TIdHTTPSession* oldest = nullptr;
+    TIdHTTPSession* newest = nullptr;
+
+    void Unlink(TIdHTTPSession& s);
+    void LinkNewest(TIdHTTPSession& s);
+  };
+  static constexpr size_t kTables = 64;
+  Table& TableOf(uint64_t idHash) { return tables_[idHash >> 58 & (kTables - 1)]; }
+  void EndStaleIn(Table& table, bool all);
+
+  std::array<Table, kTables> tables_;
+  std::atomic<size_t> count_{0};
 };
 
 // Ends idle sessions once a second; ends every remaining session when stopped.

@@ -223,11 +223,11 @@ void MembersStore::Unuse(ActiveUserRow& row) {
   row.older = row.newer = nullptr;
 }
 
-void MembersStore::EraseActiveUser(ActiveRow row) {
-  Unuse(*row);
-  UnindexAddress(*row);
-  bySession_.Shard(row->sessionId).erase(row->sessionId);
-  activeUsers_.erase(row);
+void MembersStore::EraseActiveUser(ActiveUserRow& row) {
+  Unuse(row);
+  UnindexAddress(row);
+  bySession_.Erase(HashBytes(row.sessionId), &row);
+  activeUsers_.erase(row.self);
 }
 
 void MembersStore::ClearActiveUsers() {
@@ -243,10 +243,10 @@ void MembersStore::ClearActiveUsers() {
 bool MembersStore::RefreshActiveUserLocked(const std::string& sessionId, const std::string& address,
                                            const std::string& user, const std::string& password,
                                            const std::string& document, TDateTime now) {
-  SessionIndex& shard = bySession_.Shard(sessionId);
-  const auto found = shard.find(sessionId);
-  if (found == shard.end()) return false;
-  ActiveUserRow& row = *found->second;
+  ActiveUserRow* found = bySession_.Find(
+      HashBytes(sessionId), [&](const ActiveUserRow& row) { return row.sessionId == sessionId; });
+  if (!found) return false;
+  ActiveUserRow& row = *found;
   if (row.address != address) {
     UnindexAddress(row);
     row.address = address;
@@ -270,24 +270,21 @@ bool MembersStore::TouchActiveUser(const std::string& sessionId, const std::stri
     std::lock_guard lock(membersLock_);
     if (RefreshActiveUserLocked(sessionId, address, user, password, document, now)) return true;
   }
-  // A new row and its session index entry are built before the lock is taken again, so
-  // other requests do not wait on the heap.
+  // A new row is built before the lock is taken again, so other requests do not wait on
+  // the heap.
   std::list<ActiveUserRow> fresh;
   fresh.push_back(ActiveUserRow{{user, password, address, sessionId, document, now, now}});
-  // The key views the row's own id, which stays where it is when the row is spliced in.
-  thread_local SessionIndex scratch;
-  auto entry = scratch.extract(scratch.emplace(fresh.front().sessionId, ActiveRow{}).first);
 
   std::lock_guard lock(membersLock_);
   if (RefreshActiveUserLocked(sessionId, address, user, password, document, now)) return true;
   activeUsersChanged_ = true;
   activeUsers_.splice(activeUsers_.end(), fresh);
-  const ActiveRow row = std::prev(activeUsers_.end());
-  row->order = nextOrder_++;
-  Use(*row);
-  IndexAddress(*row);
-  entry.mapped() = row;
-  bySession_.Shard(entry.key()).insert(std::move(entry));
+  ActiveUserRow& row = activeUsers_.back();
+  row.self = std::prev(activeUsers_.end());
+  row.order = nextOrder_++;
+  Use(row);
+  IndexAddress(row);
+  bySession_.Insert(HashBytes(row.sessionId), &row);
   return false;
 }
 
@@ -320,14 +317,13 @@ void MembersStore::PruneActiveUsers(int64_t timeoutMs) {
   // In the order of last use the stale rows are the oldest ones and, after the clock was
   // set back, the newest ones. They go a batch per lock, so that requests are not held up
   // by the end of a burst of tens of thousands of sessions.
-  constexpr int kBatch = 256;
+  constexpr int kBatch = 32;
   for (bool more = true; more;) {
     std::lock_guard lock(membersLock_);
     int erased = 0;
     for (ActiveUserRow** end : {&oldestUse_, &newestUse_}) {
       while (*end && erased < kBatch && MillisecondsBetween(now, (*end)->lastSeen) > timeoutMs) {
-        const std::string_view id = (*end)->sessionId;
-        EraseActiveUser(bySession_.Shard(id).find(id)->second);
+        EraseActiveUser(**end);
         activeUsersChanged_ = true;
         ++erased;
       }

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/datetime.h"
-#include "platform/sharded_hash_map.h"
+#include "platform/pointer_hash_index.h"
 #include "platform/text.h"
 
 namespace morlak {
@@ -73,13 +73,13 @@ class MembersStore {
   // the earliest row of an address is found at once. Links instead of index nodes keep
   // the row small: a cookie-less client leaves one per request.
   struct ActiveUserRow : THttpUserData {
+    std::list<ActiveUserRow>::iterator self{};
     uint64_t order = 0;  // insertion number
     ActiveUserRow* older = nullptr;
     ActiveUserRow* newer = nullptr;
     ActiveUserRow* prevOfAddress = nullptr;
     ActiveUserRow* nextOfAddress = nullptr;
   };
-  using ActiveRow = std::list<ActiveUserRow>::iterator;
   struct AddressRows {
     ActiveUserRow* first = nullptr;
     ActiveUserRow* last = nullptr;
@@ -94,7 +94,7 @@ class MembersStore {
   // Adds the row to the rows of its address, in table order; Unindex takes it out.
   void IndexAddress(ActiveUserRow& row);
   void UnindexAddress(ActiveUserRow& row);
-  void EraseActiveUser(ActiveRow row);
+  void EraseActiveUser(ActiveUserRow& row);
   // Puts the row into the order of last use by its lastSeen (nearly always at the newest
   // end); Unuse takes it out.
   void Use(ActiveUserRow& row);
@@ -108,9 +108,8 @@ class MembersStore {
   std::list<ActiveUserRow> activeUsers_;
   ActiveUserRow* oldestUse_ = nullptr;
   ActiveUserRow* newestUse_ = nullptr;
-  // Keys view the rows' own session ids.
-  using SessionIndex = std::unordered_map<std::string_view, ActiveRow>;
-  ShardedHashMap<SessionIndex> bySession_;
+  // Hashes of the rows' session ids.
+  ShardedPointerIndex<ActiveUserRow> bySession_;
   std::unordered_map<std::string, AddressRows> byAddress_;
   uint64_t nextOrder_ = 0;
   bool activeUsersChanged_ = false;
