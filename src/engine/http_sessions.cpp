@@ -123,18 +123,21 @@ void TIdHTTPDefaultSessionList::Add(std::shared_ptr<TIdHTTPSession> session) {
   count_.fetch_add(1, std::memory_order_relaxed);
 }
 
-void TIdHTTPDefaultSessionList::EndStale(bool all) {
-  for (Table& table : tables_) EndStaleIn(table, all);
+size_t TIdHTTPDefaultSessionList::EndStale(bool all) {
+  size_t ended = 0;
+  for (Table& table : tables_) ended += EndStaleIn(table, all);
+  return ended;
 }
 
-void TIdHTTPDefaultSessionList::EndStaleIn(Table& table, bool all) {
+size_t TIdHTTPDefaultSessionList::EndStaleIn(Table& table, bool all) {
   // The lock is taken for a few sessions at a time: after a burst of cookie-less requests
   // a sweep ends tens of thousands of sessions, and requests must not wait for them. The
   // sessions are freed after the lock is given back.
   constexpr size_t kBatch = 32;
   std::array<std::shared_ptr<TIdHTTPSession>, kBatch> ended;
   const int64_t now = SteadyMs();
-  for (size_t count = kBatch; count == kBatch;) {
+  size_t total = 0;
+  for (size_t count = kBatch; count == kBatch; total += count) {
     count = 0;
     {
       std::lock_guard lock(table.mutex);
@@ -158,6 +161,7 @@ void TIdHTTPDefaultSessionList::EndStaleIn(Table& table, bool all) {
       ended[i].reset();
     }
   }
+  return total;
 }
 
 size_t TIdHTTPDefaultSessionList::Count() const {
@@ -177,10 +181,12 @@ TIdHTTPSessionCleanerThread::~TIdHTTPSessionCleanerThread() {
 }
 
 void TIdHTTPSessionCleanerThread::Run() {
+  constexpr size_t kBurst = 1000;
+  std::chrono::milliseconds pause(1000);
   std::unique_lock lock(mutex_);
-  while (!wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; })) {
+  while (!wake_.wait_for(lock, pause, [this] { return stop_; })) {
     lock.unlock();
-    sessions_.EndStale(false);
+    pause = std::chrono::milliseconds(sessions_.EndStale(false) >= kBurst ? 100 : 1000);
     lock.lock();
   }
   lock.unlock();

@@ -80,8 +80,8 @@ class TIdHTTPDefaultSessionList {
   // Adds a session that is not listed yet.
   void Add(std::shared_ptr<TIdHTTPSession> session);
   // Ends the sessions idle longer than SessionTimeout, or all of them; each end raises
-  // OnSessionEnd once, outside the list lock.
-  void EndStale(bool all);
+  // OnSessionEnd once, outside the list lock. Returns how many ended.
+  size_t EndStale(bool all);
   void Clear() { EndStale(true); }
   size_t Count() const;
 
@@ -100,13 +100,15 @@ class TIdHTTPDefaultSessionList {
   };
   static constexpr size_t kTables = 64;
   Table& TableOf(uint64_t idHash) { return tables_[idHash >> 58 & (kTables - 1)]; }
-  void EndStaleIn(Table& table, bool all);
+  size_t EndStaleIn(Table& table, bool all);
 
   std::array<Table, kTables> tables_;
   std::atomic<size_t> count_{0};
 };
 
-// Ends idle sessions once a second; ends every remaining session when stopped.
+// Ends idle sessions once a second, or ten times a second while a burst of sessions is
+// ending, so that their end is spread out instead of taking a core for a long stretch;
+// ends every remaining session when stopped.
 class TIdHTTPSessionCleanerThread {
  public:
   explicit TIdHTTPSessionCleanerThread(TIdHTTPDefaultSessionList& sessions);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <thread>
 
 #include "platform/files.h"
 #include "platform/ini_file.h"
@@ -223,20 +224,21 @@ void MembersStore::Unuse(ActiveUserRow& row) {
   row.older = row.newer = nullptr;
 }
 
-void MembersStore::EraseActiveUser(ActiveUserRow& row) {
+void MembersStore::DetachActiveUser(ActiveUserRow& row, std::list<ActiveUserRow>& into) {
   Unuse(row);
   UnindexAddress(row);
   bySession_.Erase(HashBytes(row.sessionId), &row);
-  activeUsers_.erase(row.self);
+  into.splice(into.end(), activeUsers_, row.self);
 }
 
 void MembersStore::ClearActiveUsers() {
+  std::list<ActiveUserRow> gone;  // freed after the lock is given back
   std::lock_guard lock(membersLock_);
   // The window refills its list only when told that the table changed.
   if (!activeUsers_.empty()) activeUsersChanged_ = true;
-  bySession_.clear();  // its keys view the rows
+  bySession_.clear();
   byAddress_.clear();
-  activeUsers_.clear();
+  gone.swap(activeUsers_);
   oldestUse_ = newestUse_ = nullptr;
 }
 
@@ -315,20 +317,24 @@ TStringList MembersStore::ListActiveUsers() {
 void MembersStore::PruneActiveUsers(int64_t timeoutMs) {
   const TDateTime now = Now();
   // In the order of last use the stale rows are the oldest ones and, after the clock was
-  // set back, the newest ones. They go a batch per lock, so that requests are not held up
-  // by the end of a burst of tens of thousands of sessions.
+  // set back, the newest ones. They are taken out a few per lock and freed after it, so
+  // that requests are not held up by the end of a burst of tens of thousands of sessions.
   constexpr int kBatch = 32;
   for (bool more = true; more;) {
-    std::lock_guard lock(membersLock_);
-    int erased = 0;
-    for (ActiveUserRow** end : {&oldestUse_, &newestUse_}) {
-      while (*end && erased < kBatch && MillisecondsBetween(now, (*end)->lastSeen) > timeoutMs) {
-        EraseActiveUser(**end);
-        activeUsersChanged_ = true;
-        ++erased;
+    std::list<ActiveUserRow> gone;
+    {
+      std::lock_guard lock(membersLock_);
+      for (ActiveUserRow** end : {&oldestUse_, &newestUse_}) {
+        while (*end && gone.size() < kBatch &&
+               MillisecondsBetween(now, (*end)->lastSeen) > timeoutMs) {
+          DetachActiveUser(**end, gone);
+          activeUsersChanged_ = true;
+        }
       }
     }
-    more = erased == kBatch;
+    more = gone.size() == kBatch;
+    // A request woken by the unlock gets the lock before the next batch takes it again.
+    if (more) std::this_thread::yield();
   }
 }
 

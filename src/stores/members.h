@@ -94,7 +94,8 @@ class MembersStore {
   // Adds the row to the rows of its address, in table order; Unindex takes it out.
   void IndexAddress(ActiveUserRow& row);
   void UnindexAddress(ActiveUserRow& row);
-  void EraseActiveUser(ActiveUserRow& row);
+  // Takes the row out of the table and its indexes and moves it to `into`.
+  void DetachActiveUser(ActiveUserRow& row, std::list<ActiveUserRow>& into);
   // Puts the row into the order of last use by its lastSeen (nearly always at the newest
   // end); Unuse takes it out.
   void Use(ActiveUserRow& row);
