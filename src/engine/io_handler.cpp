@@ -63,6 +63,11 @@ int64_t TIdIOHandlerSocket::Recv(void* buffer, size_t length) {
   }
 }
 
+int64_t TIdIOHandlerSocket::RecvArrived(void* buffer, size_t length) {
+  const int64_t n = SocketRecv(Binding().Handle(), buffer, length, true);
+  return n >= 0 ? n : -LastSocketErrorCode();
+}
+
 int64_t TIdIOHandlerSocket::Send(const void* data, size_t length, bool moreFollows) {
   return Checked(SocketSend(Binding().Handle(), data, length, moreFollows));
 }

@@ -57,6 +57,9 @@ class TIdIOHandler {
   virtual void AfterAccept() {}
   // 0 when the peer closed.
   virtual int64_t Recv(void* buffer, size_t length) = 0;
+  // What has already arrived, without waiting; -kSocketWouldBlock when nothing has, and
+  // always for a transport that cannot tell without a wait.
+  virtual int64_t RecvArrived(void*, size_t) { return -kSocketWouldBlock; }
   // `moreFollows` lets the transport hold a short piece back to join it with the next.
   virtual int64_t Send(const void* data, size_t length, bool moreFollows) = 0;
   // Sends up to `count` bytes of the file from `offset`; 0 when the file has no byte
@@ -88,6 +91,7 @@ class TIdIOHandlerSocket : public TIdIOHandler {
  public:
   using TIdIOHandler::TIdIOHandler;
   int64_t Recv(void* buffer, size_t length) override;
+  int64_t RecvArrived(void* buffer, size_t length) override;
   int64_t Send(const void* data, size_t length, bool moreFollows) override;
   int64_t SendFileRange(TFileStream& file, int64_t offset, int64_t count) override;
 };

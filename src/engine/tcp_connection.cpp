@@ -74,14 +74,6 @@ bool TIdTCPConnection::ReceiveMore(int timeoutMs, bool raiseOnTimeout) {
   if (closedGracefully_) throw EIdConnClosedGracefully();
   bool bounded;
   const int wait = WaitFor(timeoutMs, bounded);
-  if (wait >= 0) {
-    const int ready = io_->WaitReadable(wait);
-    if (ready < 0) throw EIdSocketError(-ready);
-    if (ready == 0) {
-      if (raiseOnTimeout || bounded) throw EIdReadTimeout();
-      return false;
-    }
-  }
   const size_t chunk = static_cast<size_t>(std::max(RecvBufferSize, 1));
   if (inCapacity_ - inEnd_ < chunk) {
     const size_t held = Buffered();
@@ -100,8 +92,21 @@ bool TIdTCPConnection::ReceiveMore(int timeoutMs, bool raiseOnTimeout) {
     inBegin_ = 0;
     inEnd_ = held;
   }
-  io_->LimitRecvWait(bounded ? wait : -1);
-  const int64_t n = io_->Recv(in_.get() + inEnd_, chunk);
+  // Most requests are there in full when their connection is accepted: what has arrived
+  // is taken without a wait, which saves a poll per read.
+  int64_t n = io_->RecvArrived(in_.get() + inEnd_, chunk);
+  if (n == -kSocketWouldBlock) {
+    if (wait >= 0) {
+      const int ready = io_->WaitReadable(wait);
+      if (ready < 0) throw EIdSocketError(-ready);
+      if (ready == 0) {
+        if (raiseOnTimeout || bounded) throw EIdReadTimeout();
+        return false;
+      }
+    }
+    io_->LimitRecvWait(bounded ? wait : -1);
+    n = io_->Recv(in_.get() + inEnd_, chunk);
+  }
   if (n > 0) {
     inEnd_ += static_cast<size_t>(n);
     return true;

@@ -396,9 +396,9 @@ int64_t SocketSend(SocketHandle s, const void* data, size_t length, bool moreFol
   }
 }
 
-int64_t SocketRecv(SocketHandle s, void* buffer, size_t length) {
+int64_t SocketRecv(SocketHandle s, void* buffer, size_t length, bool dontWait) {
   for (;;) {
-    const ssize_t n = ::recv(s, buffer, length, 0);
+    const ssize_t n = ::recv(s, buffer, length, dontWait ? MSG_DONTWAIT : 0);
     if (n >= 0) return n;
     if (errno != EINTR) return Fail(int64_t{-1});
   }

@@ -77,7 +77,8 @@ int SocketWaitWritable(SocketHandle s, int timeoutMs);
 
 // Bytes moved (0 from recv: the peer closed), or -1.
 int64_t SocketSend(SocketHandle s, const void* data, size_t length, bool moreFollows);
-int64_t SocketRecv(SocketHandle s, void* buffer, size_t length);
+// With `dontWait` it takes only what has arrived; nothing there fails with kSocketWouldBlock.
+int64_t SocketRecv(SocketHandle s, void* buffer, size_t length, bool dontWait = false);
 // Sends up to `count` bytes of the open file `fileHandle` from `offset` without copying
 // them through user space; 0 when the file ends before the offset.
 int64_t SocketSendFile(SocketHandle s, int fileHandle, int64_t offset, int64_t count);
