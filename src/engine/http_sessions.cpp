@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "platform/random.h"
+#include "platform/thread_priority.h"
 
 namespace morlak {
 
@@ -178,9 +179,13 @@ TIdHTTPSessionCleanerThread::~TIdHTTPSessionCleanerThread() {
   }
   wake_.notify_all();
   thread_.join();
+  // The last sweep runs here, at the priority of the thread that stops the cleaner: a
+  // thread cannot raise its own priority again once it has lowered it.
+  sessions_.EndStale(true);
 }
 
 void TIdHTTPSessionCleanerThread::Run() {
+  LowerCurrentThreadPriority();
   constexpr size_t kBurst = 1000;
   std::chrono::milliseconds pause(1000);
   std::unique_lock lock(mutex_);
@@ -189,8 +194,6 @@ void TIdHTTPSessionCleanerThread::Run() {
     pause = std::chrono::milliseconds(sessions_.EndStale(false) >= kBurst ? 100 : 1000);
     lock.lock();
   }
-  lock.unlock();
-  sessions_.EndStale(true);
 }
 
 }  // namespace morlak

@@ -107,8 +107,9 @@ class TIdHTTPDefaultSessionList {
 };
 
 // Ends idle sessions once a second, or ten times a second while a burst of sessions is
-// ending, so that their end is spread out instead of taking a core for a long stretch;
-// ends every remaining session when stopped.
+// ending, so that their end is spread out instead of taking a core for a long stretch. It
+// runs at the lowest priority, so connection threads go first; when it is stopped every
+// remaining session ends.
 class TIdHTTPSessionCleanerThread {
  public:
   explicit TIdHTTPSessionCleanerThread(TIdHTTPDefaultSessionList& sessions);
