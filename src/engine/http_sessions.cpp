@@ -116,7 +116,6 @@ void TIdHTTPDefaultSessionList::Add(std::shared_ptr<TIdHTTPSession> session) {
   Table& table = TableOf(hash);
   std::lock_guard lock(table.mutex);
   if (s->listed_) return;
-  s->idHash_ = hash;
   s->lastUsedTick_ = SteadyMs();
   s->listed_ = std::move(session);
   table.LinkNewest(*s);
@@ -146,7 +145,7 @@ size_t TIdHTTPDefaultSessionList::EndStaleIn(Table& table, bool all) {
         TIdHTTPSession* s = table.oldest;
         if (!all && now - s->lastUsedTick_ <= SessionTimeout) break;
         table.Unlink(*s);
-        table.byId.Erase(s->idHash_, s);
+        table.byId.Erase(HashBytes(s->SessionId(), true), s);
         ended[count++] = std::move(s->listed_);
       }
     }

@@ -51,8 +51,7 @@ class TIdHTTPSession {
   std::mutex mutex_;
   std::atomic<TDateTime> lastUsed_;
   // Guarded by the lock of the list's table that holds the session.
-  int64_t lastUsedTick_ = 0;  // steady clock ms
-  uint64_t idHash_ = 0;
+  int64_t lastUsedTick_ = 0;                // steady clock ms
   std::shared_ptr<TIdHTTPSession> listed_;  // the list's own reference; empty when not listed
   TIdHTTPSession* older_ = nullptr;         // neighbours in the order of last use
   TIdHTTPSession* newer_ = nullptr;
@@ -99,7 +98,7 @@ class TIdHTTPDefaultSessionList {
     void LinkNewest(TIdHTTPSession& s);
   };
   static constexpr size_t kTables = 64;
-  Table& TableOf(uint64_t idHash) { return tables_[idHash >> 58 & (kTables - 1)]; }
+  Table& TableOf(uint64_t idHash) { return tables_[ShardOf(idHash, kTables)]; }
   size_t EndStaleIn(Table& table, bool all);
 
   std::array<Table, kTables> tables_;

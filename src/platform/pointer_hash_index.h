@@ -35,6 +35,12 @@ inline uint64_t HashBytes(std::string_view s, bool foldCase = false) {
   return MixHash(h);
 }
 
+// Which of `count` (a power of two) tables holds a hash: its top bits choose, so the low
+// bits stay free to choose the slot inside.
+inline size_t ShardOf(uint64_t hash, size_t count) {
+  return (hash >> 58) & (count - 1);
+}
+
 template <typename T>
 class PointerHashIndex {
  public:
@@ -113,11 +119,10 @@ class PointerHashIndex {
 template <typename T, size_t kShards = 64>
 class ShardedPointerIndex {
  public:
-  static_assert((kShards & (kShards - 1)) == 0);
+  static_assert((kShards & (kShards - 1)) == 0 && kShards <= 64);
 
-  // The table that holds, or would hold, objects with this hash. The top bits choose it,
-  // the low bits the slot inside.
-  PointerHashIndex<T>& Shard(uint64_t hash) { return shards_[hash >> 58 & (kShards - 1)]; }
+  // The table that holds, or would hold, objects with this hash.
+  PointerHashIndex<T>& Shard(uint64_t hash) { return shards_[ShardOf(hash, kShards)]; }
   void Insert(uint64_t hash, T* item) { Shard(hash).Insert(hash, item); }
   template <typename Match>
   T* Find(uint64_t hash, Match&& match) {
