@@ -22,7 +22,7 @@ rm -f build-deb/morlak_*.deb
 (cd build-deb && cpack -G DEB >/dev/null)
 deb=$(ls build-deb/morlak_*.deb)
 
-dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+dpkg-deb --field "$deb"
 echo "lintian $deb"
 lintian --fail-on error "$deb"
 echo "Package: $deb"
