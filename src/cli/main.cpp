@@ -85,6 +85,7 @@ int main(int argc, char** argv) {
   morlak::TuneHeapForServer();
   morlak::CoreOptions options;
   options.programFolder = morlak::ExecutableFolder();
+  options.arguments.assign(argv + 1, argv + argc);
   bool headless = false;
   bool makeCertificate = false, force = false;
   std::string exportFile, importFile;
