@@ -232,9 +232,8 @@ TEST_F(SettingsDialogTest, EnterInAListFieldAddsTheEntryAndKeepsTheDialogOpen) {
     dialog->Tabs()->setCurrentIndex(c.page);
     QLineEdit* field = nullptr;
     for (const auto& [name, text] : c.typed) {
-      QWidget* control = Control<QWidget>(name);
-      auto* editor = qobject_cast<ListEditor*>(control);
-      field = editor ? editor->Field() : qobject_cast<QLineEdit*>(control);
+      auto* editor = qobject_cast<ListEditor*>(Control<QWidget>(name));
+      field = editor ? editor->Field() : Control<QLineEdit>(name);
       field->setText(text);
     }
     QTest::keyClick(field, Qt::Key_Return);

@@ -216,12 +216,9 @@ TEST(ConsoleFrontEnd, RefusedListenerPortIsExplainedAndAFreshFolderOfAUserTakes8
   EXPECT_NE(user.WaitForLine(std::regex("- Failed to start HTTP server$")), "");
   EXPECT_NE(user.WaitForLine(std::regex("- Socket Error # 10013 Access denied\\.$")), "");
   const std::string advice = user.WaitForLine(std::regex("- Port 80 needs administrator rights"));
-  EXPECT_NE(advice.find("choose a port above 1023 (Settings, General, \"Default port (80):\""),
-            std::string::npos)
-      << advice;
+  EXPECT_NE(advice.find("port above 1023 (Settings, General, \"Default port (80):\""), advice.npos);
   EXPECT_NE(advice.find("sudo setcap cap_net_bind_service=+ep '" + kBinaryDir + "/morlak'"),
-            std::string::npos)
-      << advice;
+            advice.npos);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_EQ(user.Stop(SIGTERM), 0);
   EXPECT_EQ(IniFile(fresh.Path() + "httpsettings.lst").ReadInteger("settings", "httpport", -1),
