@@ -28,7 +28,7 @@
 namespace morlak {
 
 struct CoreOptions {
-  std::string programFolder;    // ends with the separator; the executable's folder
+  std::string programFolder;    // ends with the separator (ChooseProgramFolder)
   std::optional<int> httpPort;  // replaces the setting for this run only
   std::optional<int> httpsPort;
   // The command line after the program's name, so a restart runs with the same options.
