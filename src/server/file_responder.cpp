@@ -53,7 +53,8 @@ std::string FileLine(const std::string& prefix, std::string_view what, const std
 // " 206 Partial Content (bytes 0-99/1000)" after the line of an answer other than 200.
 std::string OutcomeText(const FileAnswer& answer) {
   if (answer.status == 200) return std::string();
-  std::string text = " " + std::to_string(answer.status) + " " + HTTPStatusText(answer.status);
+  std::string text(1, ' ');
+  text.append(std::to_string(answer.status)).append(" ").append(HTTPStatusText(answer.status));
   const std::string contentRange = answer.ContentRange();
   if (!contentRange.empty()) text.append(" (").append(contentRange).append(")");
   return text;
