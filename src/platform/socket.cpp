@@ -359,8 +359,8 @@ std::string SocketReverseLookup(const std::string& ip) {
 
 namespace {
 
-// A peer that closed its socket fully drops probes silently, so after a few the
-// connection fails with a time-out; one that only half-closed answers them.
+// Probes that get a reset (a peer system that has dropped the connection) or no answer
+// at all end the connection with an error; a peer that only half-closed answers them.
 void ProbePeer(SocketHandle s) {
   const int on = 1, idleSeconds = 1, intervalSeconds = 1, probes = 3;
   ::setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
