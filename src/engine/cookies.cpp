@@ -57,6 +57,8 @@ std::string TIdCookieRFC2109::CookieText() const {
   if (MaxAge >= 0 && expires.empty()) AppendPart(text, "max-age", std::to_string(MaxAge));
   AppendPart(text, "comment", Comment);
   AppendPart(text, "version", Version);
+  if (HttpOnly) text += "; HttpOnly";
+  AppendPart(text, "SameSite", SameSite);
   return text;
 }
 

@@ -18,6 +18,8 @@ struct TIdCookieRFC2109 {
   int64_t MaxAge = -1;  // -1: none
   // A server cookie with a max-age writes it as an "expires" date instead.
   bool IsServerCookie = false;
+  bool HttpOnly = false;  // kept from page scripts
+  std::string SameSite;   // empty: not written
 
   // The text after "Set-Cookie: ".
   std::string CookieText() const;

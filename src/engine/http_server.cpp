@@ -186,7 +186,13 @@ std::shared_ptr<TIdHTTPSession> TIdCustomHTTPServer::CreateSession(TIdPeerThread
     sessions_.Add(session);
   else
     session = sessions_.CreateUnique(request.PeerAddress);
-  response.ResponseCookies.Add(TIdServerCookie(kSessionCookie, session->SessionId()));
+  // The session id is the login: no page script reads it, no other site sends it, and one
+  // set over TLS never travels in clear.
+  TIdServerCookie cookie(kSessionCookie, session->SessionId());
+  cookie.HttpOnly = true;
+  cookie.SameSite = "Lax";
+  cookie.Secure = IOHandler && IOHandler->IsTls();
+  response.ResponseCookies.Add(std::move(cookie));
   request.Session = session;
   response.Session = session;
   return session;

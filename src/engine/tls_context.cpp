@@ -6,6 +6,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "engine/tls_pem_files.h"
+
 namespace morlak {
 
 const char kDefaultCipherList[] =
@@ -102,15 +104,12 @@ void TIdSSLContext::Build(bool server) {
   SSL_CTX_set_default_passwd_cb(context_, PasswordCallback);
   SSL_CTX_set_default_passwd_cb_userdata(context_, this);
   SSL_CTX_set_default_verify_paths(context_);
-  const char* root = options_.RootCertFile.c_str();
-  if (!options_.RootCertFile.empty() && SSL_CTX_load_verify_locations(context_, root, nullptr) != 1)
+  if (!options_.RootCertFile.empty() && !LoadRootFile(context_, options_.RootCertFile))
     throw EIdException("Could not load root certificate.");
-  if (!options_.CertFile.empty() &&
-      SSL_CTX_use_certificate_chain_file(context_, options_.CertFile.c_str()) != 1)
+  if (!options_.CertFile.empty() && !UseCertificateChainFile(context_, options_.CertFile))
     throw EIdException("Could not load certificate.");
   if (!options_.KeyFile.empty() &&
-      (SSL_CTX_use_PrivateKey_file(context_, options_.KeyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
-       SSL_CTX_check_private_key(context_) != 1))
+      (!UsePrivateKeyFile(context_, options_.KeyFile) || SSL_CTX_check_private_key(context_) != 1))
     throw EIdException("Could not load key, check password.");
   if (events_.OnStatusInfo) SSL_CTX_set_info_callback(context_, InfoCallback);
   const char* ciphers =
@@ -124,10 +123,6 @@ void TIdSSLContext::Build(bool server) {
   if (options_.Mode != TIdSSLMode::sslmClient) {
     SSL_CTX_set_session_id_context(context_, kSessionIdContext, sizeof kSessionIdContext);
     SSL_CTX_set_session_cache_mode(context_, SSL_SESS_CACHE_SERVER);
-  }
-  if (!options_.RootCertFile.empty()) {
-    if (STACK_OF(X509_NAME)* names = SSL_load_client_CA_file(root))
-      SSL_CTX_set_client_CA_list(context_, names);
   }
 }
 

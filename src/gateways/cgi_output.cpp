@@ -19,6 +19,11 @@ TCgiOutputParts SplitCgiOutput(std::string_view output) {
     }
   }
   if (end == std::string_view::npos) return parts;
+  // A bare LF blank line is read as the end of a header block only when a header line
+  // opens it; otherwise plain text with an empty line in it would lose its first part.
+  const bool cgiForm = blockEnd >= 2 && output.compare(blockEnd - 2, 4, "\r\n\r\n") == 0;
+  if (!cgiForm && !IsSendableHeaderLine(output.substr(0, output.find_first_of("\r\n"))))
+    return parts;
   parts.hasHeaderBlock = true;
   parts.headerLines = SplitLines(output.substr(0, blockEnd));
   parts.bodyStart = end;
@@ -41,6 +46,13 @@ bool IsSendableHeaderLine(std::string_view line) {
   for (char c : line.substr(0, colon))
     if (static_cast<unsigned char>(c) <= ' ' || c == 127) return false;
   return true;
+}
+
+bool IsFramingHeaderLine(std::string_view line) {
+  const std::string name = Trim(line.substr(0, line.find(':')));
+  for (const char* framing : {"Connection", "Transfer-Encoding", "Content-Length", "Keep-Alive"})
+    if (SameText(name, framing)) return true;
+  return false;
 }
 
 }  // namespace morlak

@@ -34,7 +34,7 @@ void Answer(std::string output, TIdHTTPResponseInfo& response) {
     response.Location = location;
   }
   for (const std::string& line : parts.headerLines)
-    if (IsSendableHeaderLine(line)) response.CustomHeaders.Add(line);
+    if (IsSendableHeaderLine(line) && !IsFramingHeaderLine(line)) response.CustomHeaders.Add(line);
   response.SendHeader();
   output.erase(0, parts.bodyStart);
   response.BodyText = std::move(output);

@@ -15,11 +15,6 @@
 
 namespace morlak {
 
-TECB* TECB::FromConnId(HCONN connId) {
-  auto* block = static_cast<TECB*>(connId);
-  return block && block->tag == kTag ? block : nullptr;
-}
-
 namespace {
 
 BOOL Refuse(int error) {
@@ -98,12 +93,17 @@ BOOL TransmitFile(TECB& block, LPVOID handle, LPDWORD size) {
   return TRUE;
 }
 
+// A block whose answer is made or whose client is gone takes no more calls.
+bool Closed(const TECB& block) {
+  return block.ended || block.abandoned;
+}
+
 BOOL HSE_CALL GetServerVariable(HCONN connId, LPSTR name, LPVOID buffer, LPDWORD size) {
-  TECB* block = TECB::FromConnId(connId);
+  const std::shared_ptr<TECB> block = TECB::Find(connId);
   if (!block || !name || !size) return Refuse(EINVAL);
   try {
     std::lock_guard<std::mutex> lock(block->lock);
-    if (block->abandoned) return Refuse(ECONNRESET);
+    if (Closed(*block)) return Refuse(ECONNRESET);
     std::string value;
     if (!ServerVariable(*block, name, value)) {
       if (buffer && *size > 0) *static_cast<char*>(buffer) = '\0';
@@ -121,7 +121,7 @@ BOOL HSE_CALL GetServerVariable(HCONN connId, LPSTR name, LPVOID buffer, LPDWORD
 // is gone, or a failure is refused with its error and a zero size.
 template <typename Use>
 BOOL WithLiveBlock(HCONN connId, LPVOID buffer, LPDWORD size, Use use) {
-  TECB* block = TECB::FromConnId(connId);
+  const std::shared_ptr<TECB> block = TECB::Find(connId);
   if (!block || !size) return Refuse(EINVAL);
   if (!buffer && *size > 0) {
     *size = 0;
@@ -129,7 +129,7 @@ BOOL WithLiveBlock(HCONN connId, LPVOID buffer, LPDWORD size, Use use) {
   }
   try {
     std::lock_guard<std::mutex> lock(block->lock);
-    if (block->abandoned) {
+    if (Closed(*block)) {
       *size = 0;
       return Refuse(ECONNRESET);
     }
@@ -216,21 +216,21 @@ BOOL SupportRequest(TECB& block, DWORD request, LPVOID buffer, LPDWORD size, LPD
 
 BOOL HSE_CALL ServerSupportFunction(HCONN connId, DWORD request, LPVOID buffer, LPDWORD size,
                                     LPDWORD dataType) {
-  TECB* block = TECB::FromConnId(connId);
+  const std::shared_ptr<TECB> block = TECB::Find(connId);
   if (!block) return Refuse(EINVAL);
   std::unique_lock<std::mutex> lock(block->lock);
-  if (request == HSE_REQ_DONE_WITH_SESSION) {
+  if (request == HSE_REQ_DONE_WITH_SESSION && !block->ended) {
     block->done = true;
     if (block->abandoned) {
-      // Nobody waits any more: the block is the library's to end.
+      // Nobody waits any more: the library was the last to use the block.
       lock.unlock();
-      delete block;
+      TECB::Retire(*block);
       return FALSE;
     }
     block->signal.notify_all();
     return FALSE;
   }
-  if (block->abandoned) return Refuse(ECONNRESET);
+  if (Closed(*block)) return Refuse(ECONNRESET);
   try {
     return SupportRequest(*block, request, buffer, size, dataType);
   } catch (...) {

@@ -1,6 +1,8 @@
 // The control block of one extension call: the published record the library sees first,
 // then the runner's own fields, which the callbacks reach through the record's ConnID.
-// TECB is that block.
+// TECB is that block. A ConnID is a number handed out once and looked up among the live
+// blocks, never an address: a call with the ConnID of an ended request, or with one made
+// up, finds nothing instead of freed or foreign memory.
 #pragma once
 
 #include <condition_variable>
@@ -22,7 +24,6 @@ class TIdCustomHTTPServer;
 
 struct TECB {
   EXTENSION_CONTROL_BLOCK ecb;  // first: the library holds a pointer to it
-  uint32_t tag = kTag;          // tells a live block from a stray ConnID
 
   bool keepAlive = false;
   TidISAPIRunner* runner = nullptr;
@@ -35,18 +36,23 @@ struct TECB {
   // The texts the record points to belong to the block.
   std::string method, queryString, pathInfoText, pathTranslated, contentType;
 
-  // Every callback holds the lock; the completion event is `done` under it. A pending
-  // request whose client went away is abandoned: the block is then left to the library,
-  // every callback but the end of the request refuses, and that one frees the block.
+  // Every callback holds the lock; the completion event is `done` under it. Once the
+  // answer is made the block is `ended` and every callback refuses. A pending request
+  // whose client went away is abandoned: the block stays live for the library, every
+  // callback but the end of the request refuses, and that one retires the block.
   std::mutex lock;
   std::condition_variable signal;
   bool done = false;
+  bool ended = false;
   bool abandoned = false;
   ExtensionLibraryCache::Library library;  // kept loaded while the block lives
 
-  static constexpr uint32_t kTag = 0x45434231;  // "ECB1"
-  // The block behind a ConnID, or nullptr for anything else.
-  static TECB* FromConnId(HCONN connId);
+  // Makes the block live under a new ConnID, which it stores in the record.
+  static void Register(const std::shared_ptr<TECB>& block);
+  // The live block behind a ConnID, or null for anything else.
+  static std::shared_ptr<TECB> Find(HCONN connId);
+  // Ends the block's life under its ConnID; a callback running on it finishes first.
+  static void Retire(TECB& block);
 };
 
 // Points the record's four callbacks at the server's functions.

@@ -37,7 +37,7 @@ void LeaveToLibrary(const void* memory) {
 }
 
 // Waits until the library ends a pending request. False when the client went away first:
-// the block is then abandoned to the library, which frees it when it ends the request.
+// the block is then abandoned to the library, which retires it when it ends the request.
 bool WaitForCompletion(TECB& block) {
   const SocketHandle socket = block.thread->Connection().IOHandler().Binding().Handle();
   std::unique_lock<std::mutex> lock(block.lock);
@@ -105,7 +105,7 @@ void TidISAPIRunner::Execute(const std::string& fileName, TIdPeerThread& thread,
     return;
   }
 
-  auto block = std::make_unique<TECB>();
+  const auto block = std::make_shared<TECB>();
   block->runner = this;
   block->documentRoot = documentRoot;
   block->serverAdmin = ServerAdmin;
@@ -116,21 +116,21 @@ void TidISAPIRunner::Execute(const std::string& fileName, TIdPeerThread& thread,
   block->library = library;
   FillControlBlock(*block, documentRoot, pathInfo);
   InstallCallbacks(block->ecb);
+  TECB::Register(block);
 
   bool failed = false;
   try {
     const DWORD result = extensionProc(&block->ecb);
-    if (result == HSE_STATUS_PENDING && !WaitForCompletion(*block)) {
-      LeaveToLibrary(block.release());  // the library frees it when it ends the request
-      return;
-    }
+    // An abandoned block stays live until the library ends the request.
+    if (result == HSE_STATUS_PENDING && !WaitForCompletion(*block)) return;
     failed = result == HSE_STATUS_ERROR;
   } catch (...) {
     failed = true;
   }
   std::this_thread::sleep_for(kPauseAfterCall);
+  // From here on the request, response and connection are the runner's alone.
+  TECB::Retire(*block);
   if (failed) response.SetStatusCode(500);
-  block.reset();
   if (AfterExecute) AfterExecute(*this);
 }
 

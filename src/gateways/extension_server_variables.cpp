@@ -129,7 +129,6 @@ void FillControlBlock(TECB& block, const std::string& documentRoot, const std::s
   std::memset(&ecb, 0, sizeof ecb);
   ecb.cbSize = sizeof(EXTENSION_CONTROL_BLOCK);
   ecb.dwVersion = HSE_MAKE_VERSION(HSE_VERSION_MAJOR, HSE_VERSION_MINOR);
-  ecb.ConnID = &block;
   std::strncpy(ecb.lpszLogData, "DEFAULT LOG DATA", HSE_LOG_BUFFER_LEN - 1);
 
   block.method = request.RequestMethod;

@@ -45,17 +45,15 @@ pid_t WriterOf(std::string_view name) {
 
 }  // namespace
 
-AtomicFileWriter::AtomicFileWriter(std::string path, bool ownerOnly)
+AtomicFileWriter::AtomicFileWriter(std::string path, FileAccess access)
     : path_(std::move(path)),
       temp_(TemporaryPathBeside(path_)),
       stream_(std::make_unique<TFileStream>(temp_, TFileStream::Mode::kCreate)) {
-  // The replacement keeps the permissions of the file it replaces (a settings file
-  // holding a key pass phrase may have been made private).
   struct stat old;
-  if (ownerOnly)
-    ::fchmod(stream_->Handle(), S_IRUSR | S_IWUSR);
-  else if (::stat(path_.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+  if (access != FileAccess::kOwnerOnly && ::stat(path_.c_str(), &old) == 0 && S_ISREG(old.st_mode))
     ::fchmod(stream_->Handle(), old.st_mode & 07777);
+  else if (access != FileAccess::kShared)
+    ::fchmod(stream_->Handle(), S_IRUSR | S_IWUSR);
 }
 
 AtomicFileWriter::~AtomicFileWriter() {

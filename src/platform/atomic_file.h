@@ -6,15 +6,15 @@
 #include <memory>
 #include <string>
 
+#include "platform/files.h"
 #include "platform/stream.h"
 
 namespace morlak {
 
 class AtomicFileWriter {
  public:
-  // Throws EStreamError when the temporary file cannot be created. With `ownerOnly` only
-  // the owner may read the new file (private keys).
-  explicit AtomicFileWriter(std::string path, bool ownerOnly = false);
+  // Throws EStreamError when the temporary file cannot be created.
+  explicit AtomicFileWriter(std::string path, FileAccess access = FileAccess::kShared);
   // Removes the temporary file unless it was committed.
   ~AtomicFileWriter();
   AtomicFileWriter(const AtomicFileWriter&) = delete;

@@ -1,9 +1,11 @@
 #include "platform/child_process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,9 +14,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
+#include "platform/files.h"
 #include "platform/socket.h"
+#include "platform/text.h"
 
 namespace morlak {
 
@@ -68,46 +75,6 @@ void SetNonBlocking(int fd) {
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
-// Starts the program with default signal dispositions (the C library keeps its two
-// internal signals ignored), an empty signal mask, its own process group and no
-// descriptor but the three standard ones. Returns 0 or an errno.
-int Spawn(const ChildProcessRun& run, int stdinFd, int stdoutFd, pid_t& pid) {
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attr;
-  if (int rc = posix_spawn_file_actions_init(&actions)) return rc;
-  if (int rc = posix_spawnattr_init(&attr)) {
-    posix_spawn_file_actions_destroy(&actions);
-    return rc;
-  }
-  sigset_t all, none;
-  sigfillset(&all);
-  sigemptyset(&none);
-  int rc = posix_spawn_file_actions_adddup2(&actions, stdinFd, 0);
-  if (!rc) rc = posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
-  if (!rc) rc = posix_spawn_file_actions_adddup2(&actions, stdoutFd, 2);
-  if (!rc) rc = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-  if (!rc)
-    rc = posix_spawnattr_setflags(
-        &attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  if (!rc) rc = posix_spawnattr_setpgroup(&attr, 0);
-  if (!rc) rc = posix_spawnattr_setsigdefault(&attr, &all);
-  if (!rc) rc = posix_spawnattr_setsigmask(&attr, &none);
-  if (!rc) {
-    std::vector<char*> envp;
-    if (run.environment) {
-      envp.reserve(run.environment->size() + 1);
-      for (const std::string& entry : *run.environment)
-        envp.push_back(const_cast<char*>(entry.c_str()));
-    }
-    envp.push_back(nullptr);
-    char* argv[] = {const_cast<char*>(run.program.c_str()), nullptr};
-    rc = posix_spawn(&pid, run.program.c_str(), &actions, &attr, argv, envp.data());
-  }
-  posix_spawnattr_destroy(&attr);
-  posix_spawn_file_actions_destroy(&actions);
-  return rc;
-}
-
 // True once the child has ended; it stays unreaped (a zombie keeps its process group id
 // reserved, so the group can still be killed safely).
 bool HasEnded(pid_t pid) {
@@ -123,6 +90,122 @@ int WaitForEnd(pid_t pid) {
   return status;
 }
 
+// Runs in the forked child, so only calls that are safe after a fork in a threaded
+// process: default signal dispositions, an empty signal mask, a process group of its own,
+// no descriptor but the three standard ones, and the program as the subreaper of all it
+// starts, so that nothing it starts can leave its tree while it runs. Reports an errno
+// on `report` when the program cannot be run.
+[[noreturn]] void StartInChild(const char* program, char* const argv[], char* const envp[],
+                               int stdinFd, int stdoutFd, int report, int descriptorLimit) {
+  struct sigaction standard {};
+  standard.sa_handler = SIG_DFL;
+  for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &standard, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  int error = 0;
+  if (::setpgid(0, 0) != 0 || ::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0 || ::dup2(stdinFd, 0) < 0 ||
+      ::dup2(stdoutFd, 1) < 0 || ::dup2(stdoutFd, 2) < 0) {
+    error = errno;
+  } else {
+    // The report pipe closes on exec, telling the parent the program runs.
+    if (::syscall(SYS_close_range, 3, ~0U, CLOSE_RANGE_CLOEXEC) != 0)
+      for (int fd = 3; fd < descriptorLimit; ++fd)
+        if (fd != report) ::close(fd);
+    ::execve(program, argv, envp);
+    error = errno;
+  }
+  while (::write(report, &error, sizeof error) < 0 && errno == EINTR) {
+  }
+  ::_exit(127);
+}
+
+// Starts the program; 0 or the errno of the failed start.
+int Spawn(const ChildProcessRun& run, int stdinFd, int stdoutFd, pid_t& pid) {
+  std::vector<char*> envp;
+  if (run.environment) {
+    envp.reserve(run.environment->size() + 1);
+    for (const std::string& entry : *run.environment)
+      envp.push_back(const_cast<char*>(entry.c_str()));
+  }
+  envp.push_back(nullptr);
+  char* argv[] = {const_cast<char*>(run.program.c_str()), nullptr};
+  const long limit = ::sysconf(_SC_OPEN_MAX);
+  const int descriptorLimit = limit > 0 && limit < 65536 ? static_cast<int>(limit) : 65536;
+  Descriptor reportRead, reportWrite;
+  MakePipe(reportRead, reportWrite);
+  if (const int rc = MoveAboveStandardHandles(reportWrite)) return rc;
+  pid = ::fork();
+  if (pid < 0) return errno;
+  if (pid == 0)
+    StartInChild(argv[0], argv, envp.data(), stdinFd, stdoutFd, reportWrite.Get(), descriptorLimit);
+  reportWrite.Close();
+  int error = 0;
+  ssize_t n;
+  while ((n = ::read(reportRead.Get(), &error, sizeof error)) < 0 && errno == EINTR) {
+  }
+  if (n != static_cast<ssize_t>(sizeof error)) return 0;
+  WaitForEnd(pid);
+  pid = -1;
+  return error;
+}
+
+// The processes below `root`, read from /proc (parent links).
+std::vector<pid_t> Descendants(pid_t root) {
+  std::vector<std::pair<pid_t, pid_t>> links;  // child, parent
+  if (DIR* proc = ::opendir("/proc")) {
+    while (const dirent* entry = ::readdir(proc)) {
+      int32_t pid = 0;
+      if (!TryParseInt(entry->d_name, pid) || pid <= 0) continue;
+      const std::optional<std::string> stat =
+          ReadWholeFile("/proc/" + std::string(entry->d_name) + "/stat");
+      // "pid (name) state ppid ...": the name may hold blanks and parentheses.
+      const size_t close = stat ? stat->rfind(')') : std::string::npos;
+      int32_t parent = 0;
+      if (close == std::string::npos || close + 4 >= stat->size()) continue;
+      const std::string_view rest = std::string_view(*stat).substr(close + 4);
+      if (TryParseInt(rest.substr(0, rest.find(' ')), parent)) links.emplace_back(pid, parent);
+    }
+    ::closedir(proc);
+  }
+  std::vector<pid_t> found;
+  std::vector<pid_t> parents = {root};
+  while (!parents.empty()) {
+    const pid_t parent = parents.back();
+    parents.pop_back();
+    for (const auto& [child, itsParent] : links)
+      if (itsParent == parent) {
+        found.push_back(child);
+        parents.push_back(child);
+      }
+  }
+  return found;
+}
+
+// Kills the program, everything below it and its process group. The program is the
+// subreaper of what it started, so while it runs nothing it started can leave its tree,
+// not even by a new session; stopped first, none of them can start more or reap a child
+// (whose number could then be reused) before the kill.
+void KillAll(pid_t program) {
+  std::vector<pid_t> stopped;
+  if (!HasEnded(program)) {
+    ::kill(program, SIGSTOP);
+    for (int round = 0; round < 100; ++round) {
+      bool more = false;
+      for (const pid_t pid : Descendants(program)) {
+        if (std::find(stopped.begin(), stopped.end(), pid) != stopped.end()) continue;
+        ::kill(pid, SIGSTOP);
+        stopped.push_back(pid);
+        more = true;
+      }
+      if (!more) break;
+    }
+  }
+  ::kill(-program, SIGKILL);
+  ::kill(program, SIGKILL);
+  for (const pid_t pid : stopped) ::kill(pid, SIGKILL);
+}
+
 // Reaps the child however the run ends; a run left by an exception (no memory for the
 // output) kills the group first, so no process or zombie stays behind.
 class StartedChild {
@@ -130,7 +213,7 @@ class StartedChild {
   explicit StartedChild(pid_t pid) : pid_(pid) {}
   ~StartedChild() {
     if (pid_ <= 0) return;
-    ::kill(-pid_, SIGKILL);
+    KillAll(pid_);
     WaitForEnd(pid_);
   }
   StartedChild(const StartedChild&) = delete;
@@ -138,7 +221,7 @@ class StartedChild {
 
   pid_t Pid() const { return pid_; }
   void Reap(bool killGroup, ChildProcessResult& result) {
-    if (killGroup) ::kill(-pid_, SIGKILL);
+    if (killGroup) KillAll(pid_);
     const int status = WaitForEnd(pid_);
     pid_ = -1;
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);

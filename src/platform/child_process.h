@@ -1,6 +1,6 @@
 // Runs an external program for one request: started directly (never through a shell),
-// in a process group of its own, with standard input and output on pipes, and waited for
-// with a time limit. The caller's thread pumps input and output without blocking, so a
+// in a process group of its own and as the subreaper of all it starts, with standard
+// input and output on pipes, and waited for with a time limit. The caller's thread pumps input and output without blocking, so a
 // program that never reads its input cannot stall against a full output pipe.
 #pragma once
 
@@ -25,8 +25,8 @@ struct ChildProcessResult {
     kFinished,        // ended and its output was read to the end
     kPipesNotReady,   // the pipes could not be set up for the program; `error` says why
     kNotStarted,      // `error` holds the reason
-    kTimedOut,        // the process group was killed
-    kOutputTooLarge,  // more than outputLimit bytes; the process group was killed
+    kTimedOut,        // killed with its descendants and its process group
+    kOutputTooLarge,  // more than outputLimit bytes; killed as for kTimedOut
   };
   Outcome outcome = Outcome::kNotStarted;
   int error = 0;       // errno of a failed set-up or start

@@ -133,9 +133,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
   return content;
 }
 
-bool WriteFileAtomic(const std::string& path, const std::string& content, bool ownerOnly) {
+bool WriteFileAtomic(const std::string& path, const std::string& content, FileAccess access) {
   try {
-    AtomicFileWriter writer(path, ownerOnly);
+    AtomicFileWriter writer(path, access);
     writer.Stream().Write(content.data(), content.size());
     return writer.Commit();
   } catch (const EStreamError&) {

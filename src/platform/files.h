@@ -34,13 +34,21 @@ struct DirectoryEntry {
 // included); nullopt when the folder cannot be read.
 std::optional<std::vector<DirectoryEntry>> ListDirectory(const std::string& folder);
 
+// Who may read a written file. A replaced file keeps its permissions (a settings file may
+// have been made private or shared on purpose) unless the content is always private.
+enum class FileAccess {
+  kShared,     // a new file as the process's file mask allows
+  kSecret,     // a new file for the owner only (pass phrases, passwords)
+  kOwnerOnly,  // always for the owner only (private keys)
+};
+
 // Whole-file read; nullopt when the file cannot be opened or read, or is not a regular
 // file (a named pipe is refused without waiting for a writer).
 std::optional<std::string> ReadWholeFile(const std::string& path);
 // Writes a temporary file beside `path`, flushes it to disk and renames it over `path`,
-// so a crash leaves either the old or the new file. With `ownerOnly` only the owner may
-// read the new file.
-bool WriteFileAtomic(const std::string& path, const std::string& content, bool ownerOnly = false);
+// so a crash leaves either the old or the new file.
+bool WriteFileAtomic(const std::string& path, const std::string& content,
+                     FileAccess access = FileAccess::kShared);
 // Appends with one write call, creating the file when missing, so lines written by
 // several writers never interleave. Anything but a regular file is refused.
 bool AppendToFile(const std::string& path, std::string_view content);

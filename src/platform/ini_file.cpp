@@ -132,8 +132,8 @@ std::string IniFile::Text() const {
   return out;
 }
 
-bool IniFile::Save() const {
-  return !readFailed_ && WriteFileAtomic(path_, Text());
+bool IniFile::Save(FileAccess access) const {
+  return !readFailed_ && WriteFileAtomic(path_, Text(), access);
 }
 
 }  // namespace morlak

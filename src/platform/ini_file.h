@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace morlak {
 
 class IniFile {
@@ -44,7 +46,7 @@ class IniFile {
 
   // The whole file as it would be written.
   std::string Text() const;
-  bool Save() const;
+  bool Save(FileAccess access = FileAccess::kShared) const;
 
  private:
   struct Section {

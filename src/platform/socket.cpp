@@ -357,13 +357,27 @@ std::string SocketReverseLookup(const std::string& ip) {
   return host;
 }
 
+namespace {
+
+// Probes that get a reset (a peer system that has dropped the connection) or no answer
+// at all end the connection with an error; a peer that only half-closed answers them.
+void ProbePeer(SocketHandle s) {
+  const int on = 1, idleSeconds = 1, intervalSeconds = 1, probes = 3;
+  ::setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  ::setsockopt(s, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds);
+  ::setsockopt(s, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds);
+  ::setsockopt(s, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+}
+
+}  // namespace
+
 bool SocketPeerGone(SocketHandle s) {
   if (s == kInvalidSocket) return true;
-  pollfd p{s, POLLIN | POLLRDHUP, 0};
+  pollfd p{s, POLLRDHUP, 0};
   if (::poll(&p, 1, 0) <= 0) return false;
-  if (p.revents & (POLLHUP | POLLERR | POLLNVAL | POLLRDHUP)) return true;
-  char byte;
-  return ::recv(s, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+  if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return true;
+  if (p.revents & POLLRDHUP) ProbePeer(s);
+  return false;
 }
 
 namespace {

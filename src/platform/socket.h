@@ -66,8 +66,12 @@ bool SocketLocalAddress(SocketHandle s, SocketAddress& local);
 // The host name of an IPv4 address by reverse lookup; the address itself when the lookup
 // finds no name.
 std::string SocketReverseLookup(const std::string& ip);
-// True when the peer has closed or reset the connection, or it was shut down here; a
-// waiting byte of the peer's does not count. Never blocks.
+// True when the peer has reset the connection, or it was shut down here. A peer's end of
+// its sending side is no end: a half-close and a full close look alike until something is
+// sent, so the connection is then probed (keep-alive), and counts as gone once the peer's
+// system answers with a reset (after a full close, once it has dropped its end: about a
+// minute) or not at all (a few seconds). A waiting byte of the peer's does not count.
+// Never blocks.
 bool SocketPeerGone(SocketHandle s);
 
 // 1 when readable (or closed or failed, so a read will not block), 0 on timeout, -1 on

@@ -44,11 +44,10 @@ bool ContainsAlias(const std::string& documentPath, const std::string& alias) {
 }
 
 // A PHP compiler that is a library runs as an extension library, any other as a program.
+// Only the file's own extension counts: a folder named "x.sources" makes no library.
 bool IsLibraryFile(const std::string& path) {
-  return path.find(".dll") != std::string::npos || path.find(".so") != std::string::npos;
-}
-bool IsProgramFile(const std::string& path) {
-  return path.find(".exe") != std::string::npos || !IsLibraryFile(path);
+  const std::string extension = ExtractFileExt(path);
+  return extension == ".dll" || extension == ".so";
 }
 
 std::string ParamLinesWithCrLf(const TStringList& params) {
@@ -193,9 +192,9 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
 
   std::string phpPage;  // the page a PHP compiler runs
   if (settings_.IsPhpExtension(ExtractFileExt(localPath))) {
+    phpPage = localPath;
     const std::string compiler = settings_.GetPhpCompiler();
     if (!compiler.empty()) {
-      phpPage = localPath;
       localPath = compiler;
       pathChanged();
     } else {
@@ -207,7 +206,7 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
   const std::string phpCompiler = settings_.GetPhpCompiler();
   if (settings_.GetEnableCgi()) {
     runCgi = ContainsAlias(documentPath, settings_.GetCgiAlias()) ||
-             (localPath == phpCompiler && IsProgramFile(localPath));
+             (localPath == phpCompiler && !IsLibraryFile(localPath));
   } else if (settings_.GetEnableIsapi()) {
     const bool candidate = ContainsAlias(documentPath, settings_.GetIsapiAlias()) ||
                            (localPath == phpCompiler && IsLibraryFile(localPath));
@@ -233,10 +232,13 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
                        // A library is never handed a way out of the document folder.
                        (runIsapi && pathInfo.find("..") != std::string::npos) ||
                        // The PHP compiler is handed the page, so the page must pass too.
-                       (runCgi && climbsOut(phpPage));
+                       climbsOut(phpPage);
+  // A PHP page that no gateway runs is never served as a file: neither its source text
+  // nor the compiler standing in its place.
+  const bool phpNotRun = !phpPage.empty() && !runCgi && !runIsapi;
 
   if (refused) {
-    LogWindowAndFile(prefix + "> unauthorized to " + localPath);
+    LogWindowAndFile(prefix + "> unauthorized to " + (phpPage.empty() ? localPath : phpPage));
     SendUnauthorizedPage(thread, request, ctx.user, ctx.clientAddress, response);
   } else if (loginAttempt) {
     if (ok) {
@@ -253,7 +255,8 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
     LogWindowAndFile(prefix + "> logged out succesfully");
     SendLogoutOkPage(thread, request, ctx.user, ctx.clientAddress, response);
   } else if (runCgi && (ctx.tls ? idCGIRunner2 : idCGIRunner1)) {
-    TidCGIRunner::Call call{phpPage, {}};
+    // A PHP page run as a program of its own (no compiler) is no page of a compiler.
+    TidCGIRunner::Call call{localPath != phpPage ? phpPage : std::string(), {}};
     (ctx.tls ? idCGIRunner2 : idCGIRunner1)
         ->Run(localPath, thread, request, response, documentDirectory, "", call);
     LogWindowAndFile(prefix + "> exec CGI \"" + localPath + "\", params=\"" +
@@ -264,6 +267,9 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
         ->Execute(localPath, thread, request, response, documentDirectory, pathInfo);
     LogWindowAndFile(prefix + "> exec ISAPI \"" + localPath + "\", action=\"" + pathInfo +
                      "\", params=\"" + ParamLinesWithCrLf(request.ParamList) + "\"");
+  } else if (phpNotRun) {
+    LogWindowAndFile(prefix + "> PHP is not set up to run " + phpPage);
+    SendNotFoundPage(thread, request, ctx.user, ctx.clientAddress, response);
   } else if (fileExists) {
     ServeFile(thread, request, localPath, ctx.user, ctx.clientAddress, response,
               std::move(found.file));

@@ -19,6 +19,8 @@ namespace {
 constexpr int kKeyBits = 2048;
 // Browsers refuse server certificates valid for longer than about two years.
 constexpr long kValidDays = 825;
+// Valid from an hour back, for clocks a little behind; the hour counts into the days.
+constexpr long kBackdateSeconds = 3600;
 
 template <typename T, void (*Free)(T*)>
 struct Deleter {
@@ -60,8 +62,8 @@ bool MakePem(const std::string& host, const std::string& password, std::string& 
   altNames += ",IP:127.0.0.1";
   if (X509_set_version(cert.get(), 2) != 1 || BN_rand(serial.get(), 127, BN_RAND_TOP_ANY, 0) != 1 ||
       !BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(cert.get())) ||
-      !X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600) ||
-      !X509_gmtime_adj(X509_getm_notAfter(cert.get()), kValidDays * 86400) ||
+      !X509_gmtime_adj(X509_getm_notBefore(cert.get()), -kBackdateSeconds) ||
+      !X509_gmtime_adj(X509_getm_notAfter(cert.get()), kValidDays * 86400 - kBackdateSeconds) ||
       X509_set_pubkey(cert.get(), key.get()) != 1 ||
       X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8,
                                  reinterpret_cast<const unsigned char*>("Morlak"), -1, -1,
@@ -106,7 +108,8 @@ CertificateResult MakeSelfSignedCertificate(ServerSettings& settings, const std:
   const bool made = MakePem(host, settings.GetCertPassword(), keyPem, certPem);
   ERR_clear_error();
   if (!made) return {false, "Could not create the key and certificate."};
-  if (!WriteFileAtomic(keyPath, keyPem, true)) return {false, "Could not write " + keyPath + "."};
+  if (!WriteFileAtomic(keyPath, keyPem, FileAccess::kOwnerOnly))
+    return {false, "Could not write " + keyPath + "."};
   if (!WriteFileAtomic(certPath, certPem)) return {false, "Could not write " + certPath + "."};
 
   SettingsValues values = settings.Get();

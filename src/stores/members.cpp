@@ -82,7 +82,7 @@ bool MembersStore::SaveMembers(const std::string& folder) {
     ini.WriteFloat(section, "lasttime", m.lasttime);
     ini.WriteString(section, "lastdoc", SingleLine(m.lastdoc));
   }
-  return ini.Save();
+  return ini.Save(FileAccess::kSecret);
 }
 
 int MembersStore::IndexOfMember(const std::string& user) const {

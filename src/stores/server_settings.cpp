@@ -229,8 +229,9 @@ bool ServerSettings::SaveSettings() {
         },
         setting.field);
   }
-  return ini.Save() && WriteFileAtomic(values.mainPath + kMimeListFileName,
-                                       JoinLinesCrLf(TextToList(values.mimeList)));
+  return ini.Save(FileAccess::kSecret) &&
+         WriteFileAtomic(values.mainPath + kMimeListFileName,
+                         JoinLinesCrLf(TextToList(values.mimeList)));
 }
 
 SettingsValues ServerSettings::Get() const {

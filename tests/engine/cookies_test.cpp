@@ -44,9 +44,12 @@ TEST(Cookies, AttributesInOrder) {
                      .Version = "1",
                      .Secure = true,
                      .MaxAge = 60,
-                     .IsServerCookie = false};
+                     .IsServerCookie = false,
+                     .HttpOnly = true,
+                     .SameSite = "Lax"};
   EXPECT_EQ(c.CookieText(),
-            "n=v; path=/p; domain=example.org; secure; max-age=60; comment=hi; version=1");
+            "n=v; path=/p; domain=example.org; secure; max-age=60; comment=hi; version=1; "
+            "HttpOnly; SameSite=Lax");
   c.Value.clear();
   EXPECT_EQ(c.CookieText().substr(0, 7), "path=/p");
 }

@@ -25,6 +25,9 @@ TEST(CgiOutputTest, HeaderBlockEndsAtTheFirstBlankLineWhateverItsLineBreaks) {
       {"A: 1\nB: 2\r\n\nbody", true, {"A: 1", "B: 2"}, "body"},
       {"A: 1\r\n\r\n", true, {"A: 1"}, ""},
       {"just text\r\nand more\r\n", false, {}, "just text\r\nand more\r\n"},
+      // A bare LF block must open with a header line.
+      {"Hello\n\nWorld\n", false, {}, "Hello\n\nWorld\n"},
+      {"\n\nbody", false, {}, "\n\nbody"},
       {"", false, {}, ""},
   };
   for (const Case& c : cases) {

@@ -162,6 +162,42 @@ TEST(ExtensionRunner, FailuresGetTheirAnswersAndTheServerGoesOn) {
   EXPECT_EQ(server.Call("/echo").status, 200);
 }
 
+// The conn_ids library answers how many of its calls with a ConnID got through; "late"
+// is -1 until its thread has called.
+struct ConnIdServer : ExtensionServer {
+  ConnIdServer() { Install("conn_ids", "scripts/ids.dll"); }
+  std::string Call(const std::string& action) {
+    return Get(Port(), "/scripts/ids.dll" + action).body;
+  }
+};
+
+TEST(ExtensionRunner, ConnIdOfAnEndedRequestIsRefused) {
+  ConnIdServer server;
+  server.Call("/keep?first=1");
+  EXPECT_EQ(server.Call("/ended?second=2"), "0");
+}
+
+TEST(ExtensionRunner, MadeUpConnIdIsRefused) {
+  EXPECT_EQ(ConnIdServer().Call("/unknown"), "0");
+}
+
+TEST(ExtensionRunner, LibraryThreadCallingAfterTheAnswerIsRefused) {
+  ConnIdServer server;
+  std::string late = server.Call("/late");
+  for (int i = 0; i < 100 && late == "-1"; ++i) late = server.Call("/late-result");
+  EXPECT_EQ(late, "0");
+}
+
+TEST(ExtensionRunner, HalfClosedClientStillGetsItsPendingAnswer) {
+  ConnIdServer server;
+  LoopbackClient client(server.Port());
+  client.Send("GET /scripts/ids.dll/slow HTTP/1.1\r\nHost: h\r\n\r\n");
+  client.ShutdownSend();
+  const std::string answer = client.ReadAll();
+  EXPECT_TRUE(answer.starts_with("HTTP/1.1 200 OK\r\n") && answer.ends_with("\r\n\r\nslow"))
+      << answer;
+}
+
 TEST(ExtensionRunner, CachedLibrariesStayLoadedAndAnswerForTheirFileName) {
   ExtensionServer server;
   // Another file of the same name in another folder: the first one loaded answers.

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 
 #include "platform/host_names.h"
 #include "platform/text.h"
@@ -30,8 +31,10 @@ std::string Post(const std::string& target, const std::string& body) {
 
 TEST(CgiTest, ProgramOutputBecomesTheAnswer) {
   CoreFixture fixture;
+  // Its framing lines would contradict the server's own.
   AddProgram(fixture, "notfound",
-             "printf 'Status: 404 Not Found\\r\\nContent-Type: text/plain\\r\\n\\r\\ngone'");
+             "printf 'Status: 404 Not Found\\r\\nContent-Type: text/plain\\r\\nConnection: "
+             "keep-alive\\r\\nTransfer-Encoding: chunked\\r\\nContent-Length: 2\\r\\n\\r\\ngone'");
   AddProgram(fixture, "moved", "printf 'Location: /elsewhere\\r\\nStatus: 200\\r\\n\\r\\n'");
   AddProgram(fixture, "bare", "printf 'no blank line here'");
   AddProgram(fixture, "unix", "printf 'Content-Type: text/plain\\nX-Unix: 1\\n\\nbody\\n'");
@@ -104,6 +107,8 @@ TEST(CgiTest, ProgramOutputBecomesTheAnswer) {
     for (const std::string& line : c.headerLines)
       EXPECT_NE(reply.headerBlock.find("\r\n" + line + "\r\n"), std::string::npos) << line;
     EXPECT_EQ(reply.headerBlock.find("garbage"), std::string::npos);
+    for (const char* framing : {"Transfer-Encoding", "keep-alive", "Content-Length: 2"})
+      EXPECT_EQ(reply.headerBlock.find(framing), std::string::npos) << framing;
     EXPECT_TRUE(reply.body == c.body) << reply.body.substr(0, 200);
   }
   EXPECT_EQ(Get(fixture.Port(), "/plain.txt").status, 200);
@@ -221,7 +226,10 @@ TEST(CgiTest, ParametersReachTheProgramAndNothingIsInterpreted) {
 TEST(CgiTest, ProgramPastItsTimeIsKilledWithEverythingItStarted) {
   CoreFixture fixture;
   const std::string pids = fixture.data.File("pids");
-  AddProgram(fixture, "hang", "echo $$ >" + pids + "\nsleep 60 &\necho $! >>" + pids + "\nwait");
+  // A child in the program's group, and one in a session of its own whose parent is gone.
+  AddProgram(fixture, "hang",
+             "echo $$ >" + pids + "\nsleep 60 &\necho $! >>" + pids +
+                 "\n(setsid sleep 60 & echo $! >>" + pids + ")\nwait");
   AddProgram(fixture, "flood", "exec yes");
   fixture.Start();
 
@@ -231,7 +239,7 @@ TEST(CgiTest, ProgramPastItsTimeIsKilledWithEverythingItStarted) {
   EXPECT_EQ(hang.status, 500);
   EXPECT_EQ(hang.body, kTerminatedBody);
   const std::vector<std::string> started = SplitLines(fixture.data.Read("pids"));
-  ASSERT_EQ(started.size(), 2u);
+  ASSERT_EQ(started.size(), 3u);
   for (const std::string& pid : started) EXPECT_TRUE(ProcessEnds(std::stoi(pid))) << pid;
   EXPECT_TRUE(fixture.front.HasPart("> CGI program terminated after 5000 ms"));
 
@@ -254,6 +262,34 @@ TEST(CgiTest, PhpPageRunsThroughPhpCgi) {
   const HttpReply climb = Get(fixture.Port(), "/sub/../../secret.php");
   EXPECT_EQ(climb.status, 403);
   EXPECT_EQ(climb.body.find("leaked"), std::string::npos);
+}
+
+// Only CGI with a compiler that is a program runs a PHP page; every other set-up answers
+// not found and serves neither the page's source nor the compiler.
+TEST(CgiTest, PhpPageIsRunOrNotFoundButNeverServedAsAFile) {
+  for (const bool cgi : {true, false}) {
+    for (const std::string compiler : {"", "tools.sources/php-cgi", "lib/php.so"}) {
+      SCOPED_TRACE(std::to_string(cgi) + " " + compiler);
+      CoreFixture fixture({"enablecgiapplications=" + std::to_string(cgi),
+                           "phpcompiler=" + (compiler.empty() ? "" : "{data}" + compiler)});
+      if (!compiler.empty()) {
+        fixture.data.MakeFolder(compiler.substr(0, compiler.find('/')));
+        std::filesystem::create_symlink("/usr/bin/php-cgi", fixture.data.File(compiler));
+      }
+      fixture.data.Write("http/public/page.php", "<?php echo 1+1; // pass=hunter2");
+      fixture.Start();
+      const bool runs = cgi && compiler == "tools.sources/php-cgi";
+      for (const auto& [page, status] : {std::pair<std::string, int>{"/page.php", runs ? 200 : 404},
+                                         {"/missing.php", 404},
+                                         {"/../../x.php", 403}}) {
+        const HttpReply reply = Get(fixture.Port(), page);
+        EXPECT_EQ(reply.status, status) << page;
+        EXPECT_FALSE(std::regex_search(reply.body, std::regex("hunter2|\x7f"))) << page;
+      }
+      EXPECT_EQ(fixture.front.HasPart("> PHP is not set up to run " + fixture.Home()), !runs);
+      EXPECT_TRUE(fixture.front.HasPart("> unauthorized to " + fixture.Home() + "../../x.php"));
+    }
+  }
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -151,6 +153,10 @@ TEST(ConsoleFrontEnd, ServesTheDefaultSiteAndSavesOnSigterm) {
   EXPECT_NE(morlak.Output().find("- HTTP server stopped"), std::string::npos);
   EXPECT_TRUE(FileExists(data.Path() + "statlist.lst"));
   EXPECT_TRUE(FileExists(data.Path() + "httpmembers.lst"));
+  // Made by this run, they hold passwords and the key's pass phrase.
+  for (const char* secret : {"httpmembers.lst", "httpsettings.lst"})
+    EXPECT_EQ(std::filesystem::status(data.Path() + secret).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   // The port option is for this run only.
   EXPECT_EQ(IniFile(data.Path() + "httpsettings.lst").ReadInteger("settings", "httpport", -1), 80);
 }
@@ -163,6 +169,14 @@ TEST(ConsoleFrontEnd, MadeCertificateServesHttpsToCurlAndIsNotReplacedUnasked) {
   const std::string cert = data.Read("httpscert.pem");
   ASSERT_NE(cert.find("BEGIN CERTIFICATE"), std::string::npos);
   EXPECT_NE(data.Read("httpskey.pem").find("BEGIN ENCRYPTED PRIVATE KEY"), std::string::npos);
+  // Clients refuse a certificate valid for longer than 825 days in all.
+  BIO* bio = BIO_new_mem_buf(cert.data(), -1);
+  X509* x509 = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+  int days = -1, seconds = 0;
+  if (x509) ASN1_TIME_diff(&days, &seconds, X509_get0_notBefore(x509), X509_get0_notAfter(x509));
+  EXPECT_TRUE(days >= 0 && days * 86400L + seconds <= 825 * 86400L) << days << " " << seconds;
+  X509_free(x509);
+  BIO_free(bio);
   ConsoleProcess again({"--make-certificate", "--data-dir", data.Path()});
   EXPECT_EQ(again.Stop(0), 1);
   EXPECT_EQ(data.Read("httpscert.pem"), cert);

@@ -2,6 +2,7 @@
 // with their session cookie, failing alone on a wrong pass phrase, and judging client
 // certificates by the subject and validity settings.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "support/core_fixture.h"
 #include "support/tls_test_support.h"
@@ -40,7 +41,7 @@ TEST(HttpsListener, ServesAPageWithItsSessionCookieOnTheRealPort) {
   TlsClient tls(port);
   const std::string answer = tls.Fetch(TlsGetRequest("/index.html"));
   EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
-  EXPECT_NE(answer.find("Set-Cookie: IDHTTPSESSIONID="), std::string::npos);
+  EXPECT_NE(answer.find("; path=/; secure; HttpOnly; SameSite=Lax\r\n"), std::string::npos);
   EXPECT_NE(answer.find(" (hsb"), std::string::npos);
   EXPECT_NE(answer.find("\r\n\r\nhello"), std::string::npos);
 }
@@ -62,6 +63,20 @@ TEST(HttpsListener, WrongPassPhraseStopsOnlyTheHttpsListener) {
   f.core->Settings().Set(values);
   f.core->StartServers();
   EXPECT_TRUE(f.core->IdHTTPServer2.Active());
+}
+
+TEST(HttpsListener, NamedPipeAsCertificateKeyOrRootFailsOnlyTheHttpsStart) {
+  for (const std::string key : {"certcert=", "certkey=", "certroot="}) {
+    TempFolder files;
+    std::vector<std::string> settings = HttpsSettings(files, TestCertificate("alice"), {});
+    for (std::string& setting : settings)
+      if (setting.rfind(key, 0) == 0) setting = key + files.File("pipe");
+    ASSERT_EQ(::mkfifo(files.File("pipe").c_str(), 0644), 0);
+    CoreFixture f(settings);
+    f.Start();
+    EXPECT_TRUE(f.front.HasPart("- Could not load ") && f.core->IdHTTPServer1.Active()) << key;
+    EXPECT_FALSE(f.core->IdHTTPServer2.Active()) << key;
+  }
 }
 
 TEST(HttpsListener, ClientCertificatesAreJudgedBySubjectAndValidity) {

@@ -76,7 +76,8 @@ TEST_F(Sessions, NewClientGetsACookieOfFifteenAlphabetCharacters) {
   const std::string id = CookieId(answer);
   ASSERT_EQ(id.size(), 15u) << answer;
   for (char c : id) EXPECT_NE(kAlphabet.find(c), std::string_view::npos);
-  EXPECT_NE(answer.find("\r\nSet-Cookie: IDHTTPSESSIONID=" + id + "; path=/\r\n\r\n"),
+  EXPECT_NE(answer.find("\r\nSet-Cookie: IDHTTPSESSIONID=" + id +
+                        "; path=/; HttpOnly; SameSite=Lax\r\n\r\n"),
             std::string::npos);
   EXPECT_EQ(Body(answer), id);
   EXPECT_EQ(started_, 1);
