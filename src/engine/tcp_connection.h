@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "engine/io_handler.h"
+#include "engine/transfer_pacer.h"
 
 namespace morlak {
 
@@ -38,6 +39,9 @@ class TIdTCPConnection {
   // must be done within `totalMs` from now, and no single wait may exceed `gapMs` (0: no
   // such bound). A read that passes a bound fails with "Read Timeout".
   void LimitReads(int totalMs, int gapMs);
+  // Holds what the connection receives and sends to the given bytes per second (0 or
+  // less: no limit), from now on.
+  void LimitRates(int64_t receivePerSecond, int64_t sendPerSecond);
   // Bytes taken out of the input buffer so far.
   uint64_t BytesConsumed() const { return consumed_; }
 
@@ -108,6 +112,7 @@ class TIdTCPConnection {
   std::chrono::steady_clock::time_point readDeadline_ =
       std::chrono::steady_clock::time_point::max();
   int readGapMs_ = 0;
+  std::unique_ptr<TransferPacer> receivePacer_, sendPacer_;  // null: no limit
   std::string writeBuffer_;
   bool batching_ = false;
   int64_t batchThreshold_ = -1;
