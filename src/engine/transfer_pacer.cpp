@@ -8,7 +8,7 @@ namespace morlak {
 TransferPacer::TransferPacer(int64_t bytesPerSecond)
     : rate_(std::max<int64_t>(bytesPerSecond, 1)),
       tick_(std::max<int64_t>(rate_ / kTicksPerSecond, 1)),
-      capacity_(static_cast<double>(kBurstBytes + 2 * tick_)),
+      capacity_(static_cast<double>(kBurstBytes + kTicksPerSecond / 2 * tick_)),
       credit_(static_cast<double>(kBurstBytes)),
       refilled_(std::chrono::steady_clock::now()) {}
 

@@ -30,7 +30,7 @@ class TransferPacer {
 
   int64_t rate_;
   int64_t tick_;     // a tick's worth of bytes, at least 1: the least a wait waits for
-  double capacity_;  // the burst and two ticks: a late wake-up loses nothing
+  double capacity_;  // the burst and half a second: a thread that wakes late loses nothing
   double credit_;
   std::chrono::steady_clock::time_point refilled_;
 };
