@@ -4,14 +4,16 @@
 # each ROUNDS times). Then W1 (1 KiB, a new connection per request, 32 connections, req/s)
 # and W3 (64 MiB, a new connection per request, 4 connections, MB/s) with both limits 0,
 # rounds interleaved between this build, nginx and, when BASELINE names the executable of
-# an earlier build, that build.
+# an earlier build, that build. MORLAK names the executable to measure instead of a fresh
+# build/morlak.
 # Usage: bench/bandwidth_limits.sh [seconds-per-wrk-run] [rounds]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 duration=${1:-5}
 rounds=${2:-3}
 MORLAK_WITH_BENCH=1 scripts/install-deps.sh
-cmake --build build --target morlak -j2 >/dev/null
+morlak=${MORLAK:-build/morlak}
+[ -n "${MORLAK:-}" ] || cmake --build build --target morlak -j2 >/dev/null
 
 work=$(mktemp -d /tmp/morlak-limits.XXXXXX)
 chmod 755 "$work"
@@ -48,8 +50,8 @@ start_morlak() {
   eval "port_$1=$port tls_$1=$tls"
 }
 
-start_morlak limited build/morlak 500000 1000000
-start_morlak unlimited build/morlak 0 0
+start_morlak limited "$morlak" 500000 1000000
+start_morlak unlimited "$morlak" 0 0
 servers="unlimited nginx"
 if [ -n "${BASELINE:-}" ]; then
   start_morlak baseline "$BASELINE" 0 0

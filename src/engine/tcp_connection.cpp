@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "engine/engine_errors.h"
+#include "engine/transfer_pacer.h"
 #include "platform/stream.h"
 
 namespace morlak {

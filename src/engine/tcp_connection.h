@@ -11,12 +11,12 @@
 #include <string_view>
 
 #include "engine/io_handler.h"
-#include "engine/transfer_pacer.h"
 
 namespace morlak {
 
 class TStream;
 class TIdTCPServer;
+class TransferPacer;
 
 enum class TIdMaxLineAction { maException, maSplit };
 

@@ -19,7 +19,6 @@ class TransferPacer {
 
   explicit TransferPacer(int64_t bytesPerSecond);
 
-  int64_t Rate() const { return rate_; }
   // Waits until some of `wanted` may move and answers how much (1 to `wanted`).
   size_t Allow(size_t wanted);
   // Charges what really moved.
