@@ -258,6 +258,7 @@ void TIdTCPConnection::SendAll(const char* data, size_t count, bool moreFollows)
     const int64_t n = io_->Send(data, allowed, moreFollows);
     if (n < 0) FailSend(static_cast<int>(-n));
     if (sendPacer_) sendPacer_->Spend(n);
+    sent_ += static_cast<uint64_t>(n);
     data += n;
     count -= static_cast<size_t>(n);
   }
@@ -290,6 +291,7 @@ void TIdTCPConnection::WriteFromStream(TStream& stream, bool fromStart, int64_t 
       if (n == 0) throw EIdNoDataToRead();
       if (n < 0) FailSend(static_cast<int>(-n));
       if (sendPacer_) sendPacer_->Spend(n);
+      sent_ += static_cast<uint64_t>(n);
       sent += n;
     }
     file->Seek(start + count);
