@@ -1,5 +1,6 @@
 // The main window, class Tfmain: five tabs along the bottom (the system log, the member
-// list, the active users, the monitored files, the About page with the running figures),
+// list, the active users, the monitored files, the About page with the running figures and
+// the 30-day traffic chart),
 // a three-panel status bar, the tray icon and the 2000 ms timer. It owns the server core
 // and starts, stops and ends it in the program's start-up and exit order.
 //
@@ -24,6 +25,7 @@
 #include "app/qt_front_end.h"
 #include "app/row_list_view.h"
 #include "app/settings_dialog.h"
+#include "app/traffic_chart.h"
 #include "app/tray_icon.h"
 #include "app/update_dialog.h"
 #include "app/window_layout.h"
@@ -150,6 +152,7 @@ class Tfmain : public QMainWindow {
   QLabel* authorLabel_ = nullptr;
   QLabel* decorativePicture_ = nullptr;
   QLabel* brandPicture_ = nullptr;
+  TrafficChart* trafficChart_ = nullptr;
   QLineEdit* updateHost_ = nullptr;
   QPushButton* checkForUpdate_ = nullptr;
   QLabel* runState_ = nullptr;

@@ -224,6 +224,7 @@ void Tfmain::Timer1Timer() {
   figures_[3]->setText(Q(FormatBytesDownloaded(bytes, core.Stats().GetGigasDownloaded())));
   figures_[4]->setText(QString::number(core.Stats().GetPagesDownloaded()));
   figures_[5]->setText(Q(FormatDownloadRate(bytes, hours)));
+  trafficChart_->Refresh(core.Stats(), Now());
 
   // A busy server changes the active users all the time; a hidden list is refilled only
   // when its tab is shown, not every 2 seconds.

@@ -140,7 +140,8 @@ QWidget* Tfmain::BuildAboutTab() {
   info->addSpacing(6);
   info->addWidget(companyLabel_);
   info->addWidget(authorLabel_);
-  info->addStretch();
+  trafficChart_ = new TrafficChart;
+  info->addWidget(trafficChart_, 1);
   grid->addLayout(info, 0, 2, 7, 1);
   grid->setColumnStretch(2, 1);
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "engine/engine_errors.h"
+#include "engine/transfer_pacer.h"
 #include "platform/stream.h"
 
 namespace morlak {
@@ -50,6 +51,12 @@ void TIdTCPConnection::LimitReads(int totalMs, int gapMs) {
   readGapMs_ = std::max(gapMs, 0);
 }
 
+void TIdTCPConnection::LimitRates(int64_t receivePerSecond, int64_t sendPerSecond) {
+  receivePacer_ =
+      receivePerSecond > 0 ? std::make_unique<TransferPacer>(receivePerSecond) : nullptr;
+  sendPacer_ = sendPerSecond > 0 ? std::make_unique<TransferPacer>(sendPerSecond) : nullptr;
+}
+
 int TIdTCPConnection::WaitFor(int timeoutMs, bool& bounded) const {
   int wait = timeoutMs > 0 ? timeoutMs : -1;
   bounded = false;
@@ -72,9 +79,11 @@ int TIdTCPConnection::WaitFor(int timeoutMs, bool& bounded) const {
 bool TIdTCPConnection::ReceiveMore(int timeoutMs, bool raiseOnTimeout) {
   if (!IsConnected()) throw EIdClosedSocket();
   if (closedGracefully_) throw EIdConnClosedGracefully();
+  const size_t chunk = static_cast<size_t>(std::max(RecvBufferSize, 1));
+  // The pause comes before the wait for the peer, so the read bounds measure the peer only.
+  const size_t take = receivePacer_ ? receivePacer_->Allow(chunk) : chunk;
   bool bounded;
   const int wait = WaitFor(timeoutMs, bounded);
-  const size_t chunk = static_cast<size_t>(std::max(RecvBufferSize, 1));
   if (inCapacity_ - inEnd_ < chunk) {
     const size_t held = Buffered();
     if (inCapacity_ - held >= chunk) {
@@ -94,7 +103,7 @@ bool TIdTCPConnection::ReceiveMore(int timeoutMs, bool raiseOnTimeout) {
   }
   // Most requests are there in full when their connection is accepted: what has arrived
   // is taken without a wait, which saves a poll per read.
-  int64_t n = io_->RecvArrived(in_.get() + inEnd_, chunk);
+  int64_t n = io_->RecvArrived(in_.get() + inEnd_, take);
   if (n == -kSocketWouldBlock) {
     if (wait >= 0) {
       const int ready = io_->WaitReadable(wait);
@@ -105,9 +114,10 @@ bool TIdTCPConnection::ReceiveMore(int timeoutMs, bool raiseOnTimeout) {
       }
     }
     io_->LimitRecvWait(bounded ? wait : -1);
-    n = io_->Recv(in_.get() + inEnd_, chunk);
+    n = io_->Recv(in_.get() + inEnd_, take);
   }
   if (n > 0) {
+    if (receivePacer_) receivePacer_->Spend(n);
     inEnd_ += static_cast<size_t>(n);
     return true;
   }
@@ -244,8 +254,10 @@ void TIdTCPConnection::FailSend(int code) {
 void TIdTCPConnection::SendAll(const char* data, size_t count, bool moreFollows) {
   while (count > 0) {
     if (!IsConnected()) throw EIdClosedSocket();
-    const int64_t n = io_->Send(data, count, moreFollows);
+    const size_t allowed = sendPacer_ ? sendPacer_->Allow(count) : count;
+    const int64_t n = io_->Send(data, allowed, moreFollows);
     if (n < 0) FailSend(static_cast<int>(-n));
+    if (sendPacer_) sendPacer_->Spend(n);
     sent_ += static_cast<uint64_t>(n);
     data += n;
     count -= static_cast<size_t>(n);
@@ -272,9 +284,13 @@ void TIdTCPConnection::WriteFromStream(TStream& stream, bool fromStart, int64_t 
     int64_t sent = 0;
     while (sent < count) {
       if (!IsConnected()) throw EIdClosedSocket();
-      const int64_t n = io_->SendFileRange(*file, start + sent, count - sent);
+      const int64_t left = count - sent;
+      const int64_t allowed =
+          sendPacer_ ? static_cast<int64_t>(sendPacer_->Allow(static_cast<size_t>(left))) : left;
+      const int64_t n = io_->SendFileRange(*file, start + sent, allowed);
       if (n == 0) throw EIdNoDataToRead();
       if (n < 0) FailSend(static_cast<int>(-n));
+      if (sendPacer_) sendPacer_->Spend(n);
       sent_ += static_cast<uint64_t>(n);
       sent += n;
     }

@@ -16,6 +16,7 @@ namespace morlak {
 
 class TStream;
 class TIdTCPServer;
+class TransferPacer;
 
 enum class TIdMaxLineAction { maException, maSplit };
 
@@ -38,6 +39,9 @@ class TIdTCPConnection {
   // must be done within `totalMs` from now, and no single wait may exceed `gapMs` (0: no
   // such bound). A read that passes a bound fails with "Read Timeout".
   void LimitReads(int totalMs, int gapMs);
+  // Holds what the connection receives and sends to the given bytes per second (0 or
+  // less: no limit), from now on.
+  void LimitRates(int64_t receivePerSecond, int64_t sendPerSecond);
   // Bytes taken out of the input buffer so far.
   uint64_t BytesConsumed() const { return consumed_; }
   // Bytes handed to the transport so far, files included.
@@ -111,6 +115,7 @@ class TIdTCPConnection {
   std::chrono::steady_clock::time_point readDeadline_ =
       std::chrono::steady_clock::time_point::max();
   int readGapMs_ = 0;
+  std::unique_ptr<TransferPacer> receivePacer_, sendPacer_;  // null: no limit
   std::string writeBuffer_;
   bool batching_ = false;
   int64_t batchThreshold_ = -1;

@@ -65,6 +65,8 @@ void ServerCore::IdHTTPServer1Connect(TIdPeerThread& thread) {
     LogWindow("- " + address + " connection refused (banned)");
     throw std::runtime_error("IP " + address + " is on banned IPs list!");
   }
+  // Read per connection, so a limit applied in the settings holds from the next one on.
+  thread.Connection().LimitRates(settings_.GetReadSpeed(), settings_.GetWriteSpeed());
 }
 
 void ServerCore::IdHTTPServer1SessionStart(TIdHTTPSession& session) {

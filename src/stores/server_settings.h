@@ -139,6 +139,9 @@ class ServerSettings {
   bool GetEnableDomainAliases() const { return Read(&SettingsValues::enableDomainAliases); }
   int32_t GetMaxConnections() const { return Read(&SettingsValues::maxConnections); }
   int32_t GetSessionTimeout() const { return Read(&SettingsValues::sessionTimeout); }
+  // Bytes per second one connection may receive and send; 0 or less: no limit.
+  int32_t GetReadSpeed() const { return Read(&SettingsValues::readSpeed); }
+  int32_t GetWriteSpeed() const { return Read(&SettingsValues::writeSpeed); }
   int32_t GetHttpPort() const { return Read(&SettingsValues::httpPort); }
   int32_t GetHttpsPort() const { return Read(&SettingsValues::httpsPort); }
   bool GetCertHttp() const { return Read(&SettingsValues::certHttp); }

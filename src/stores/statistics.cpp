@@ -102,6 +102,17 @@ std::string Statistics::BucketList::Text() const {
   return out;
 }
 
+void Statistics::BucketList::SumByDay(std::vector<DayTraffic>& days, TDateTime now,
+                                      int64_t DayTraffic::*field) const {
+  if (days.empty()) return;
+  const double first = days.front().day;
+  for (const Bucket& b : lines_) {
+    const double index = std::floor(std::min(b.day, now)) - first;
+    if (index >= 0 && index < static_cast<double>(days.size()))
+      days[static_cast<size_t>(index)].*field += b.amount;
+  }
+}
+
 // ---- counters
 
 void Statistics::ResetCounters() {
@@ -253,6 +264,17 @@ int32_t Statistics::GetSessions() const {
 int32_t Statistics::GetConnections() const {
   std::lock_guard lock(mutex_);
   return connections_;
+}
+
+std::vector<DayTraffic> Statistics::TrafficByDay(TDateTime now, int days) const {
+  std::vector<DayTraffic> out(static_cast<size_t>(std::max(days, 0)));
+  const double today = std::floor(now);
+  for (size_t i = 0; i < out.size(); ++i)
+    out[i].day = today - static_cast<double>(out.size() - 1 - i);
+  std::lock_guard lock(mutex_);
+  byteBuckets_.SumByDay(out, now, &DayTraffic::bytes);
+  connectionBuckets_.SumByDay(out, now, &DayTraffic::connections);
+  return out;
 }
 
 }  // namespace morlak

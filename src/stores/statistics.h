@@ -12,6 +12,13 @@
 
 namespace morlak {
 
+// One day of the bucket lists: bytes sent and connections accepted.
+struct DayTraffic {
+  TDateTime day = 0;  // the day's midnight
+  int64_t bytes = 0;
+  int64_t connections = 0;
+};
+
 class Statistics {
  public:
   static constexpr int64_t kBytesPerGiga = 1048576000;  // 1000 x 1048576
@@ -44,6 +51,12 @@ class Statistics {
   int32_t GetSessions() const;
   int32_t GetConnections() const;
 
+  // The last `days` days up to today, oldest first, each the sum of its buckets. A bucket
+  // counts on the day of its key, so the one key of a bucket that straddles midnight
+  // (written as the next day's "x.0") goes to that day; the current bucket always
+  // counts today.
+  std::vector<DayTraffic> TrafficByDay(TDateTime now, int days) const;
+
  private:
   struct Bucket {
     std::string key;  // the day number in the "0.0" form, as written
@@ -60,6 +73,8 @@ class Statistics {
     void Load(const std::string& text, const std::string& fileName,
               std::vector<std::string>* skipped);
     std::string Text() const;
+    // Adds each line's amount to the day it counts on (see TrafficByDay).
+    void SumByDay(std::vector<DayTraffic>& days, TDateTime now, int64_t DayTraffic::*field) const;
 
    private:
     void PruneIfDue(TDateTime now);

@@ -42,6 +42,10 @@ GeneralPage::GeneralPage(QWidget* parent) : SettingsPage(parent) {
   speedRow->addWidget(Bind(new NumberEdit(speeds), "readspeed", &SettingsValues::readSpeed));
   speedRow->addWidget(new QLabel(tr("Write (bps):"), speeds));
   speedRow->addWidget(Bind(new NumberEdit(speeds), "writespeed", &SettingsValues::writeSpeed));
+  // Both limits hold each connection on its own, not the server as a whole.
+  auto* perConnection = new QLabel(tr("per connection"), speeds);
+  perConnection->setObjectName("per connection");
+  speedRow->addWidget(perConnection);
 
   auto* checks = new QVBoxLayout;
   auto addCheck = [&](const QString& text, const char* key, bool SettingsValues::*field,
