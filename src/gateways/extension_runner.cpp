@@ -130,6 +130,8 @@ void TidISAPIRunner::Execute(const std::string& fileName, TIdPeerThread& thread,
   }
   std::this_thread::sleep_for(kPauseAfterCall);
   if (failed) response.SetStatusCode(500);
+  // The connection stays open only when the library asked for it.
+  if (!block->keepAlive) response.SetCloseConnection(true);
   block.reset();
   if (AfterExecute) AfterExecute(*this);
 }

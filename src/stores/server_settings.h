@@ -71,6 +71,8 @@ struct SettingsValues {
   bool noCloseConfirmation = false;
   std::string redirect;
   int32_t logToFileLines = 0;
+  bool keepAlive = false;
+  int32_t keepAliveTimeout = 0;  // seconds
 
   std::string mimeList;
 
@@ -139,6 +141,8 @@ class ServerSettings {
   bool GetEnableDomainAliases() const { return Read(&SettingsValues::enableDomainAliases); }
   int32_t GetMaxConnections() const { return Read(&SettingsValues::maxConnections); }
   int32_t GetSessionTimeout() const { return Read(&SettingsValues::sessionTimeout); }
+  bool GetKeepAlive() const { return Read(&SettingsValues::keepAlive); }
+  int32_t GetKeepAliveTimeout() const { return Read(&SettingsValues::keepAliveTimeout); }
   int32_t GetHttpPort() const { return Read(&SettingsValues::httpPort); }
   int32_t GetHttpsPort() const { return Read(&SettingsValues::httpsPort); }
   bool GetCertHttp() const { return Read(&SettingsValues::certHttp); }
