@@ -24,6 +24,9 @@ constexpr int kAcceptIdleMs = 30000;
 // How often the idle time limits of waiting connections are checked, and so how late one
 // may end past its limit.
 constexpr int kIdleSweepMs = 250;
+// How long the threads of a readiness set may all stay away from it before the supervisor
+// adds one: a request that takes longer holds its thread (a download to a slow client).
+constexpr auto kWaiterGrace = std::chrono::milliseconds(5);
 constexpr int kAcceptErrorPauseMs = 100;
 constexpr int kDeactivateWaitStepMs = 250;
 constexpr int kDeferAcceptSeconds = 1;
@@ -134,6 +137,8 @@ void TIdTCPServer::Startup() {
     listener->boundPort_ = local.port;
   }
   try {
+    superviseStop_ = false;
+    StartThread([this] { SuperviseLoop(); });
     for (auto& listener : listeners_) {
       TIdListener* l = listener.get();
       StartThread([this, l] { AcceptLoop(*l); });
@@ -148,6 +153,11 @@ void TIdTCPServer::Startup() {
 }
 
 void TIdTCPServer::StopListeners() {
+  {
+    std::lock_guard lock(superviseMutex_);
+    superviseStop_ = true;
+  }
+  superviseWake_.notify_one();
   for (auto& l : listeners_) {
     l->stop_.store(true);
     // Wakes every thread blocked in accept on it.
@@ -345,15 +355,48 @@ bool TIdTCPServer::Park(std::unique_ptr<TIdPeerThread>& owned, bool waiterFollow
     RaiseException(*thread, EIdSocketError(code));
     return false;
   }
-  if (!waiterFollows && l.idleWaiting_.load() == 0) {
+  if (!waiterFollows && l.idleWaiting_.load() == 0) EnsureWaiter(l);
+  return true;
+}
+
+void TIdTCPServer::EnsureWaiter(TIdListener& l) {
+  if (l.idleThreads_.load() < MaxWaitingThreads()) {
     try {
       StartThread([this, &l] { IdleLoop(l); });
     } catch (const std::exception& e) {
       // The next thread done with its connection watches the set.
       RaiseListenException(l, e);
     }
+    return;
   }
-  return true;
+  std::lock_guard lock(superviseMutex_);
+  waiterWanted_ = true;
+  if (supervisorAsleep_) superviseWake_.notify_one();
+}
+
+void TIdTCPServer::SuperviseLoop() {
+  std::unique_lock lock(superviseMutex_);
+  while (!superviseStop_) {
+    supervisorAsleep_ = true;
+    superviseWake_.wait(lock, [this] { return waiterWanted_ || superviseStop_; });
+    supervisorAsleep_ = false;
+    // Threads that come back within the grace need no help.
+    if (superviseWake_.wait_for(lock, kWaiterGrace, [this] { return superviseStop_; })) break;
+    waiterWanted_ = false;
+    lock.unlock();
+    for (auto& l : listeners_) {
+      if (l->idleWaiting_.load() > 0 || l->stop_.load()) continue;
+      try {
+        TIdListener* listener = l.get();
+        StartThread([this, listener] { IdleLoop(*listener); });
+      } catch (const std::exception& e) {
+        RaiseListenException(*l, e);
+      }
+    }
+    lock.lock();
+  }
+  lock.unlock();
+  LeaveThread();
 }
 
 void TIdTCPServer::UnlinkIdle(TIdListener& l, TIdPeerThread* thread) {
@@ -366,6 +409,7 @@ void TIdTCPServer::UnlinkIdle(TIdListener& l, TIdPeerThread* thread) {
 }
 
 void TIdTCPServer::IdleLoop(TIdListener& l) {
+  l.idleThreads_.fetch_add(1);
   auto lastWork = std::chrono::steady_clock::now();
   for (;;) {
     {
@@ -387,16 +431,11 @@ void TIdTCPServer::IdleLoop(TIdListener& l) {
       std::lock_guard lock(l.idleMutex_);
       UnlinkIdle(l, thread);
     }
-    if (wasLast) {
-      try {
-        StartThread([this, &l] { IdleLoop(l); });
-      } catch (const std::exception& e) {
-        RaiseListenException(l, e);
-      }
-    }
+    if (wasLast) EnsureWaiter(l);
     RunPeer(std::unique_ptr<TIdPeerThread>(thread), true);
     if (l.idleWaiting_.load() >= MaxWaitingThreads()) break;
   }
+  l.idleThreads_.fetch_sub(1);
   LeaveThread();
 }
 

@@ -114,11 +114,16 @@ class TIdListener {
   TIdPeerThread* idleHead_ = nullptr;  // connections waiting for input
   size_t idleCount_ = 0;
   std::atomic<int> idleWaiting_{0};      // threads blocked in the readiness set
+  std::atomic<int> idleThreads_{0};      // threads serving it, waiting or not
   std::atomic<int64_t> nextSweepMs_{0};  // when idle time limits are checked next
 };
 
 class TIdTCPServer {
  public:
+  // Threads kept for later work once done; few, so that the count of threads stays low
+  // when connections wait idle.
+  static constexpr size_t kParkedThreads = 8;
+
   TIdTCPServer();
   // Deactivates first, waiting as long as it takes for every connection thread.
   virtual ~TIdTCPServer();
@@ -195,6 +200,13 @@ class TIdTCPServer {
   void IdleLoop(TIdListener& listener);
   // Under the listener's idle lock.
   void UnlinkIdle(TIdListener& listener, TIdPeerThread* thread);
+  // Gets a thread to wait in the listener's readiness set: at once while fewer threads
+  // serve it than MaxWaitingThreads, else through the supervisor.
+  void EnsureWaiter(TIdListener& listener);
+  // Adds a waiter to a listener whose threads have all stayed away from its readiness set
+  // for a while (held by slow requests). Without it every ready connection of a burst
+  // would start a thread of its own.
+  void SuperviseLoop();
   // Ends, through their own input, the waiting connections whose time has passed.
   void SweepIdle(TIdListener& listener);
   // Removes the connection from the server and frees it.
@@ -220,8 +232,14 @@ class TIdTCPServer {
   bool stopping_ = false;                 // set while deactivating: no connection may register then
   size_t activeThreads_ = 0;              // threads accepting or serving for this server
 
+  std::mutex superviseMutex_;
+  std::condition_variable superviseWake_;
+  bool waiterWanted_ = false;      // a listener's readiness set has no waiter
+  bool supervisorAsleep_ = false;  // in its wait without a time limit
+  bool superviseStop_ = false;
+
   // Last member: destroyed first, after the last thread has left the server.
-  ParkedThreadPool threads_;
+  ParkedThreadPool threads_{kParkedThreads};
 };
 
 }  // namespace morlak
