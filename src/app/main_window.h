@@ -40,7 +40,7 @@ class Tfmain : public QMainWindow {
   // Creates the core and runs the start-up: stores, branding, layout, settings, and the
   // listeners when `startListeners` says so (default: the "startonstartup" setting).
   explicit Tfmain(CoreOptions options, std::optional<bool> startListeners = std::nullopt);
-  // Stops the listeners, saves the stores (unless ending after an import) and the layout.
+  // Stops the listeners, saves the stores (unless an import froze them) and the layout.
   ~Tfmain() override;
 
   ServerCore& Core() { return *core_; }
@@ -102,6 +102,8 @@ class Tfmain : public QMainWindow {
   // Hands UpdateHost() to the update dialog and shows it modally.
   void CheckForUpdateClick();
   void BrowseClick();
+  // Opens the user guide (UserGuide()) in the desktop's browser.
+  void UserGuideClick();
   void MemberSectionClick(int column);
   void MonitorSectionClick(int column);
   void RestoreFromTray();
@@ -116,13 +118,13 @@ class Tfmain : public QMainWindow {
   void BuildStatusBar();
   QPushButton* AddButton(QLayout* column, const QString& caption, const QString& hint);
 
+  std::string UserGuide() const;
   void FormCreate(std::optional<bool> startListeners);
   void FormActivate();
   void ApplyBranding();
   void RestoreLayout(const WindowLayout& layout);
   void MinimizeToTray();
   void SetRunState(bool running);
-  void SaveMonitoredFiles();
   void RefreshActiveUserList();
   // The selected monitored file's name, or "" without a selected row.
   std::string SelectedMonitoredFile() const;

@@ -1,11 +1,13 @@
 // Tfmain's buttons, list headers, log lines and the 2000 ms timer.
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QUrl>
 #include <cmath>
 
 #include "app/main_window.h"
 #include "app/message_boxes.h"
 #include "platform/files.h"
+#include "platform/program_folder.h"
 #include "server/figures.h"
 
 namespace morlak {
@@ -47,11 +49,6 @@ void Tfmain::RefreshActiveUserList() {
 
 void Tfmain::RefreshMonitoredFileList() {
   monitorList_->SetRows(core_->Monitored().ListMonitoredFiles());
-}
-
-void Tfmain::SaveMonitoredFiles() {
-  if (!core_->Monitored().SaveMonitoredFiles(core_->ProgramFolder()))
-    AddLog("- failed to save HTTP monitored files list");
 }
 
 QString Tfmain::UpdateHost() const {
@@ -137,7 +134,7 @@ void Tfmain::NewFileClick() {
     const std::string name = ExtractFileName(path.toStdString());
     if (core_->Monitored().AddMonitoredFile(name)) {
       AddLog("- new file to monitor added (" + name + ")");
-      SaveMonitoredFiles();
+      core_->SaveMonitoredFiles();
     } else {
       AddLog("- failed to add new file to monitor (" + name + ")");
     }
@@ -155,7 +152,7 @@ void Tfmain::DeleteFileClick() {
   const std::string name = SelectedMonitoredFile();
   if (core_->Monitored().DeleteMonitoredFile(name)) {
     AddLog("- file " + name + " removed from monitoring list");
-    SaveMonitoredFiles();
+    core_->SaveMonitoredFiles();
   } else {
     AddLog("- failed to remove file " + name + " form monitor list");
   }
@@ -167,7 +164,7 @@ void Tfmain::ResetFileClick() {
   const std::string name = SelectedMonitoredFile();
   if (core_->Monitored().ResetMonitoredFile(name)) {
     AddLog("- Monitored file " + name + " reseted");
-    SaveMonitoredFiles();
+    core_->SaveMonitoredFiles();
     RefreshMonitoredFileList();
   } else {
     AddLog("- Failed to reset monitored file " + name + " data");
@@ -177,6 +174,16 @@ void Tfmain::ResetFileClick() {
 void Tfmain::BrowseClick() {
   if (!QDesktopServices::openUrl(QUrl("http://" + updateHost_->text())))
     ShowErrorMessage(this, "Failed to open URL.");
+}
+
+std::string Tfmain::UserGuide() const {
+  return UserGuideFile(ExecutableFolder(), core_->ProgramFolder());
+}
+
+void Tfmain::UserGuideClick() {
+  const QString guide = Q(UserGuide());
+  if (!QFileInfo::exists(guide) || !QDesktopServices::openUrl(QUrl::fromLocalFile(guide)))
+    ShowErrorMessage(this, "Failed to open the user guide " + guide + ".");
 }
 
 void Tfmain::SetRunState(bool running) {
