@@ -74,7 +74,7 @@ bool TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
   TIdTCPServerConnection& connection = thread.Connection();
   const bool kept = thread.RequestCount > 0;
   if (!connection.InputPending()) {
-    // A new connection has until the header bound to start its request.
+    // A new connection has the header bound to start its request, a kept one the idle bound.
     thread.WaitForInput(kept ? KeepAliveTimeout : HeaderTimeout);
     return true;
   }
