@@ -120,9 +120,11 @@ class TIdListener {
 
 class TIdTCPServer {
  public:
-  // Threads kept for later work once done; few, so that the count of threads stays low
-  // when connections wait idle.
-  static constexpr size_t kParkedThreads = 8;
+  // Threads kept for later work once done: enough for a burst of new connections (each
+  // holds a thread while it is served), and only briefly, so that connections waiting idle
+  // leave few threads behind.
+  static constexpr size_t kParkedThreads = 64;
+  static constexpr int kParkedThreadIdleMs = 2000;
 
   TIdTCPServer();
   // Deactivates first, waiting as long as it takes for every connection thread.
@@ -239,7 +241,7 @@ class TIdTCPServer {
   bool superviseStop_ = false;
 
   // Last member: destroyed first, after the last thread has left the server.
-  ParkedThreadPool threads_{kParkedThreads};
+  ParkedThreadPool threads_{kParkedThreads, kParkedThreadIdleMs};
 };
 
 }  // namespace morlak
