@@ -2,13 +2,15 @@
 # Morlak's console front end, nginx and lighttpd side by side on loopback, serving the
 # same folder, measured with wrk:
 #   W1  a 1 KiB html file, a new connection per request, 32 connections
-#   W3  a 64 MiB file, a new connection per request, 4 connections (MB/s)
+#   W2  the 1 KiB file over 32 kept connections (keep-alive: many requests per connection)
+#   W3  a 64 MiB file over 4 kept connections (MB/s)
 #   W4  a missing file, a new connection per request, 32 connections
 #   W5  a CGI hello (one /bin/sh script for both servers that run CGI: Morlak and lighttpd's
 #       mod_cgi), a new connection per request, 8 connections
 #   W6  the 1 KiB file over HTTPS, a full RSA-2048 handshake per request (the client
 #       resumes nothing), 16 connections, a new connection per request
 #   W6r the same with resumption: each client connection offers its last session
+#   W6k the 1 KiB file over HTTPS on 16 kept connections (one handshake per connection)
 #   W7  Morlak only: the sample extension library through the extension alias, a new
 #       connection per request, 32 connections (every call ends with a 75 ms pause, so one
 #       connection manages about 13 requests/s)
@@ -25,7 +27,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 duration=${1:-10}
 rounds=${2:-2}
-loads=${LOADS:-W1 W3 W4 W5 W6 W6r W7 W8}
+loads=${LOADS:-W1 W2 W3 W4 W5 W6 W6r W6k W7 W8}
 
 MORLAK_WITH_BENCH=1 scripts/install-deps.sh
 scripts/build.sh >/dev/null
@@ -155,12 +157,13 @@ put() { # array key value
   local -n cells=$1
   cells[$2]="${cells[$2]:+${cells[$2]} / }$3"
 }
-run() { # name pid port workload path connections size [wrk script]
+run() { # name pid port workload path connections size keep|close [wrk script]
   local name=$1 pid=$2 port=$3 load=$4 path=$5 conns=$6
-  local before after out requests seconds script=()
-  [ -n "${8:-}" ] && script=(-s "$8")
+  local before after out requests seconds header=(-H 'Connection: close') script=()
+  [ "$8" = keep ] && header=()
+  [ -n "${9:-}" ] && script=(-s "$9")
   before=$(cpu_ticks "$pid")
-  out=$(wrk -t1 -c"$conns" -d"${duration}s" --timeout 30s --latency -H 'Connection: close' \
+  out=$(wrk -t1 -c"$conns" -d"${duration}s" --timeout 30s --latency "${header[@]}" \
     "${script[@]}" "http://127.0.0.1:$port$path")
   after=$(cpu_ticks "$pid")
   if echo "$out" | grep -q 'Non-2xx'; then
@@ -190,6 +193,7 @@ declare -A tls_requests tls_seconds tls_ticks
 run_tls() { # name pid workload path connections
   local name=$1 pid=$2 load=$3 mode=full before after out
   [ "$load" = W6r ] && mode=resume
+  [ "$load" = W6k ] && mode=keep
   before=$(cpu_ticks "$pid")
   out=$(build/bench/tls_load "${tls_port[$name]}" "$4" "$5" "$(awk -v d="$duration" 'BEGIN {print d / 3}')" $mode)
   after=$(cpu_ticks "$pid")
@@ -238,25 +242,26 @@ fi
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg); $rounds rounds of ${duration}s runs"
 for _ in $(seq "$rounds"); do
   for load in $loads; do
-    script=
+    keep=close script=
     case $load in
       W1) path=/1k.html conns=32 size=1024 ;;
-      W6 | W6r) path=/1k.html conns=16 size=1024 ;;
-      W3) path=/big.bin conns=4 size=$((64 * 1024 * 1024)) ;;
+      W2) path=/1k.html conns=32 size=1024 keep=keep ;;
+      W6 | W6r | W6k) path=/1k.html conns=16 size=1024 ;;
+      W3) path=/big.bin conns=4 size=$((64 * 1024 * 1024)) keep=keep ;;
       W4) path=/missing.html conns=32 size=0 ;;
       W5) path=/cgi-bin/hello conns=8 size=6 ;;
       W7) path=/cgi-bin/serverinfo.dll conns=32 size=0 ;;
       W8) path=/big.bin conns=16 size=65536 script=bench/random_ranges.lua ;;
       *) echo "unknown load $load" >&2; exit 2 ;;
     esac
-    if [ "$load" = W6 ] || [ "$load" = W6r ]; then
+    if [[ $load == W6* ]]; then
       run_tls_rounds $load $path $conns $size
       continue
     fi
     for s in $(servers_of $load); do
       pid_var=${s}_pid port_var=${s}_port
       [ "$load/$s" = W5/morlak ] && pid_var=morlak_cgi_pid port_var=morlak_cgi_port
-      run $s "${!pid_var}" "${!port_var}" $load $path $conns $size $script
+      run $s "${!pid_var}" "${!port_var}" $load $path $conns $size $keep $script
     done
   done
 done

@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
 # How Morlak's cost grows with the number of concurrent connections: the console front
-# end serving a 1 KiB page (a new connection per request, W1 of compare_servers.sh) to
-# 32, 100, 300 and 1000 wrk connections, one bounded run each on a fresh server (so each
-# holds the sessions of its own run only). Per run it reports
+# end serving a 1 KiB page to 32, 100, 300 and 1000 wrk connections that each make a new
+# connection per request (close, W1 of compare_servers.sh), or to 32, 300, 1000 and 3000
+# kept connections (keep, W2), one bounded run each on a fresh server (so each holds the
+# sessions of its own run only). Per run it reports
 # requests per second, the 99th percentile of latency, the server's CPU time and context
 # switches per request, its thread count and its resident memory after the run.
-# Usage: bench/connection_scale.sh [seconds-per-run]
+# Usage: bench/connection_scale.sh [seconds-per-run] [close|keep]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 duration=${1:-5}
+mode=${2:-close}
+if [ "$mode" = keep ]; then
+  steps="32 300 1000 3000" header=()
+else
+  steps="32 100 300 1000" header=(-H 'Connection: close')
+fi
 
 MORLAK_WITH_BENCH=1 scripts/install-deps.sh
 command -v perf >/dev/null || {
@@ -25,7 +32,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-ulimit -n 4096  # 1000 client and 1000 server sockets
+ulimit -n 8192  # 3000 client and 3000 server sockets
 
 mkdir -p "$work/site" "$work/morlak"
 head -c 1024 /dev/zero | tr '\0' 'a' >"$work/site/1k.html"
@@ -45,16 +52,16 @@ stop_server() {
 field() { awk -v k="$1" '$1 == k":" {print $2}' "/proc/$pid/status"; }
 ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
 
-echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg); ${duration}s per run"
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg); ${duration}s per run, $mode"
 printf '%6s %9s %9s %11s %11s %8s %8s\n' conns req/s "p99 ms" "CPU us/req" "csw/req" threads "RSS MB"
 hz=$(getconf CLK_TCK)
-for conns in 32 100 300 1000; do
+for conns in $steps; do
   start_server
   t0=$(ticks); peak=0
   perf stat -e context-switches -x, -o "$work/perf.out" -p "$pid" &
   perf_pid=$!
   sleep 0.3
-  wrk -t1 -c"$conns" -d"${duration}s" --timeout 30s --latency -H 'Connection: close' \
+  wrk -t1 -c"$conns" -d"${duration}s" --timeout 30s --latency "${header[@]}" \
     "http://127.0.0.1:$port/1k.html" >"$work/wrk.out" &
   wrk_pid=$!
   while kill -0 "$wrk_pid" 2>/dev/null; do

@@ -1,6 +1,8 @@
 // A TLS load client for the HTTPS benchmarks: CONNECTIONS threads, each opening a new
-// connection per request, with a full handshake every time or resuming its last session.
-// Usage: tls_load PORT PATH CONNECTIONS SECONDS full|resume
+// connection per request, with a full handshake every time or resuming its last session,
+// or (keep) sending its requests one after another over one kept connection, opened anew
+// only when the server closes it.
+// Usage: tls_load PORT PATH CONNECTIONS SECONDS full|resume|keep
 // Prints "requests=N seconds=S rps=R resumed=K errors=E".
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -58,16 +60,65 @@ bool OneRequest(SSL_CTX* ctx, int port, const std::string& request, SSL_SESSION*
   return ok;
 }
 
+// Reads one answer (header and Content-Length body) into `head`; false when the connection
+// ended first or the answer has no length.
+bool ReadAnswer(SSL* ssl, std::string& pending, std::string& head) {
+  char buffer[16384];
+  for (;;) {
+    const size_t end = pending.find("\r\n\r\n");
+    if (end != std::string::npos) {
+      const size_t at = pending.find("Content-Length: ");
+      if (at == std::string::npos || at > end) return false;
+      const size_t total = end + 4 + std::strtoul(pending.c_str() + at + 16, nullptr, 10);
+      if (pending.size() >= total) {
+        head = pending.substr(0, end);
+        pending.erase(0, total);
+        return true;
+      }
+    }
+    const int n = SSL_read(ssl, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    pending.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+// Requests over one kept connection until `end` or the server closes it; counts the 200s.
+void KeptRequests(SSL_CTX* ctx, int port, const std::string& request, Clock::time_point end,
+                  Totals& totals) {
+  const morlak::SocketHandle s = morlak::SocketCreateStream();
+  if (s == morlak::kInvalidSocket) return;
+  SSL* ssl = nullptr;
+  if (morlak::SocketConnect(s, "127.0.0.1", port) && (ssl = SSL_new(ctx)) &&
+      SSL_set_fd(ssl, s) == 1 && SSL_connect(ssl) == 1) {
+    std::string pending, head;
+    while (Clock::now() < end &&
+           SSL_write(ssl, request.data(), static_cast<int>(request.size())) > 0 &&
+           ReadAnswer(ssl, pending, head)) {
+      if (head.rfind("HTTP/1.1 200", 0) == 0)
+        ++totals.requests;
+      else
+        ++totals.errors;
+      if (head.find("Connection: close") != std::string::npos) break;
+    }
+  } else {
+    ++totals.errors;
+  }
+  if (ssl) SSL_free(ssl);
+  morlak::SocketClose(s);
+  ERR_clear_error();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 6) {
-    std::fprintf(stderr, "usage: tls_load PORT PATH CONNECTIONS SECONDS full|resume\n");
+    std::fprintf(stderr, "usage: tls_load PORT PATH CONNECTIONS SECONDS full|resume|keep\n");
     return 2;
   }
   const int port = std::atoi(argv[1]);
-  const std::string request =
-      std::string("GET ") + argv[2] + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+  const bool keep = std::strcmp(argv[5], "keep") == 0;
+  const std::string request = std::string("GET ") + argv[2] + " HTTP/1.1\r\nHost: localhost\r\n" +
+                              (keep ? "" : "Connection: close\r\n") + "\r\n";
   const int connections = std::atoi(argv[3]);
   const double seconds = std::atof(argv[4]);
   const bool resume = std::strcmp(argv[5], "resume") == 0;
@@ -86,7 +137,8 @@ int main(int argc, char** argv) {
   for (int i = 0; i < connections; ++i) {
     threads.emplace_back([&] {
       SSL_SESSION* session = nullptr;
-      while (Clock::now() < end) {
+      while (keep && Clock::now() < end) KeptRequests(ctx, port, request, end, totals);
+      while (!keep && Clock::now() < end) {
         bool reused = false;
         if (OneRequest(ctx, port, request, session, resume, reused)) {
           ++totals.requests;

@@ -156,15 +156,17 @@ const Shot kShots[] = {
     {"update_dialog", UpdateDialogAfterDownload},
 };
 
-// One GET on a fresh loopback connection, as a browser sends it; the answer's session
-// cookie is kept in `cookie` for the next request of the same visitor.
+// One GET on a fresh loopback connection, as a browser sends it, read until the server
+// closes (the request asks it to); the answer's session cookie is kept in `cookie` for the
+// next request of the same visitor.
 void Get(int port, const std::string& target, std::string& cookie) {
   const morlak::SocketHandle s = morlak::SocketCreateStream();
   if (s == morlak::kInvalidSocket) return;
   if (morlak::SocketConnect(s, "127.0.0.1", port)) {
     const std::string request = "GET " + target +
                                 " HTTP/1.1\r\nHost: localhost:" + std::to_string(port) +
-                                "\r\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64)\r\n" +
+                                "\r\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64)\r\n"
+                                "Connection: close\r\n" +
                                 (cookie.empty() ? "" : "Cookie: " + cookie + "\r\n") + "\r\n";
     morlak::SocketSend(s, request.data(), request.size(), false);
     std::string answer;

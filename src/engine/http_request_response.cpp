@@ -279,6 +279,8 @@ void TIdHTTPResponseInfo::BuildHeaderLines() {
     else if (BodyStream)
       ContentLength = BodyStream->Size();
   }
+  // Without a length only the close tells the client where the body ends.
+  if (ContentLength < 0 && statusCode_ != 204 && statusCode_ != 304) SetCloseConnection(true);
   const std::string length = ContentLength >= 0 ? std::to_string(ContentLength) : std::string();
   const std::string lastModified =
       LastModified > 0 ? DateTimeToGmtStr(LastModified) : std::string();

@@ -80,7 +80,9 @@ class TIdHTTPResponseInfo {
   void SetStatusText(std::string text) { statusText_ = std::move(text); }
 
   std::string ContentType = "text/html";  // empty: no header
-  int64_t ContentLength = -1;             // -1: derived from the body when the header goes
+  // -1: derived from the body when the header goes; with no body to derive it from, the
+  // connection closes after the answer.
+  int64_t ContentLength = -1;
   // Body given as text; it takes precedence over BodyStream.
   std::string BodyText;
   // Body given as a stream, sent from its start and freed after sending. A TFileStream

@@ -15,7 +15,23 @@ constexpr size_t kHeaderLineCountLimit = 1000;
 constexpr char kBodyTooLarge[] = "Request body too large.";
 constexpr const char* kSessionCookie = "IDHTTPSESSIONID";
 
+// True when the comma-separated list holds the token, without regard to case.
+bool HasToken(std::string_view list, std::string_view token) {
+  while (!list.empty()) {
+    const size_t comma = list.find(',');
+    if (SameText(TrimView(list.substr(0, comma)), token)) return true;
+    if (comma == std::string_view::npos) break;
+    list.remove_prefix(comma + 1);
+  }
+  return false;
+}
+
 }  // namespace
+
+bool ClientKeepsConnection(std::string_view protocolVersion, std::string_view connectionHeader) {
+  if (protocolVersion == "HTTP/1.1") return !HasToken(connectionHeader, "close");
+  return protocolVersion == "HTTP/1.0" && HasToken(connectionHeader, "keep-alive");
+}
 
 TIdCustomHTTPServer::TIdCustomHTTPServer() {
   DefaultPort = 80;
@@ -56,21 +72,28 @@ void TIdCustomHTTPServer::StopSessions() {
 
 bool TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
   TIdTCPServerConnection& connection = thread.Connection();
+  const bool kept = thread.RequestCount > 0;
+  if (!connection.InputPending()) {
+    // A new connection has the header bound to start its request, a kept one the idle bound.
+    thread.WaitForInput(kept ? KeepAliveTimeout : HeaderTimeout);
+    return true;
+  }
+  if (kept && connection.InputEnded()) {
+    // The client ended a kept connection between two requests, as it may.
+    connection.Close();
+    return true;
+  }
   try {
-    while (!ServeRequest(thread)) {
-    }
+    if (ServeRequest(thread)) connection.Close();
   } catch (const EIdSocketError& e) {
     connection.Close();
     if (e.LastError() != kSocketConnectionReset) throw;
-    return true;
   } catch (const EIdClosedSocket&) {
     connection.Close();
-    return true;
   } catch (...) {
     connection.Close();
     throw;
   }
-  connection.Close();
   return true;
 }
 
@@ -91,7 +114,8 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
   if ((command != "GET" && command != "POST" && command != "HEAD") || !OnCommandGet) {
     if (OnCommandOther)
       OnCommandOther(thread, command, std::string(target), line.substr(lastBlank + 1));
-    return !KeepAlive;
+    // Unanswered, and its body unread: the connection cannot go on.
+    return true;
   }
 
   TIdHTTPRequestInfo request;
@@ -112,6 +136,19 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
     request.HeaderLines.Add(std::move(header));
   }
   request.ProcessHeaders();
+  ++thread.RequestCount;
+  const bool http11 = request.ProtocolVersion == "HTTP/1.1";
+  // HTTP/1.0 clients know no expectations.
+  const std::string expect = http11 ? request.HeaderLines.Value("Expect") : std::string();
+  if (!expect.empty() && !SameText(expect, "100-continue")) {
+    TIdHTTPResponseInfo refusal(connection);
+    refusal.SetStatusCode(417);
+    refusal.SetStatusText("Expectation Failed");
+    refusal.SetCloseConnection(true);
+    if (!Trim(ServerSoftware).empty()) refusal.Server = ServerSoftware;
+    refusal.SendBody();
+    return true;
+  }
 
   std::unique_ptr<TStream> supplied;
   if (OnCreatePostStream) OnCreatePostStream(thread, supplied);
@@ -121,10 +158,14 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
   if (limit >= 0 && request.ContentLength > limit) throw EIdException(kBodyTooLarge);
   // A body must keep moving, however long it is.
   connection.LimitReads(0, BodyGapTimeout);
+  const bool untilClose = command == "POST" && !request.HasContentLength();
+  // The client waits for the go-ahead before it sends the body.
+  if (!expect.empty() && (request.ContentLength > 0 || untilClose))
+    connection.WriteText("HTTP/1.1 100 Continue\r\n\r\n");
   if (request.ContentLength > 0) {
     if (!supplied) text.Data().reserve(static_cast<size_t>(request.ContentLength));
     connection.ReadToStream(body, request.ContentLength, false);
-  } else if (command == "POST" && !request.HasContentLength()) {
+  } else if (untilClose) {
     connection.ReadToStream(body, limit >= 0 ? limit + 1 : -1, true);
     if (limit >= 0 && body.Size() > limit) throw EIdException(kBodyTooLarge);
   }
@@ -140,7 +181,9 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
   request.ProcessAuthorization();
 
   TIdHTTPResponseInfo response(connection);
-  response.SetCloseConnection(!(KeepAlive && SameText(request.Connection, "Keep-alive")));
+  response.SetCloseConnection(!KeepAlive || untilClose ||
+                              thread.RequestCount >= kMaxRequestsPerConnection ||
+                              !ClientKeepsConnection(request.ProtocolVersion, request.Connection));
   const bool goOn = AttachSession(thread, request, response);
   if (!Trim(ServerSoftware).empty()) response.Server = ServerSoftware;
   if (goOn) {
@@ -153,6 +196,10 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
       response.BodyText = e.what();
     }
   }
+  // A body after a HEAD answer would be taken for the next answer of a kept connection.
+  if (command == "HEAD" && !response.HeaderSent() &&
+      (!response.BodyText.empty() || response.BodyStream))
+    response.SetCloseConnection(true);
   response.SendRemaining();
   return response.CloseAfterResponse();
 }
@@ -160,17 +207,24 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
 bool TIdCustomHTTPServer::AttachSession(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
                                         TIdHTTPResponseInfo& response) {
   bool goOn = true;
+  bool sawCookie = false;
   std::shared_ptr<TIdHTTPSession> session;
   if (sessionState_) {
     for (const TIdCookieRFC2109& cookie : request.RequestCookies.items) {
       if (session) break;
       if (!SameText(cookie.Name, kSessionCookie)) continue;
+      sawCookie = true;
       session = sessions_.Find(cookie.Value, request.PeerAddress);
       if (!session && OnInvalidSession)
         OnInvalidSession(thread, request, response, goOn, cookie.Value);
     }
   }
+  // A client that keeps its connection but no cookie stays in the session it was given on
+  // this connection.
+  if (sessionState_ && !session && !sawCookie && !thread.SessionId.empty())
+    session = sessions_.Find(thread.SessionId, request.PeerAddress);
   if (AutoStartSession && goOn && !session) session = CreateSession(thread, request, response);
+  if (session && thread.SessionId != session->SessionId()) thread.SessionId = session->SessionId();
   request.Session = session;
   response.Session = session;
   return goOn;

@@ -1,18 +1,24 @@
 // The HTTP server: each connection runs the loop request -> handler -> response, with the
-// client's session attached. Keep-alive is off unless KeepAlive is set, so a connection
-// normally carries one request.
+// client's session attached. With KeepAlive set a connection carries requests until the
+// client or the answer asks to close, it stays idle too long or it reaches the request cap;
+// between requests it waits without a thread.
 // TIdCustomHTTPServer is that HTTP listener, built on the TCP server.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "engine/http_request_response.h"
 #include "engine/http_sessions.h"
 #include "engine/tcp_server.h"
 
 namespace morlak {
+
+// Whether the client lets its connection stay open after the answer: HTTP/1.1 unless it
+// asks to "close", HTTP/1.0 only when it asks for "keep-alive".
+bool ClientKeepsConnection(std::string_view protocolVersion, std::string_view connectionHeader);
 
 class TIdCustomHTTPServer : public TIdTCPServer {
  public:
@@ -21,6 +27,10 @@ class TIdCustomHTTPServer : public TIdTCPServer {
 
   bool ParseParams = true;
   bool KeepAlive = false;
+  // How long a kept connection may wait for its next request (ms; 0: no limit).
+  int KeepAliveTimeout = 5000;
+  // Requests one connection carries at most; the last answer closes it.
+  static constexpr int kMaxRequestsPerConnection = 1000;
   // Largest request body held in memory; a longer one closes the connection without an
   // answer. Bodies read into a stream supplied by OnCreatePostStream are not limited.
   int64_t MaxRequestBodyInMemory = int64_t{64} << 20;
@@ -62,7 +72,8 @@ class TIdCustomHTTPServer : public TIdTCPServer {
   void Shutdown() override;
 
  private:
-  // One request and its answer; returns whether the connection closes afterwards.
+  // One request and its answer; returns whether the connection closes afterwards. Runs
+  // only when input is there.
   bool ServeRequest(TIdPeerThread& thread);
   bool AttachSession(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
                      TIdHTTPResponseInfo& response);

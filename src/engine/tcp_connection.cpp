@@ -76,6 +76,57 @@ int TIdTCPConnection::WaitFor(int timeoutMs, bool& bounded) const {
   return wait;
 }
 
+void TIdTCPConnection::ReserveInput(size_t chunk) {
+  if (inCapacity_ - inEnd_ >= chunk) return;
+  const size_t held = Buffered();
+  if (inCapacity_ - held >= chunk) {
+    std::memmove(in_.get(), in_.get() + inBegin_, held);
+  } else if (!in_ && t_spare.capacity >= chunk) {
+    in_ = std::move(t_spare.data);
+    inCapacity_ = std::exchange(t_spare.capacity, 0);
+  } else {
+    const size_t capacity = std::max(inCapacity_ * 2, held + chunk);
+    auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+    if (held) std::memcpy(grown.get(), in_.get() + inBegin_, held);
+    in_ = std::move(grown);
+    inCapacity_ = capacity;
+  }
+  inBegin_ = 0;
+  inEnd_ = held;
+}
+
+void TIdTCPConnection::ReleaseInputBuffer() {
+  if (!in_ || Buffered() > 0) return;
+  if (inCapacity_ <= kSpareBufferLimit && inCapacity_ > t_spare.capacity) {
+    t_spare.data = std::move(in_);
+    t_spare.capacity = inCapacity_;
+  }
+  in_.reset();
+  inCapacity_ = inBegin_ = inEnd_ = 0;
+}
+
+void TIdTCPConnection::Received(int64_t n) {
+  if (n > 0) {
+    if (receivePacer_) receivePacer_->Spend(n);
+    inEnd_ += static_cast<size_t>(n);
+  } else {
+    // Only the peer's sending side may be done (a body read to its end): the answer can
+    // still go out, so the socket stays open for writing.
+    closedGracefully_ = true;
+  }
+}
+
+bool TIdTCPConnection::InputPending() {
+  if (Buffered() > 0 || !CanReceive()) return true;
+  const size_t chunk = static_cast<size_t>(std::max(RecvBufferSize, 1));
+  ReserveInput(chunk);
+  const int64_t n = io_->RecvArrived(in_.get() + inEnd_, chunk);
+  if (n == -kSocketWouldBlock) return false;
+  // A failure is left for the read, which meets it again.
+  if (n >= 0) Received(n);
+  return true;
+}
+
 bool TIdTCPConnection::ReceiveMore(int timeoutMs, bool raiseOnTimeout) {
   if (!IsConnected()) throw EIdClosedSocket();
   if (closedGracefully_) throw EIdConnClosedGracefully();
@@ -84,23 +135,7 @@ bool TIdTCPConnection::ReceiveMore(int timeoutMs, bool raiseOnTimeout) {
   const size_t take = receivePacer_ ? receivePacer_->Allow(chunk) : chunk;
   bool bounded;
   const int wait = WaitFor(timeoutMs, bounded);
-  if (inCapacity_ - inEnd_ < chunk) {
-    const size_t held = Buffered();
-    if (inCapacity_ - held >= chunk) {
-      std::memmove(in_.get(), in_.get() + inBegin_, held);
-    } else if (!in_ && t_spare.capacity >= chunk) {
-      in_ = std::move(t_spare.data);
-      inCapacity_ = std::exchange(t_spare.capacity, 0);
-    } else {
-      const size_t capacity = std::max(inCapacity_ * 2, held + chunk);
-      auto grown = std::make_unique_for_overwrite<char[]>(capacity);
-      if (held) std::memcpy(grown.get(), in_.get() + inBegin_, held);
-      in_ = std::move(grown);
-      inCapacity_ = capacity;
-    }
-    inBegin_ = 0;
-    inEnd_ = held;
-  }
+  ReserveInput(chunk);
   // Most requests are there in full when their connection is accepted: what has arrived
   // is taken without a wait, which saves a poll per read.
   int64_t n = io_->RecvArrived(in_.get() + inEnd_, take);
@@ -116,15 +151,8 @@ bool TIdTCPConnection::ReceiveMore(int timeoutMs, bool raiseOnTimeout) {
     io_->LimitRecvWait(bounded ? wait : -1);
     n = io_->Recv(in_.get() + inEnd_, take);
   }
-  if (n > 0) {
-    if (receivePacer_) receivePacer_->Spend(n);
-    inEnd_ += static_cast<size_t>(n);
-    return true;
-  }
-  if (n == 0) {
-    // Only the peer's sending side may be done (a body read to its end): the answer can
-    // still go out, so the socket stays open for writing.
-    closedGracefully_ = true;
+  if (n >= 0) {
+    Received(n);
     return true;
   }
   const int code = static_cast<int>(-n);

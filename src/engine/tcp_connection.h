@@ -75,6 +75,14 @@ class TIdTCPConnection {
   void EndBatch(bool moreFollows = false);
   bool Batching() const { return batching_; }
 
+  // True when a read would not wait: bytes are buffered or have arrived (they are taken
+  // into the buffer), or the peer has closed. Never blocks.
+  bool InputPending();
+  // The peer has closed and every byte it sent has been read.
+  bool InputEnded() const { return Buffered() == 0 && !CanReceive(); }
+  // Gives up the empty input buffer while the connection waits without a thread.
+  void ReleaseInputBuffer();
+
   bool IsConnected() const { return io_->Binding().HandleAllocated(); }
   // The peer has finished sending; reads fail, writes still reach it.
   bool ClosedGracefully() const { return closedGracefully_; }
@@ -93,6 +101,10 @@ class TIdTCPConnection {
   size_t Buffered() const { return inEnd_ - inBegin_; }
   bool CanReceive() const { return IsConnected() && !closedGracefully_; }
   void Consume(size_t n);
+  // Makes room for `chunk` more bytes at the end of the input buffer.
+  void ReserveInput(size_t chunk);
+  // Counts received bytes in (n > 0) or marks the peer's close (n == 0).
+  void Received(int64_t n);
   // Receives once into the input buffer. False when the wait timed out and
   // `raiseOnTimeout` is off.
   bool ReceiveMore(int timeoutMs, bool raiseOnTimeout);

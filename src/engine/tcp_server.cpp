@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "engine/engine_errors.h"
 
@@ -9,17 +10,23 @@ namespace morlak {
 
 namespace {
 
-// A thread done with its connection goes back to accept only while fewer than this many
-// wait there; otherwise it parks in the pool. The kernel wakes a waiting thread for every
-// new connection, even when a thread coming back from its last one would have taken it,
-// so more waiters than cores only add sleeps and wake-ups (64 waiters cost one context
-// switch per request, one per core half of that).
-int MaxWaitingAcceptors() {
+// A thread done with its connection goes back to accept (or to the readiness set) only
+// while fewer than this many wait there; otherwise it parks in the pool. The kernel wakes
+// a waiting thread for every new connection, even when a thread coming back from its last
+// one would have taken it, so more waiters than cores only add sleeps and wake-ups (64
+// waiters cost one context switch per request, one per core half of that).
+int MaxWaitingThreads() {
   static const int count = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 2, 64);
   return count;
 }
 // A thread waiting this long in accept while others wait too leaves for the pool.
 constexpr int kAcceptIdleMs = 30000;
+// How often the idle time limits of waiting connections are checked, and so how late one
+// may end past its limit.
+constexpr int kIdleSweepMs = 250;
+// How long the threads of a readiness set may all stay away from it before the supervisor
+// adds one: a request that takes longer holds its thread (a download to a slow client).
+constexpr auto kWaiterGrace = std::chrono::milliseconds(5);
 constexpr int kAcceptErrorPauseMs = 100;
 constexpr int kDeactivateWaitStepMs = 250;
 constexpr int kDeferAcceptSeconds = 1;
@@ -29,6 +36,12 @@ bool TransientAcceptError(int code) {
   // keeps serving once they clear.
   return code == kSocketConnectionAborted || code == kSocketConnectionReset || code == 10024 ||
          code == 10055 || code == 10060 || code == 10050 || code == 10065;
+}
+
+int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 }  // namespace
@@ -94,6 +107,7 @@ void TIdTCPServer::Startup() {
   for (const TIdSocketBinding& binding : bindings) {
     auto listener = std::make_unique<TIdListener>();
     listener->binding_ = binding;
+    listener->idle_ = std::make_unique<ReadinessSet>();
     listener->socket_ = SocketCreateStream();
     if (listener->socket_ == kInvalidSocket) fail(EIdException("Cannot allocate socket."));
     listeners_.push_back(std::move(listener));
@@ -123,7 +137,12 @@ void TIdTCPServer::Startup() {
     listener->boundPort_ = local.port;
   }
   try {
-    for (auto& listener : listeners_) StartAcceptor(*listener);
+    superviseStop_ = false;
+    StartThread([this] { SuperviseLoop(); });
+    for (auto& listener : listeners_) {
+      TIdListener* l = listener.get();
+      StartThread([this, l] { AcceptLoop(*l); });
+    }
   } catch (...) {
     StopListeners();
     WaitForThreads(-1);
@@ -134,6 +153,11 @@ void TIdTCPServer::Startup() {
 }
 
 void TIdTCPServer::StopListeners() {
+  {
+    std::lock_guard lock(superviseMutex_);
+    superviseStop_ = true;
+  }
+  superviseWake_.notify_one();
   for (auto& l : listeners_) {
     l->stop_.store(true);
     // Wakes every thread blocked in accept on it.
@@ -155,6 +179,16 @@ void TIdTCPServer::Shutdown() {
     std::lock_guard lock(connectionsMutex_);
     stopping_ = true;
     for (TIdPeerThread* t = connections_; t; t = t->next_) t->connection_.Interrupt();
+  }
+  // Waiting connections end through their readiness set, which needs a thread to watch it.
+  for (auto& l : listeners_) {
+    if (l->idleWaiting_.load() > 0) continue;
+    try {
+      TIdListener* listener = l.get();
+      StartThread([this, listener] { IdleLoop(*listener); });
+    } catch (const std::exception& e) {
+      RaiseListenException(*l, e);
+    }
   }
   if (!WaitForThreads(TerminateWaitTime)) throw EIdTerminateThreadTimeout();
   CloseListeners();
@@ -184,13 +218,13 @@ bool TIdTCPServer::WaitForThreads(int timeoutMs) {
   }
 }
 
-void TIdTCPServer::StartAcceptor(TIdListener& listener) {
+void TIdTCPServer::StartThread(std::function<void()> loop) {
   {
     std::lock_guard lock(connectionsMutex_);
     ++activeThreads_;
   }
   try {
-    threads_.Run([this, &listener] { AcceptLoop(listener); });
+    threads_.Run(std::move(loop));
   } catch (...) {
     LeaveThread();
     throw;
@@ -230,7 +264,7 @@ void TIdTCPServer::AcceptLoop(TIdListener& listener) {
     }
     if (wasLast) {
       try {
-        StartAcceptor(listener);
+        StartThread([this, &listener] { AcceptLoop(listener); });
       } catch (const std::exception& e) {
         // No thread to spare: this one accepts again once its connection is done.
         RaiseListenException(listener, e);
@@ -241,7 +275,7 @@ void TIdTCPServer::AcceptLoop(TIdListener& listener) {
     } catch (const std::exception& e) {
       RaiseListenException(listener, e);
     }
-    if (listener.waiting_.load() >= MaxWaitingAcceptors()) break;
+    if (listener.waiting_.load() >= MaxWaitingThreads()) break;
   }
   LeaveThread();
 }
@@ -251,7 +285,8 @@ void TIdTCPServer::ServeAccepted(TIdListener& listener, SocketHandle accepted,
   std::unique_ptr<TIdPeerThread> thread;
   bool refused = false;
   try {
-    thread = std::make_unique<TIdPeerThread>(*this, IOHandler->MakeClientIOHandler(accepted, peer));
+    thread = std::make_unique<TIdPeerThread>(*this, listener,
+                                             IOHandler->MakeClientIOHandler(accepted, peer));
     std::lock_guard lock(connectionsMutex_);
     if (stopping_) {
       thread->connection_.Close();
@@ -275,13 +310,147 @@ void TIdTCPServer::ServeAccepted(TIdListener& listener, SocketHandle accepted,
     c.Close();
     return;
   }
-  RunPeer(*thread);
+  RunPeer(std::move(thread), false);
+}
+
+void TIdTCPServer::Finish(std::unique_ptr<TIdPeerThread> thread) {
   // Out of the list first, so deactivation no longer touches it; the slot is released
   // only after the transport is gone.
   Unlink(thread.get());
   thread->connection_.Close();
   thread.reset();
   ReleaseSlot();
+}
+
+bool TIdTCPServer::Park(std::unique_ptr<TIdPeerThread>& owned, bool waiterFollows) {
+  TIdPeerThread* thread = owned.get();
+  TIdListener& l = thread->listener_;
+  thread->connection_.ReleaseInputBuffer();
+  {
+    std::lock_guard lock(l.idleMutex_);
+    if (l.stop_.load()) return false;
+    thread->idleDeadline_ =
+        thread->idleTimeoutMs_ > 0
+            ? std::chrono::steady_clock::now() + std::chrono::milliseconds(thread->idleTimeoutMs_)
+            : std::chrono::steady_clock::time_point::max();
+    thread->idlePrev_ = nullptr;
+    thread->idleNext_ = l.idleHead_;
+    if (l.idleHead_) l.idleHead_->idlePrev_ = thread;
+    l.idleHead_ = thread;
+    ++l.idleCount_;
+  }
+  // Once armed, another thread may take the connection at once: nothing of it is touched
+  // after that.
+  const bool added = std::exchange(thread->watched_, true);
+  const SocketHandle handle = thread->connection_.IOHandler().Binding().Handle();
+  owned.release();
+  if (!l.idle_->ArmOnce(handle, thread, added)) {
+    const int code = LastSocketErrorCode();
+    {
+      std::lock_guard lock(l.idleMutex_);
+      UnlinkIdle(l, thread);
+    }
+    owned.reset(thread);
+    thread->watched_ = added;
+    RaiseException(*thread, EIdSocketError(code));
+    return false;
+  }
+  if (!waiterFollows && l.idleWaiting_.load() == 0) EnsureWaiter(l);
+  return true;
+}
+
+void TIdTCPServer::EnsureWaiter(TIdListener& l) {
+  if (l.idleThreads_.load() < MaxWaitingThreads()) {
+    try {
+      StartThread([this, &l] { IdleLoop(l); });
+    } catch (const std::exception& e) {
+      // The next thread done with its connection watches the set.
+      RaiseListenException(l, e);
+    }
+    return;
+  }
+  std::lock_guard lock(superviseMutex_);
+  waiterWanted_ = true;
+  if (supervisorAsleep_) superviseWake_.notify_one();
+}
+
+void TIdTCPServer::SuperviseLoop() {
+  std::unique_lock lock(superviseMutex_);
+  while (!superviseStop_) {
+    supervisorAsleep_ = true;
+    superviseWake_.wait(lock, [this] { return waiterWanted_ || superviseStop_; });
+    supervisorAsleep_ = false;
+    // Threads that come back within the grace need no help.
+    if (superviseWake_.wait_for(lock, kWaiterGrace, [this] { return superviseStop_; })) break;
+    waiterWanted_ = false;
+    lock.unlock();
+    for (auto& l : listeners_) {
+      if (l->idleWaiting_.load() > 0 || l->stop_.load()) continue;
+      try {
+        TIdListener* listener = l.get();
+        StartThread([this, listener] { IdleLoop(*listener); });
+      } catch (const std::exception& e) {
+        RaiseListenException(*l, e);
+      }
+    }
+    lock.lock();
+  }
+  lock.unlock();
+  LeaveThread();
+}
+
+void TIdTCPServer::UnlinkIdle(TIdListener& l, TIdPeerThread* thread) {
+  if (thread->idlePrev_)
+    thread->idlePrev_->idleNext_ = thread->idleNext_;
+  else
+    l.idleHead_ = thread->idleNext_;
+  if (thread->idleNext_) thread->idleNext_->idlePrev_ = thread->idlePrev_;
+  --l.idleCount_;
+}
+
+void TIdTCPServer::IdleLoop(TIdListener& l) {
+  l.idleThreads_.fetch_add(1);
+  auto lastWork = std::chrono::steady_clock::now();
+  for (;;) {
+    {
+      std::lock_guard lock(l.idleMutex_);
+      if (l.stop_.load() && l.idleCount_ == 0) break;
+    }
+    l.idleWaiting_.fetch_add(1);
+    auto* thread = static_cast<TIdPeerThread*>(l.idle_->WaitOne(kIdleSweepMs));
+    // Whoever leaves the wait last makes sure another thread takes its place.
+    const bool wasLast = l.idleWaiting_.fetch_sub(1) == 1;
+    SweepIdle(l);
+    const auto now = std::chrono::steady_clock::now();
+    if (!thread) {
+      if (!wasLast && now - lastWork > std::chrono::milliseconds(kAcceptIdleMs)) break;
+      continue;
+    }
+    lastWork = now;
+    {
+      std::lock_guard lock(l.idleMutex_);
+      UnlinkIdle(l, thread);
+    }
+    if (wasLast) EnsureWaiter(l);
+    RunPeer(std::unique_ptr<TIdPeerThread>(thread), true);
+    if (l.idleWaiting_.load() >= MaxWaitingThreads()) break;
+  }
+  l.idleThreads_.fetch_sub(1);
+  LeaveThread();
+}
+
+void TIdTCPServer::SweepIdle(TIdListener& l) {
+  int64_t due = l.nextSweepMs_.load(std::memory_order_relaxed);
+  const int64_t nowMs = SteadyMs();
+  if (nowMs < due || !l.nextSweepMs_.compare_exchange_strong(due, nowMs + kIdleSweepMs)) return;
+  const auto now = std::chrono::steady_clock::now();
+  std::lock_guard lock(l.idleMutex_);
+  for (TIdPeerThread* t = l.idleHead_; t; t = t->idleNext_) {
+    if (t->expired_ || t->idleDeadline_ > now) continue;
+    // Its hang-up reaches the set like input; the thread that takes it ends it.
+    t->expired_ = true;
+    t->connection_.Interrupt();
+  }
 }
 
 void TIdTCPServer::Register(TIdPeerThread* thread) {
@@ -321,17 +490,29 @@ void TIdTCPServer::RaiseListenException(TIdListener& listener, const std::except
   }
 }
 
-void TIdTCPServer::RunPeer(TIdPeerThread& thread) {
+void TIdTCPServer::RunPeer(std::unique_ptr<TIdPeerThread> owned, bool waiterFollows) {
+  TIdPeerThread& thread = *owned;
   TIdTCPServerConnection& connection = thread.connection_;
-  try {
-    connection.IOHandler().AfterAccept();
-    DoConnect(thread);
-  } catch (...) {
-    // Refused in the connect step (banned address, failed handshake): no reply, no events.
-    return;
+  if (!thread.started_) {
+    thread.started_ = true;
+    try {
+      connection.IOHandler().AfterAccept();
+      DoConnect(thread);
+    } catch (...) {
+      // Refused in the connect step (banned address, failed handshake): no reply, no events.
+      Finish(std::move(owned));
+      return;
+    }
+    if (!connection.IsConnected()) {
+      Finish(std::move(owned));
+      return;
+    }
+  } else if (thread.expired_) {
+    // Its idle time passed while it waited for input.
+    thread.Stop();
   }
-  if (!connection.IsConnected()) return;
   while (!thread.Stopped()) {
+    thread.idleWait_ = false;
     try {
       if (!DoExecute(thread)) throw EIdException("No execute handler found.");
     } catch (const EIdSocketError& e) {
@@ -348,7 +529,12 @@ void TIdTCPServer::RunPeer(TIdPeerThread& thread) {
     } catch (...) {
       thread.Stop();
     }
-    if (!connection.IsConnected() || connection.ClosedGracefully()) thread.Stop();
+    if (!connection.IsConnected() || connection.ClosedGracefully()) {
+      thread.Stop();
+    } else if (thread.idleWait_ && !thread.Stopped()) {
+      if (Park(owned, waiterFollows)) return;
+      thread.Stop();
+    }
   }
   try {
     DoDisconnect(thread);
@@ -356,6 +542,7 @@ void TIdTCPServer::RunPeer(TIdPeerThread& thread) {
     RaiseException(thread, e);
   } catch (...) {
   }
+  Finish(std::move(owned));
 }
 
 void TIdTCPServer::DoConnect(TIdPeerThread& thread) {

@@ -1,10 +1,12 @@
-// The TCP layer under the HTTP listeners: listening sockets, one listener thread per
-// binding, and one thread per live connection (idle threads are parked and reused, but a
-// live connection never shares its thread).
+// The TCP layer under the HTTP listeners: listening sockets, and threads that serve the
+// connections. A connection holds a thread while it is served; one that waits for its
+// client's next bytes is watched by its listener's readiness set instead, and the thread
+// that gets its input serves it next.
 // TIdTCPServer is the server, TIdListener one bound socket, TIdPeerThread a connection thread.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -16,11 +18,13 @@
 
 #include "engine/io_handler.h"
 #include "engine/tcp_connection.h"
+#include "platform/readiness_set.h"
 #include "platform/thread_pool.h"
 
 namespace morlak {
 
 class TIdTCPServer;
+class TIdListener;
 
 // A local endpoint to listen on; an empty IP means all local addresses.
 struct TIdSocketBinding {
@@ -45,28 +49,52 @@ enum class TIdReuseSocket {
   rsFalse
 };
 
-// The thread of one connection, alive exactly as long as the connection.
+// The thread of one connection: the connection and its state from accept to close. It
+// runs on whichever server thread serves the connection at the moment.
 class TIdPeerThread {
  public:
-  TIdPeerThread(TIdTCPServer& server, std::unique_ptr<TIdIOHandler> ioHandler)
-      : connection_(server, std::move(ioHandler)) {}
+  TIdPeerThread(TIdTCPServer& server, TIdListener& listener,
+                std::unique_ptr<TIdIOHandler> ioHandler)
+      : connection_(server, std::move(ioHandler)), listener_(listener) {}
 
   TIdTCPServerConnection& Connection() { return connection_; }
   // Ends the run loop after the current run.
   void Stop() { stopped_.store(true, std::memory_order_relaxed); }
   bool Stopped() const { return stopped_.load(std::memory_order_relaxed); }
+  // After this run the connection waits for input without a thread; the next run starts
+  // when input arrives. Past `timeoutMs` (0 or less: no limit) it ends quietly.
+  void WaitForInput(int timeoutMs) {
+    idleWait_ = true;
+    idleTimeoutMs_ = timeoutMs;
+  }
+
+  // Requests served on the connection, counted by the protocol on top.
+  int RequestCount = 0;
+  // The session the protocol on top gave the connection's last request.
+  std::string SessionId;
 
  private:
   friend class TIdTCPServer;
   TIdTCPServerConnection connection_;
+  TIdListener& listener_;
   std::atomic<bool> stopped_{false};
+  bool started_ = false;  // the connect step has run
+  bool idleWait_ = false;
+  int idleTimeoutMs_ = 0;
+  bool watched_ = false;  // in the listener's readiness set
+  bool expired_ = false;  // its idle time passed (under the listener's idle lock)
+  std::chrono::steady_clock::time_point idleDeadline_;
   TIdPeerThread* prev_ = nullptr;  // the server's list of live connections
   TIdPeerThread* next_ = nullptr;
+  TIdPeerThread* idlePrev_ = nullptr;  // the listener's list of waiting connections
+  TIdPeerThread* idleNext_ = nullptr;
 };
 
-// One listening socket. There is no thread of its own: idle connection threads wait in
-// accept on it, the kernel hands each new connection to one of them, and that thread then
-// serves the connection, so taking a connection costs no thread start and no hand-over.
+// One listening socket. There is no thread of its own: idle server threads wait in accept
+// on it, the kernel hands each new connection to one of them, and that thread then serves
+// the connection, so taking a connection costs no thread start and no hand-over. Its
+// connections that wait for input sit in its readiness set, in which other server threads
+// wait the same way.
 class TIdListener {
  public:
   const TIdSocketBinding& Binding() const { return binding_; }
@@ -80,10 +108,24 @@ class TIdListener {
   SocketHandle socket_ = kInvalidSocket;
   std::atomic<bool> stop_{false};
   std::atomic<int> waiting_{0};  // threads blocked in accept
+
+  std::unique_ptr<ReadinessSet> idle_;
+  std::mutex idleMutex_;
+  TIdPeerThread* idleHead_ = nullptr;  // connections waiting for input
+  size_t idleCount_ = 0;
+  std::atomic<int> idleWaiting_{0};      // threads blocked in the readiness set
+  std::atomic<int> idleThreads_{0};      // threads serving it, waiting or not
+  std::atomic<int64_t> nextSweepMs_{0};  // when idle time limits are checked next
 };
 
 class TIdTCPServer {
  public:
+  // Threads kept for later work once done: enough for a burst of new connections (each
+  // holds a thread while it is served), and only briefly, so that connections waiting idle
+  // leave few threads behind.
+  static constexpr size_t kParkedThreads = 64;
+  static constexpr int kParkedThreadIdleMs = 2000;
+
   TIdTCPServer();
   // Deactivates first, waiting as long as it takes for every connection thread.
   virtual ~TIdTCPServer();
@@ -144,12 +186,33 @@ class TIdTCPServer {
   void ShutdownAndWait();
 
  private:
-  // Runs AcceptLoop on a parked (or new) thread.
-  void StartAcceptor(TIdListener& listener);
+  // Runs the loop on a parked (or new) thread counted as the server's.
+  void StartThread(std::function<void()> loop);
   // Accepts and serves connections until the listener stops or enough other threads wait.
   void AcceptLoop(TIdListener& listener);
   void ServeAccepted(TIdListener& listener, SocketHandle accepted, const SocketAddress& peer);
-  void RunPeer(TIdPeerThread& thread);
+  // Serves the connection until it ends or waits for input. `waiterFollows`: the calling
+  // thread goes on to wait in the readiness set.
+  void RunPeer(std::unique_ptr<TIdPeerThread> thread, bool waiterFollows);
+  // Hands the connection to its listener's readiness set; false (the caller keeps it)
+  // when the listener is stopping or the set refuses it.
+  bool Park(std::unique_ptr<TIdPeerThread>& thread, bool waiterFollows);
+  // Serves connections whose input arrived, until the listener stops with none waiting
+  // or enough other threads wait.
+  void IdleLoop(TIdListener& listener);
+  // Under the listener's idle lock.
+  void UnlinkIdle(TIdListener& listener, TIdPeerThread* thread);
+  // Gets a thread to wait in the listener's readiness set: at once while fewer threads
+  // serve it than MaxWaitingThreads, else through the supervisor.
+  void EnsureWaiter(TIdListener& listener);
+  // Adds a waiter to a listener whose threads have all stayed away from its readiness set
+  // for a while (held by slow requests). Without it every ready connection of a burst
+  // would start a thread of its own.
+  void SuperviseLoop();
+  // Ends, through their own input, the waiting connections whose time has passed.
+  void SweepIdle(TIdListener& listener);
+  // Removes the connection from the server and frees it.
+  void Finish(std::unique_ptr<TIdPeerThread> thread);
   void RaiseException(TIdPeerThread& thread, const std::exception& e);
   void RaiseListenException(TIdListener& listener, const std::exception& e);
   void StopListeners();
@@ -171,8 +234,14 @@ class TIdTCPServer {
   bool stopping_ = false;                 // set while deactivating: no connection may register then
   size_t activeThreads_ = 0;              // threads accepting or serving for this server
 
+  std::mutex superviseMutex_;
+  std::condition_variable superviseWake_;
+  bool waiterWanted_ = false;      // a listener's readiness set has no waiter
+  bool supervisorAsleep_ = false;  // in its wait without a time limit
+  bool superviseStop_ = false;
+
   // Last member: destroyed first, after the last thread has left the server.
-  ParkedThreadPool threads_;
+  ParkedThreadPool threads_{kParkedThreads, kParkedThreadIdleMs};
 };
 
 }  // namespace morlak

@@ -209,6 +209,20 @@ int64_t TIdSSLIOHandlerSocket::Recv(void* buffer, size_t length) {
   }
 }
 
+int64_t TIdSSLIOHandlerSocket::RecvArrived(void* buffer, size_t length) {
+  if (!ssl_) return -kSocketWouldBlock;
+  if (!held_.empty()) {
+    if (const int64_t result = WriteHeld(false); result < 0) return result;
+  }
+  const int n = SSL_read(ssl_, buffer, ClampLength(length));
+  if (n > 0) return n;
+  const int error = SSL_get_error(ssl_, n);
+  if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) return -kSocketWouldBlock;
+  int64_t result = -kSocketConnectionAborted;
+  WaitForRetry(n, 0, result);
+  return result;
+}
+
 int64_t TIdSSLIOHandlerSocket::Send(const void* data, size_t length, bool moreFollows) {
   if (!ssl_) {
     const int64_t n = SocketSend(Binding().Handle(), data, length, moreFollows);

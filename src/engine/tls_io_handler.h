@@ -24,6 +24,8 @@ class TIdSSLIOHandlerSocket : public TIdIOHandler {
   // Before the handshake (a client refused for the connection limit) these use the plain
   // socket.
   int64_t Recv(void* buffer, size_t length) override;
+  // What OpenSSL holds decrypted or can decrypt from what has arrived, without a wait.
+  int64_t RecvArrived(void* buffer, size_t length) override;
   int64_t Send(const void* data, size_t length, bool moreFollows) override;
   int WaitReadable(int timeoutMs) override;
   // Sends close_notify, frees the TLS state, closes the socket.

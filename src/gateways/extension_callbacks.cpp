@@ -148,8 +148,11 @@ BOOL HSE_CALL WriteClient(HCONN connId, LPVOID buffer, LPDWORD size, DWORD) {
 }
 
 BOOL HSE_CALL ReadClient(HCONN connId, LPVOID buffer, LPDWORD size) {
-  return WithLiveBlock(connId, buffer, size,
-                       [&](TECB& block) { block.thread->Connection().ReadExact(buffer, *size); });
+  return WithLiveBlock(connId, buffer, size, [&](TECB& block) {
+    // Whatever it reads past the body belongs to no next request any more.
+    block.response->SetCloseConnection(true);
+    block.thread->Connection().ReadExact(buffer, *size);
+  });
 }
 
 BOOL SupportRequest(TECB& block, DWORD request, LPVOID buffer, LPDWORD size, LPDWORD dataType) {

@@ -131,6 +131,8 @@ void TidISAPIRunner::Execute(const std::string& fileName, TIdPeerThread& thread,
   // From here on the request, response and connection are the runner's alone.
   TECB::Retire(*block);
   if (failed) response.SetStatusCode(500);
+  // The connection stays open only when the library asked for it.
+  if (!block->keepAlive) response.SetCloseConnection(true);
   if (AfterExecute) AfterExecute(*this);
 }
 

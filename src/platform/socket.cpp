@@ -116,6 +116,14 @@ T Fail(T result) {
   return result;
 }
 
+}  // namespace
+
+void SetLastSocketErrorFromErrno(int error) {
+  t_lastError = MapErrno(error);
+}
+
+namespace {
+
 bool FillAddress(const std::string& ip, int port, sockaddr_in& addr) {
   addr = {};
   addr.sin_family = AF_INET;

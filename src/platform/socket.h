@@ -24,6 +24,9 @@ constexpr int kSocketHostNotFound = 11001;
 
 // The code of the calling thread's last failed socket call.
 int LastSocketErrorCode();
+// Records a system error number as the calling thread's last socket error, for socket
+// facilities outside this file.
+void SetLastSocketErrorFromErrno(int error);
 // The text of a code from the table; empty for any other code.
 const char* SocketErrorText(int code);
 // "Socket Error # <code>\r\n<text>".

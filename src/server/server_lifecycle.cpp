@@ -186,6 +186,8 @@ bool ServerCore::StartListener(TIdHTTPServer& server, bool tls) {
   server.DefaultPort = tls ? options_.httpsPort.value_or(settings_.GetHttpsPort())
                            : options_.httpPort.value_or(settings_.GetHttpPort());
   server.SessionTimeOut = settings_.GetSessionTimeout();
+  server.KeepAlive = settings_.GetKeepAlive();
+  server.KeepAliveTimeout = settings_.GetKeepAliveTimeout() * 1000;
   auto& cgi = tls ? idCGIRunner2 : idCGIRunner1;
   auto& isapi = tls ? idISAPIRunner2 : idISAPIRunner1;
   if (isapi) isapi->ServerAdmin = settings_.GetAdminEmail();

@@ -77,6 +77,8 @@ const SettingKey kSettingKeys[] = {
     {"nocloseconfirmation", &SettingsValues::noCloseConfirmation},
     {"redirect", &SettingsValues::redirect},
     {"logtofilelines", &SettingsValues::logToFileLines},
+    {"keepalive", &SettingsValues::keepAlive},
+    {"keepalivetimeout", &SettingsValues::keepAliveTimeout},
 };
 
 struct GeometryKey {
@@ -128,6 +130,8 @@ SettingsValues DefaultSettings(const std::string& mainPath) {
   v.httpPort = 80;
   v.httpsPort = 443;
   v.maxLogLines = 1000;
+  v.keepAlive = true;
+  v.keepAliveTimeout = 5;
   v.logFileName = mainPath + "weblog.txt";
   v.noCloseConfirmation = true;
   for (const std::string_view row : kBuiltInMimeRows) v.mimeList.append(row).push_back(';');

@@ -71,6 +71,8 @@ struct SettingsValues {
   bool noCloseConfirmation = false;
   std::string redirect;
   int32_t logToFileLines = 0;
+  bool keepAlive = false;
+  int32_t keepAliveTimeout = 0;  // seconds
 
   std::string mimeList;
 
@@ -142,6 +144,8 @@ class ServerSettings {
   // Bytes per second one connection may receive and send; 0 or less: no limit.
   int32_t GetReadSpeed() const { return Read(&SettingsValues::readSpeed); }
   int32_t GetWriteSpeed() const { return Read(&SettingsValues::writeSpeed); }
+  bool GetKeepAlive() const { return Read(&SettingsValues::keepAlive); }
+  int32_t GetKeepAliveTimeout() const { return Read(&SettingsValues::keepAliveTimeout); }
   int32_t GetHttpPort() const { return Read(&SettingsValues::httpPort); }
   int32_t GetHttpsPort() const { return Read(&SettingsValues::httpsPort); }
   bool GetCertHttp() const { return Read(&SettingsValues::certHttp); }

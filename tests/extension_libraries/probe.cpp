@@ -103,6 +103,9 @@ extern "C" DWORD HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb) {
                    "|log=" + ecb->lpszLogData + "|translated=" + Text(ecb->lpszPathTranslated));
   } else if (action == "/var") {
     Write(ecb, Probe(ecb, Text(ecb->lpszQueryString), 4096));
+  } else if (action == "/keep") {
+    Support(ecb, HSE_REQ_IS_KEEP_CONN, reinterpret_cast<void*>(1));
+    Write(ecb, "kept");
   } else if (action == "/counter") {
     Write(ecb, std::to_string(++counter));
   } else if (action == "/header") {

@@ -20,9 +20,9 @@ std::string TestLibrary(const std::string& name) {
 
 // A server that runs libraries under /scripts/ with the probe library in place.
 struct ExtensionServer : CoreFixture {
-  ExtensionServer()
+  explicit ExtensionServer(const std::string& keepAlive = "keepalive=0")
       : CoreFixture({"enablecgiapplications=0", "enableisapilibraries=1", "isapialias=/scripts/",
-                     "adminemail=admin@test"}) {
+                     "adminemail=admin@test", keepAlive}) {
     Install("probe", "scripts/probe.dll");
     Start();
   }
@@ -102,6 +102,17 @@ TEST(ExtensionRunner, HeadersRedirectsAndPendingRequests) {
   EXPECT_EQ(server.Call("/map").body, server.Home() + "sub/file.txt|" + server.Home() + "other");
   EXPECT_EQ(Exchange(server.Port(), "GET /scripts/probe.dll/close HTTP/1.1\r\nHost: h\r\n\r\n"),
             "");
+}
+
+TEST(ExtensionRunner, ConnectionStaysOpenOnlyWhenTheLibraryAsks) {
+  ExtensionServer server("keepalive=1");
+  for (const auto& [action, keeps] : {std::pair{"/keep", true}, std::pair{"/counter", false}}) {
+    LoopbackClient client(server.Port());
+    client.Send(std::string("GET /scripts/probe.dll") + action + " HTTP/1.1\r\nHost: h\r\n\r\n");
+    const std::string answer = client.ReadSome(5000);
+    EXPECT_EQ(answer.find("\r\nConnection: keep-alive\r\n") != std::string::npos, keeps) << answer;
+    EXPECT_EQ(client.ClosedByServer(1000), !keeps) << action;
+  }
 }
 
 TEST(ExtensionRunner, FailuresGetTheirAnswersAndTheServerGoesOn) {

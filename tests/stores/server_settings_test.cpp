@@ -83,7 +83,8 @@ TEST_F(ServerSettingsTest, DefaultsAreWrittenInFileOrder) {
                 "logfilename=" +
                 folder +
                 "weblog.txt\r\n"
-                "nocloseconfirmation=1\r\nredirect=\r\nlogtofilelines=0\r\n");
+                "nocloseconfirmation=1\r\nredirect=\r\nlogtofilelines=0\r\n"
+                "keepalive=1\r\nkeepalivetimeout=5\r\n");
   std::string mimeFile;
   for (const auto row : kBuiltInMimeRows) mimeFile.append(row).append("\r\n");
   EXPECT_EQ(dir.Read("httpmimelist.lst"), mimeFile);

@@ -32,6 +32,9 @@ bool RecordingFrontEnd::HasRequestLine(const std::string& host, const std::strin
 CoreFixture::CoreFixture(const std::vector<std::string>& settingsLines) {
   std::string ini = "[settings]\r\n";
   for (const auto& line : settingsLines) ini += ReplaceAll(line, "{data}", data.Path()) + "\r\n";
+  // The tests read an answer until the server closes: connections carry one request
+  // unless a test switches keep-alive on itself (the first line of a key wins).
+  ini += "keepalive=0\r\n";
   data.Write("httpsettings.lst", ini);
   data.MakeFolder("http/public");
 }

@@ -29,6 +29,7 @@ class MemoryIOHandler : public TIdIOHandler {
     taken_ += n;
     return static_cast<int64_t>(n);
   }
+  int64_t RecvArrived(void* buffer, size_t length) override { return Recv(buffer, length); }
   int64_t Send(const void*, size_t length, bool) override {
     sent_ += length;
     return static_cast<int64_t>(length);
@@ -49,7 +50,9 @@ class MemoryHTTPServer : public TIdCustomHTTPServer {
   // Serves the input as one connection; false when the request failed (the message of the
   // failure in `error`).
   bool Serve(std::string input, size_t piece = 65536, std::string* error = nullptr) {
-    TIdPeerThread thread(*this, std::make_unique<MemoryIOHandler>(std::move(input), piece));
+    TIdListener listener;
+    TIdPeerThread thread(*this, listener,
+                         std::make_unique<MemoryIOHandler>(std::move(input), piece));
     try {
       DoExecute(thread);
       return true;

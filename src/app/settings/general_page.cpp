@@ -29,6 +29,9 @@ GeneralPage::GeneralPage(QWidget* parent) : SettingsPage(parent) {
   addRow(tr("Session timeout (ms):"),
          Bind(new NumberEdit(this), "sessiontimeout", &SettingsValues::sessionTimeout),
          tr("Sessions will be automatically closed after inactivity of timeout value"));
+  addRow(tr("Keep-alive time-out (seconds):"),
+         Bind(new NumberEdit(this), "keepalivetimeout", &SettingsValues::keepAliveTimeout),
+         tr("An idle kept connection closes after this many seconds"));
   addRow(tr("Default port (80):"),
          Bind(new NumberEdit(this), "httpport", &SettingsValues::httpPort),
          tr("Default port for http is 80"));
@@ -55,6 +58,8 @@ GeneralPage::GeneralPage(QWidget* parent) : SettingsPage(parent) {
     checks->addWidget(Bind(box, key, field));
   };
   addCheck(tr("Enable server-replace-tags"), "replacedata", &SettingsValues::replaceData);
+  addCheck(tr("Keep connections open between requests (keep-alive)"), "keepalive",
+           &SettingsValues::keepAlive);
   addCheck(tr("Start web server on program startup"), "startonstartup",
            &SettingsValues::startOnStartup);
   addCheck(tr("Start in windows startup"), "startonwindows", &SettingsValues::startOnWindows,

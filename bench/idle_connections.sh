@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Many connections that open and send nothing, held against Morlak's console front end: the
+# time of a normal request meanwhile, the server's threads and resident memory with them
+# open, and how long until the server has closed every one of them (its header bound).
+# Usage: bench/idle_connections.sh [connections]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+count=${1:-5000}
+scripts/build.sh >/dev/null
+
+work=$(mktemp -d /tmp/morlak-idle.XXXXXX)
+pid=""
+cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+ulimit -n $((count * 2 + 1000))
+
+mkdir -p "$work/site" "$work/morlak"
+head -c 1024 /dev/zero | tr '\0' 'a' >"$work/site/1k.html"
+printf '[settings]\r\nhomedirectory=%s/\r\nreplacedata=0\r\nlogtofile=0\r\n' "$work/site" \
+  >"$work/morlak/httpsettings.lst"
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+build/morlak --headless --data-dir "$work/morlak" --http-port "$port" >/dev/null 2>&1 &
+pid=$!
+for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
+
+python3 - "$port" "$count" "$pid" <<'EOF'
+import selectors, socket, subprocess, sys, time
+port, count, pid = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+def status(key):
+    for line in open(f"/proc/{pid}/status"):
+        if line.startswith(key + ":"):
+            return int(line.split()[1])
+def request_ms():
+    out = subprocess.run(["curl", "-s", "-o", "/dev/null", "-w", "%{time_total}",
+                          f"http://127.0.0.1:{port}/1k.html"], capture_output=True, text=True)
+    return float(out.stdout) * 1000
+base = sorted(request_ms() for _ in range(5))[2]
+sel = selectors.DefaultSelector()
+start = time.monotonic()
+for _ in range(count):
+    s = socket.create_connection(("127.0.0.1", port))
+    s.setblocking(False)
+    sel.register(s, selectors.EVENT_READ)
+time.sleep(3)  # accepted (the listener defers accepts up to a second)
+during = sorted(request_ms() for _ in range(5))[2]
+print(f"{count} idle connections: request {base:.1f} ms before, {during:.1f} ms with them open "
+      f"(medians of 5); threads {status('Threads')}; RSS {status('VmRSS') / 1024:.0f} MB")
+open_ = count
+while open_ and time.monotonic() - start < 60:
+    for key, _ in sel.select(timeout=1):
+        try:
+            data = key.fileobj.recv(1)
+        except ConnectionError:
+            data = b""
+        if not data:
+            sel.unregister(key.fileobj)
+            key.fileobj.close()
+            open_ -= 1
+print(f"all but {open_} closed by the server {time.monotonic() - start:.1f} s after the first opened; "
+      f"threads {status('Threads')}")
+EOF

@@ -1,0 +1,29 @@
+// A set of sockets watched for input by any number of waiting threads (epoll). Each socket
+// is reported once per arming, to exactly one waiter, so the thread that gets it owns it
+// until it arms it again.
+#pragma once
+
+#include "platform/socket.h"
+
+namespace morlak {
+
+class ReadinessSet {
+ public:
+  // Fails with std::system_error when the system gives no set.
+  ReadinessSet();
+  ~ReadinessSet();
+  ReadinessSet(const ReadinessSet&) = delete;
+  ReadinessSet& operator=(const ReadinessSet&) = delete;
+
+  // Watches the socket until it has input, a hang-up or an error, then reports `token`
+  // once. `added` tells whether the socket is in the set already (it leaves the set by
+  // itself when it is closed). False with LastSocketErrorCode() on failure.
+  bool ArmOnce(SocketHandle s, void* token, bool added);
+  // The token of one reported socket; nullptr when nothing came within `timeoutMs`.
+  void* WaitOne(int timeoutMs);
+
+ private:
+  int handle_;
+};
+
+}  // namespace morlak
