@@ -33,6 +33,8 @@ void TIdCustomHTTPServer::SetSessionState(bool value) {
 void TIdCustomHTTPServer::Startup() {
   if (SessionTimeOut == 0) sessionState_ = false;
   sessions_.SessionTimeout = SessionTimeOut;
+  sessions_.MaxSessionsPerAddress = MaxSessionsPerAddress;
+  sessions_.MaxSessions = MaxSessions;
   sessions_.OnSessionStart = OnSessionStart;
   sessions_.OnSessionEnd = OnSessionEnd;
   if (sessionState_) cleaner_ = std::make_unique<TIdHTTPSessionCleanerThread>(sessions_);
@@ -120,7 +122,7 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
   const int64_t limit = supplied ? -1 : MaxRequestBodyInMemory;
   if (limit >= 0 && request.ContentLength > limit) throw EIdException(kBodyTooLarge);
   // A body must keep moving, however long it is.
-  connection.LimitReads(0, BodyGapTimeout);
+  connection.LimitReads(0, BodyGapTimeout, BodyRateGrace, BodyMinRate);
   if (request.ContentLength > 0) {
     if (!supplied) text.Data().reserve(static_cast<size_t>(request.ContentLength));
     connection.ReadToStream(body, request.ContentLength, false);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace morlak {
@@ -79,6 +80,14 @@ std::unique_ptr<TFileStream> TFileStream::FromHandle(int handle) {
   std::unique_ptr<TFileStream> stream(new TFileStream(fd, static_cast<int64_t>(st.st_size)));
   stream->position_ = position > 0 ? position : 0;
   return stream;
+}
+
+std::unique_ptr<TFileStream> TFileStream::CreateTemporary() {
+  const char* folder = std::getenv("TMPDIR");
+  if (!folder || !*folder) folder = "/tmp";
+  const int fd = ::open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  return std::unique_ptr<TFileStream>(new TFileStream(fd, 0));
 }
 
 TFileStream::~TFileStream() {
