@@ -12,6 +12,7 @@
 #include "app/data_transfer.h"
 #include "app/message_boxes.h"
 #include "platform/files.h"
+#include "platform/program_folder.h"
 #include "server/version.h"
 
 static void InitAppResources() {
@@ -25,10 +26,14 @@ namespace {
 constexpr int kDesignWidth = 832;
 constexpr int kDesignHeight = 304;
 
-const char kFirstRunMessage[] =
-    "When starting up the morlak for the first time,\r\nit is recommended that you read the "
-    "user guide installed into\r\nMorlak's installation folder first. There is "
-    "description\r\navailable for quick and easy startup.";
+// Names the guide's real place (the About tab's "User Guide" opens it).
+QString FirstRunMessage(const std::string& guideFile) {
+  return "When starting up the morlak for the first time,\r\nit is recommended that you read "
+         "the user guide installed into\r\n" +
+         QString::fromStdString(guideFile) +
+         "\r\nfirst (\"User Guide\" on the About tab opens it). There is description\r\n"
+         "available for quick and easy startup.";
+}
 
 std::vector<int> ToVector(const WindowLayout::Widths& widths) {
   return {widths.begin(), widths.end()};
@@ -152,7 +157,7 @@ void Tfmain::FormActivate() {
   ApplyLogFileSettings();
   if (activatedOnce_) return;
   activatedOnce_ = true;
-  if (firstRun_) ShowInformationMessage(this, kFirstRunMessage);
+  if (firstRun_) ShowInformationMessage(this, FirstRunMessage(UserGuide()));
   if (core_->Settings().GetStartMinimized()) MinimizeToTray();
 }
 

@@ -102,6 +102,8 @@ class Tfmain : public QMainWindow {
   // Hands UpdateHost() to the update dialog and shows it modally.
   void CheckForUpdateClick();
   void BrowseClick();
+  // Opens the user guide (UserGuide()) in the desktop's browser.
+  void UserGuideClick();
   void MemberSectionClick(int column);
   void MonitorSectionClick(int column);
   void RestoreFromTray();
@@ -116,6 +118,7 @@ class Tfmain : public QMainWindow {
   void BuildStatusBar();
   QPushButton* AddButton(QLayout* column, const QString& caption, const QString& hint);
 
+  std::string UserGuide() const;
   void FormCreate(std::optional<bool> startListeners);
   void FormActivate();
   void ApplyBranding();

@@ -1,11 +1,13 @@
 // Tfmain's buttons, list headers, log lines and the 2000 ms timer.
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QUrl>
 #include <cmath>
 
 #include "app/main_window.h"
 #include "app/message_boxes.h"
 #include "platform/files.h"
+#include "platform/program_folder.h"
 #include "server/figures.h"
 
 namespace morlak {
@@ -177,6 +179,16 @@ void Tfmain::ResetFileClick() {
 void Tfmain::BrowseClick() {
   if (!QDesktopServices::openUrl(QUrl("http://" + updateHost_->text())))
     ShowErrorMessage(this, "Failed to open URL.");
+}
+
+std::string Tfmain::UserGuide() const {
+  return UserGuideFile(ExecutableFolder(), core_->ProgramFolder());
+}
+
+void Tfmain::UserGuideClick() {
+  const QString guide = Q(UserGuide());
+  if (!QFileInfo::exists(guide) || !QDesktopServices::openUrl(QUrl::fromLocalFile(guide)))
+    ShowErrorMessage(this, "Failed to open the user guide " + guide + ".");
 }
 
 void Tfmain::SetRunState(bool running) {

@@ -164,6 +164,8 @@ QWidget* Tfmain::BuildAboutTab() {
   connect(checkForUpdate_, &QPushButton::clicked, this, &Tfmain::CheckForUpdateClick);
   connect(AddButton(hostRow, "Browse", "Open webpage into the browser"), &QPushButton::clicked,
           this, &Tfmain::BrowseClick);
+  connect(AddButton(hostRow, "User Guide", "Open the user guide in the browser"),
+          &QPushButton::clicked, this, &Tfmain::UserGuideClick);
   grid->setRowStretch(6, 1);
   grid->addLayout(hostRow, 7, 0, 1, 4);
   return content;

@@ -17,6 +17,7 @@
 #include "cli/data_transfer_commands.h"
 #include "platform/files.h"
 #include "platform/heap_tuning.h"
+#include "platform/program_folder.h"
 #include "platform/text.h"
 #include "server/self_signed_certificate.h"
 #include "server/server_core.h"
@@ -34,7 +35,10 @@ const char kUsage[] =
     "\n"
     "  --headless        run in the console: log lines go to standard output\n"
     "  --data-dir DIR    use DIR as the program folder holding every data file and the\n"
-    "                    default site (default: the executable's folder)\n"
+    "                    default site (default: the executable's folder, or when that\n"
+    "                    cannot be written $XDG_DATA_HOME/morlak, ~/.local/share/morlak\n"
+    "                    unless set); an empty or new program folder outside a build\n"
+    "                    starts with the default site installed with the program\n"
     "  --http-port N     listen for HTTP on port N for this run only (0 = any free port)\n"
     "  --https-port N    listen for HTTPS on port N for this run only (0 = any free port)\n"
     "  --make-certificate  write a private key (encrypted with the certpassword\n"
@@ -84,7 +88,7 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   morlak::TuneHeapForServer();
   morlak::CoreOptions options;
-  options.programFolder = morlak::ExecutableFolder();
+  std::string dataDir;
   bool headless = false;
   bool makeCertificate = false, force = false;
   std::string exportFile, importFile;
@@ -109,12 +113,11 @@ int main(int argc, char** argv) {
     } else if (arg == "--force") {
       force = true;
     } else if (arg == "--data-dir" && hasValue) {
-      const std::string dir = argv[++i];
-      if (!morlak::DirectoryExists(dir)) {
-        std::fprintf(stderr, "morlak: data folder \"%s\" does not exist\n", dir.c_str());
+      dataDir = argv[++i];
+      if (!morlak::DirectoryExists(dataDir)) {
+        std::fprintf(stderr, "morlak: data folder \"%s\" does not exist\n", dataDir.c_str());
         return 2;
       }
-      options.programFolder = morlak::IncludeTrailingSeparator(dir);
     } else if (arg == "--http-port" && hasValue) {
       if (!ParsePort(argv[++i], options.httpPort)) {
         std::fprintf(stderr, "morlak: bad port \"%s\"\n", argv[i]);
@@ -128,6 +131,23 @@ int main(int argc, char** argv) {
     } else {
       std::fprintf(stderr, "morlak: unknown option \"%s\"\n\n%s", arg.c_str(), kUsage);
       return 2;
+    }
+  }
+
+  const std::string executableFolder = morlak::ExecutableFolder();
+  const morlak::ProgramFolderChoice choice = morlak::ChooseProgramFolder(
+      dataDir, executableFolder, morlak::IsWritableFolder(executableFolder));
+  if (choice.folder.empty()) {
+    std::fputs("morlak: no program folder: set HOME or XDG_DATA_HOME, or use --data-dir\n", stderr);
+    return 2;
+  }
+  options.programFolder = choice.folder;
+  if (choice.seed) {
+    const std::string error =
+        morlak::SeedProgramFolder(choice.folder, morlak::SharedDataFolder(executableFolder));
+    if (!error.empty()) {
+      std::fprintf(stderr, "morlak: %s\n", error.c_str());
+      return 1;
     }
   }
 

@@ -27,7 +27,7 @@
 namespace morlak {
 
 struct CoreOptions {
-  std::string programFolder;    // ends with the separator; the executable's folder
+  std::string programFolder;    // ends with the separator (ChooseProgramFolder)
   std::optional<int> httpPort;  // replaces the setting for this run only
   std::optional<int> httpsPort;
 };

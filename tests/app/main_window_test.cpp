@@ -177,6 +177,12 @@ TEST_F(MainWindowTest, FirstRunMessageOnceAndExitConfirmation) {
   }
   ASSERT_EQ(messages.size(), 1);
   EXPECT_TRUE(messages[0].startsWith("When starting up the morlak for the first time,\r\n"));
+  // No guide beside the test program: the message names where it belongs, and the About
+  // tab's button says it is missing instead of opening nothing.
+  const QString guide = QString::fromStdString(ExecutableFolder()) + "guide/index.html";
+  EXPECT_TRUE(messages[0].contains("\r\n" + guide + "\r\n")) << messages[0].toStdString();
+  Click("User Guide");
+  EXPECT_EQ(messages.last(), "Failed to open the user guide " + guide + ".");
 
   // "nocloseconfirmation" is on by default; with it off the user is asked.
   SettingsValues values = window->Core().Settings().Get();

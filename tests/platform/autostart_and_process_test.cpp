@@ -7,26 +7,14 @@
 #include "platform/autostart_entry.h"
 #include "platform/files.h"
 #include "platform/program_process.h"
+#include "support/scoped_env.h"
 #include "support/temp_folder.h"
 
 namespace morlak {
 namespace {
 
+using test_support::ScopedEnv;
 using test_support::TempFolder;
-
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = ::getenv(name)) old_ = old;
-    value ? ::setenv(name, value, 1) : ::unsetenv(name);
-  }
-  ~ScopedEnv() { old_.empty() ? ::unsetenv(name_) : ::setenv(name_, old_.c_str(), 1); }
-
- private:
-  const char* name_;
-  std::string old_;
-};
 
 TEST(AutostartEntryTest, PathFollowsXdgConfigHomeThenHome) {
   ScopedEnv home("HOME", "/home/u");
