@@ -164,6 +164,7 @@ void TOzm_logfile::RunTrims() {
       writer->Stream().Write(text.data(), text.size());
       ok = writer->Sync();
     } catch (const EStreamError&) {
+      // Reported below, like a failed rename.
     }
     lock.lock();
     ok = ok && writer->Commit();
@@ -178,7 +179,16 @@ void TOzm_logfile::RunTrims() {
     }
     heldBack_.clear();
     heldBackLines_ = 0;
-    if (!ok) Fail(kCreateFailed);
+    if (!ok) {
+      // OnError runs without the lock here: a handler that logs takes the front end's lock,
+      // which request threads hold while they wait for this one.
+      lastError_ = kCreateFailed;
+      const ErrorEvent handler = onError_;
+      trimWake_.notify_all();  // a load waiting for the rewrite goes first
+      lock.unlock();
+      if (handler) handler(*this, kCreateFailed);
+      lock.lock();
+    }
     // Many lines held back during a slow rewrite call for the next one at once.
     if (!filename_.empty()) StartTrimIfDue();
     trimWake_.notify_all();
