@@ -1,21 +1,27 @@
-// Renders the desktop windows into PNG files on Qt's offscreen platform, with a running
-// server and some members, active users, monitored files and log lines to show.
+// Renders the desktop windows into PNG files on Qt's offscreen platform from a real run:
+// the default site served on loopback, members and monitored files set up as a user would,
+// and requests from a client, so every list, figure and log line is the program's own.
 // Usage: morlak_screenshots OUTPUT_FOLDER [SUFFIX]
 // A window of its own gets one line in kShots below.
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QLabel>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
+#include <thread>
 
 #include "app/dialog_services.h"
 #include "app/main_window.h"
 #include "app/message_boxes.h"
-#include "platform/datetime.h"
 #include "platform/files.h"
+#include "platform/socket.h"
 #include "server/update_check.h"
 #include "server/version.h"
 #include "update_server/update_server.h"
@@ -44,10 +50,9 @@ std::function<QWidget*(Tfmain&)> SettingsPage(int page) {
 
 QWidget* MemberEditor(Tfmain& window) {
   window.SettingsDialog().hide();
+  // As "Modify Client" opens it on the first member.
   morlak::Thttpclienteditor& editor = window.ClientEditor();
-  editor.UserName = "alice";
-  editor.Password = "wonderland";
-  editor.HomeDirectory = "/home/alice/public/";
+  window.Core().Members().GetMember(0, editor.UserName, editor.Password, editor.HomeDirectory);
   editor.show();
   return &editor;
 }
@@ -128,47 +133,84 @@ const Shot kShots[] = {
     {"update_dialog", UpdateDialogAfterDownload},
 };
 
-void FillExample(Tfmain& window) {
+// One GET on a fresh loopback connection, as a browser sends it; the answer's session
+// cookie is kept in `cookie` for the next request of the same visitor.
+void Get(int port, const std::string& target, std::string& cookie) {
+  const morlak::SocketHandle s = morlak::SocketCreateStream();
+  if (s == morlak::kInvalidSocket) return;
+  if (morlak::SocketConnect(s, "127.0.0.1", port)) {
+    const std::string request = "GET " + target +
+                                " HTTP/1.1\r\nHost: localhost:" + std::to_string(port) +
+                                "\r\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64)\r\n" +
+                                (cookie.empty() ? "" : "Cookie: " + cookie + "\r\n") + "\r\n";
+    morlak::SocketSend(s, request.data(), request.size(), false);
+    std::string answer;
+    char buffer[16384];
+    for (int64_t n; (n = morlak::SocketRecv(s, buffer, sizeof buffer)) > 0;)
+      answer.append(buffer, static_cast<size_t>(n));
+    const size_t at = answer.find("Set-Cookie: ");
+    if (at != std::string::npos)
+      cookie = answer.substr(at + 12, answer.find_first_of(";\r", at) - at - 12);
+  }
+  morlak::SocketClose(s);
+}
+
+// What a user sets up: members with a folder each, files to monitor, lists on the
+// settings pages, aliases.
+void SetUp(Tfmain& window) {
   morlak::ServerCore& core = window.Core();
-  core.Members().AddMember("alice", "wonderland", "/home/alice/public/");
-  core.Members().AddMember("bob", "builder", "/home/bob/www/");
-  core.Members().AddMember("carol", "s3cret", "/srv/carol/");
-  core.Members().MemberLogin("192.168.1.20", "alice", "wonderland", "/index.html");
+  const std::string folder = core.ProgramFolder();
+  std::filesystem::copy(morlak::ExecutableFolder() + "http", folder + "http",
+                        std::filesystem::copy_options::recursive);
+  std::filesystem::create_directories(folder + "members/alice");
+  morlak::WriteFileAtomic(folder + "members/alice/index.html",
+                          "<html><body>Alice's page</body></html>");
+  core.Members().AddMember("alice", "wonderland", folder + "members/alice/");
+  core.Members().AddMember("bob", "builder", folder + "members/bob/");
   window.RefreshMemberList();
-  core.Members().TouchActiveUser("F2D1A0C4B7E95A31", "192.168.1.20", "alice", "wonderland",
-                                 "/index.html");
-  core.Members().TouchActiveUser("09AB44E1C3D2F870", "192.168.1.31", "", "", "/files/report.pdf");
-  core.Members().TouchActiveUser("7C15E9D03B2A6F48", "127.0.0.1", "", "", "/");
-  for (const char* name : {"report.pdf", "setup.exe", "photos.zip"})
+  for (const auto& [name, size] :
+       {std::pair{"report.pdf", 48213}, {"setup.exe", 1874301}, {"photos.zip", 5120000}}) {
+    morlak::WriteFileAtomic(folder + "http/public/files/" + name, std::string(size, 'x'));
     core.Monitored().AddMonitoredFile(name);
-  for (int i = 0; i < 7; ++i) core.Monitored().CountMonitoredHit("report.pdf", "192.168.1.31");
-  for (int i = 0; i < 3; ++i) core.Monitored().CountMonitoredHit("setup.exe", "192.168.1.44");
+  }
   window.RefreshMonitoredFileList();
   morlak::SettingsValues values = core.Settings().Get();
-  values.homeDirectory = "/srv/morlak/http/public/";
-  values.templateDirectory = "/srv/morlak/http/templates";
-  values.logFileName = "/srv/morlak/weblog.txt";
   values.defaultFile = "index.html;index.htm;default.htm;";
   values.logExtensions = ".gif;.png;";
   values.banned = "192.0.2.7;198.51.100.23;";
-  values.redirect = "/old.html=/new.html;/news=/blog/;";
+  values.redirect = "/old.html=/index.html;/news=/files/;";
   core.Settings().Set(values);
-  core.RootAliases().AddRootAlias("/music", "/srv/music/");
-  core.RootAliases().AddRootAlias("/photos", "/home/alice/Pictures/");
-  core.DomainAliases().AddDomainAlias("intranet", "/srv/intranet/");
-  core.Stats().AddConnections(42);
-  core.Stats().AddSessions(9);
-  core.Stats().AddPagesDownloaded(31);
-  core.Stats().AddBytesDownloaded(3456789);
-  core.ClientCount = 3;
-  core.ServerStartTime = morlak::Now() - 2.5 / 24;  // up for two and a half hours
-  for (const char* line :
-       {"http://localhost> 127.0.0.1:50412, Anonymous> served /index.html (1024b, text/html)",
-        "http://192.168.1.10> 192.168.1.20:50433, alice> login succesfull",
-        "https://192.168.1.10> 192.168.1.31:50470, Anonymous> served /files/report.pdf "
-        "(48213b, application/pdf)",
-        "http://localhost> 127.0.0.1:50501, Anonymous> file not found /favicon.ico"})
-    core.LogWindowAndFile(line);
+  core.RootAliases().AddRootAlias("/music", folder + "music/");
+  core.DomainAliases().AddDomainAlias("intranet", folder + "intranet/");
+}
+
+// Visitors on loopback: pages, downloads of monitored files, a member's login and a
+// failed one, a missing file. The window serves the refills the downloads wait for.
+void ServeVisitors(Tfmain& window) {
+  const int port = window.Core().IdHTTPServer1.BoundPort();
+  std::atomic<bool> done{false};
+  std::thread visitors([&] {
+    std::string anonymous, alice, mallory;
+    Get(port, "/", anonymous);
+    Get(port, "/files/readme.txt", anonymous);
+    for (int i = 0; i < 3; ++i) Get(port, "/files/report.pdf", anonymous);
+    Get(port, "/files/setup.exe", anonymous);
+    Get(port, "/?action=login&user=alice&pass=wonderland", alice);
+    Get(port, "/index.html", alice);
+    Get(port, "/?action=logout", alice);
+    Get(port, "/files/photos.zip", alice);
+    Get(port, "/?action=login&user=bob&pass=guess", mallory);
+    Get(port, "/favicon.ico", anonymous);
+    Get(port, "/old.html", anonymous);
+    done = true;
+  });
+  while (!done) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  visitors.join();
+  // Log lines of other threads reach the window in batches a moment later.
+  QElapsedTimer batches;
+  batches.start();
+  while (batches.elapsed() < 2 * morlak::QtFrontEnd::kLogBatchMs)
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
   window.Log().Flush();
   window.Timer1Timer();
 }
@@ -189,7 +231,7 @@ int main(int argc, char** argv) {
   morlak::SetMessageBoxAnswers({[](morlak::MessageKind, const QString&) { return true; },
                                 [](const QString&) { return QString(); }});
 
-  QTemporaryDir data;
+  QTemporaryDir data(QDir::tempPath() + "/morlak-XXXXXX");
   // The settings dialog writes or removes the start-at-logon entry when it ends.
   qputenv("XDG_CONFIG_HOME", data.filePath("config").toLocal8Bit());
   morlak::CoreOptions options;
@@ -199,18 +241,21 @@ int main(int argc, char** argv) {
   morlak::WriteFileAtomic(options.programFolder + morlak::WindowLayout::kFileName, "");
   int failures = 0;
   {
-    Tfmain window(options, true);
+    Tfmain window(options, false);
     window.show();
     // The offscreen screen is small; the window keeps the size it would have on a desktop.
     window.resize(window.sizeHint().expandedTo(QSize(
         static_cast<int>(832 * morlak::RowListView::DesignScale(window.fontMetrics())), 304)));
-    FillExample(window);
+    SetUp(window);
+    window.StartServers();
+    ServeVisitors(window);
+    // The status bar shows the newest log line, not the hint of a control under the mouse.
+    QLabel* message = window.findChild<QLabel*>("message");
+    const QString newestLine = message->text();
     for (const Shot& shot : kShots) {
       QWidget* widget = shot.show(window);
       QApplication::processEvents();
-      // The status bar shows the newest log line, not the hint of a hovered button.
-      window.AddLog("- HTTP member file loaded");
-      window.Log().Flush();
+      message->setText(newestLine);
       const QString path = out + "/" + shot.file + suffix + ".png";
       if (!widget->grab().save(path)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));

@@ -5,8 +5,10 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <algorithm>
 #include <cmath>
 
 #include "platform/datetime.h"
@@ -94,10 +96,13 @@ void LogView::AddLog(std::string text) {
 void LogView::Flush() {
   flushTimer_.stop();
   if (pending_.empty()) return;
+  const int readerRow = verticalScrollBar()->value();
+  const int added = static_cast<int>(pending_.size());
   for (Pending& p : pending_) {
     const size_t keep = static_cast<size_t>(std::max(p.maxLines, 0));
     while (lines_.size() > keep) lines_.pop_back();
     lines_.push_front(std::move(p.line));
+    ++newestSerial_;
   }
   pending_.clear();
 
@@ -106,7 +111,8 @@ void LogView::Flush() {
   for (int i = 0; i < 2 && rest.find('>') != std::string_view::npos; ++i)
     rest.remove_prefix(rest.find('>') + 1);
   UpdateScrollBars();
-  verticalScrollBar()->setValue(0);  // the caret goes back to the newest line
+  // At the top the view follows the newest line; further down the reader keeps his place.
+  verticalScrollBar()->setValue(readerRow == 0 ? 0 : readerRow + added);
   viewport()->update();
   emit LineShown(QString::fromUtf8(rest.data(), static_cast<qsizetype>(rest.size())), stampDate_,
                  stampTime_);
@@ -116,6 +122,7 @@ void LogView::Clear() {
   pending_.clear();
   flushTimer_.stop();
   lines_.clear();
+  anchor_ = focus_ = 0;
   widestLine_ = 0;
   UpdateScrollBars();
   viewport()->update();
@@ -133,16 +140,75 @@ QString LogView::AllText() const {
   return text;
 }
 
+QString LogView::SelectedText() const {
+  int first, last;
+  if (!SelectedRows(first, last)) return {};
+  QString text;
+  for (int row = first; row <= last; ++row) text += LineText(row) + u'\n';
+  return text;
+}
+
+bool LogView::SelectedRows(int& first, int& last) const {
+  if (anchor_ == 0 || lines_.empty()) return false;
+  const uint64_t oldest = newestSerial_ - lines_.size() + 1;
+  const uint64_t newer = std::max(anchor_, focus_), older = std::min(anchor_, focus_);
+  if (newer < oldest) return false;  // trimmed away
+  first = static_cast<int>(newestSerial_ - newer);
+  last = static_cast<int>(newestSerial_ - std::max(older, oldest));
+  return true;
+}
+
+uint64_t LogView::SerialAt(int y) const {
+  const int row = verticalScrollBar()->value() + (y - kMargin) / LineHeight();
+  return newestSerial_ - static_cast<uint64_t>(std::clamp(row, 0, LineCount() - 1));
+}
+
+QRect LogView::LineRect(int row) const {
+  const int y = kMargin + (row - verticalScrollBar()->value()) * LineHeight();
+  return QRect(0, y, viewport()->width(), LineHeight());
+}
+
+void LogView::CopyToClipboard(const QString& text) {
+  QGuiApplication::clipboard()->setText(text);
+}
+
 void LogView::keyPressEvent(QKeyEvent* event) {
-  if (event->matches(QKeySequence::Copy))
-    QGuiApplication::clipboard()->setText(AllText());
-  else
+  if (event->matches(QKeySequence::Copy)) {
+    const QString selected = SelectedText();
+    CopyToClipboard(selected.isEmpty() ? AllText() : selected);
+  } else if (event->matches(QKeySequence::SelectAll) && !lines_.empty()) {
+    anchor_ = newestSerial_;
+    focus_ = newestSerial_ - lines_.size() + 1;
+    viewport()->update();
+  } else {
     QAbstractScrollArea::keyPressEvent(event);
+  }
+}
+
+void LogView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton || lines_.empty()) return;
+  focus_ = SerialAt(event->position().toPoint().y());
+  if (!(event->modifiers() & Qt::ShiftModifier) || anchor_ == 0) anchor_ = focus_;
+  viewport()->update();
+}
+
+void LogView::mouseMoveEvent(QMouseEvent* event) {
+  if (!(event->buttons() & Qt::LeftButton) || anchor_ == 0 || lines_.empty()) return;
+  // Dragging past an edge scrolls a line at a time.
+  const int y = event->position().toPoint().y();
+  QScrollBar* bar = verticalScrollBar();
+  if (y < 0) bar->setValue(bar->value() - 1);
+  if (y > viewport()->height()) bar->setValue(bar->value() + 1);
+  focus_ = SerialAt(std::clamp(y, 0, viewport()->height() - 1));
+  viewport()->update();
 }
 
 void LogView::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu;
-  menu.addAction("Copy Log", this, [this] { QGuiApplication::clipboard()->setText(AllText()); });
+  const QString selected = SelectedText();
+  QAction* copy = menu.addAction("Copy", this, [this, selected] { CopyToClipboard(selected); });
+  copy->setEnabled(!selected.isEmpty());
+  menu.addAction("Copy Log", this, [this] { CopyToClipboard(AllText()); });
   menu.exec(event->globalPos());
 }
 
@@ -170,10 +236,16 @@ void LogView::paintEvent(QPaintEvent*) {
   const int first = verticalScrollBar()->value();
   const int left = kMargin - horizontalScrollBar()->value();
   const QColor normal = palette().color(QPalette::Text);
+  // Light enough behind the coloured parts to keep them readable.
+  QColor selection = palette().color(QPalette::Highlight);
+  selection.setAlpha(70);
+  int selectedFirst = -1, selectedLast = -2;
+  SelectedRows(selectedFirst, selectedLast);
   int widest = widestLine_;
   for (int row = first, y = kMargin; row < LineCount() && y < viewport()->height();
        ++row, y += height) {
     const Line& line = lines_[static_cast<size_t>(row)];
+    if (row >= selectedFirst && row <= selectedLast) painter.fillRect(LineRect(row), selection);
     int x = left;
     painter.setPen(kStampColour);
     painter.drawText(x, y + metrics.ascent(), line.stamp);

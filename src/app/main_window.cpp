@@ -144,7 +144,7 @@ Tfmain::~Tfmain() {
   settings_.reset();
   clientEditor_.reset();
   try {
-    front_->RunBlocking([this] { core_->Shutdown(endingAfterImport_); });
+    front_->RunBlocking([this] { core_->Shutdown(); });
   } catch (const std::exception& e) {
     ShowErrorMessage(this, QString("Exception: ") + e.what());
   }
@@ -191,13 +191,17 @@ bool Tfmain::ListenersActive() const {
 
 void Tfmain::closeEvent(QCloseEvent* event) {
   RestoreFromTray();
-  if (endingAfterImport_ || core_->Settings().GetNoCloseConfirmation() ||
-      AskYesNo(this, "Are you sure to exit Morlak?")) {
+  // Cancel (also Escape) keeps the window as it is; No sends it back to the tray when the
+  // program starts minimized.
+  const Answer answer = endingAfterImport_ || core_->Settings().GetNoCloseConfirmation()
+                            ? Answer::Yes
+                            : AskYesNoCancel(this, "Are you sure to exit Morlak?");
+  if (answer == Answer::Yes) {
     event->accept();
     emit ExitConfirmed();
     return;
   }
-  if (core_->Settings().GetStartMinimized()) MinimizeToTray();
+  if (answer == Answer::No && core_->Settings().GetStartMinimized()) MinimizeToTray();
   event->ignore();
 }
 

@@ -40,7 +40,7 @@ class Tfmain : public QMainWindow {
   // Creates the core and runs the start-up: stores, branding, layout, settings, and the
   // listeners when `startListeners` says so (default: the "startonstartup" setting).
   explicit Tfmain(CoreOptions options, std::optional<bool> startListeners = std::nullopt);
-  // Stops the listeners, saves the stores (unless ending after an import) and the layout.
+  // Stops the listeners, saves the stores (unless an import froze them) and the layout.
   ~Tfmain() override;
 
   ServerCore& Core() { return *core_; }
@@ -125,7 +125,6 @@ class Tfmain : public QMainWindow {
   void RestoreLayout(const WindowLayout& layout);
   void MinimizeToTray();
   void SetRunState(bool running);
-  void SaveMonitoredFiles();
   void RefreshActiveUserList();
   // The selected monitored file's name, or "" without a selected row.
   std::string SelectedMonitoredFile() const;

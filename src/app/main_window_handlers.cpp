@@ -51,11 +51,6 @@ void Tfmain::RefreshMonitoredFileList() {
   monitorList_->SetRows(core_->Monitored().ListMonitoredFiles());
 }
 
-void Tfmain::SaveMonitoredFiles() {
-  if (!core_->Monitored().SaveMonitoredFiles(core_->ProgramFolder()))
-    AddLog("- failed to save HTTP monitored files list");
-}
-
 QString Tfmain::UpdateHost() const {
   return updateHost_->text();
 }
@@ -139,7 +134,7 @@ void Tfmain::NewFileClick() {
     const std::string name = ExtractFileName(path.toStdString());
     if (core_->Monitored().AddMonitoredFile(name)) {
       AddLog("- new file to monitor added (" + name + ")");
-      SaveMonitoredFiles();
+      core_->SaveMonitoredFiles();
     } else {
       AddLog("- failed to add new file to monitor (" + name + ")");
     }
@@ -157,7 +152,7 @@ void Tfmain::DeleteFileClick() {
   const std::string name = SelectedMonitoredFile();
   if (core_->Monitored().DeleteMonitoredFile(name)) {
     AddLog("- file " + name + " removed from monitoring list");
-    SaveMonitoredFiles();
+    core_->SaveMonitoredFiles();
   } else {
     AddLog("- failed to remove file " + name + " form monitor list");
   }
@@ -169,7 +164,7 @@ void Tfmain::ResetFileClick() {
   const std::string name = SelectedMonitoredFile();
   if (core_->Monitored().ResetMonitoredFile(name)) {
     AddLog("- Monitored file " + name + " reseted");
-    SaveMonitoredFiles();
+    core_->SaveMonitoredFiles();
     RefreshMonitoredFileList();
   } else {
     AddLog("- Failed to reset monitored file " + name + " data");

@@ -17,6 +17,35 @@ QString Title() {
   return QApplication::applicationDisplayName();
 }
 
+// Moves the box over the centre of the window whenever either is shown, moved or resized.
+class CentreOnWindow : public QObject {
+ public:
+  CentreOnWindow(QWidget& box, QWidget& window) : box_(box), window_(window) {
+    box.installEventFilter(this);
+    window.installEventFilter(this);
+  }
+
+  bool eventFilter(QObject*, QEvent* event) override {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::Show || type == QEvent::Move || type == QEvent::Resize)
+      box_.move(window_.frameGeometry().center() - box_.rect().center());
+    return false;
+  }
+
+ private:
+  QWidget& box_;
+  QWidget& window_;
+};
+
+QMessageBox::StandardButton Run(QWidget* parent, QMessageBox::Icon icon, const QString& text,
+                                QMessageBox::StandardButtons buttons) {
+  QMessageBox box(icon, Title(), text, buttons, parent);
+  QWidget* window = parent ? parent->window() : nullptr;
+  if (!window || !window->isVisible()) return static_cast<QMessageBox::StandardButton>(box.exec());
+  CentreOnWindow centre(box, *window);
+  return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
 }  // namespace
 
 void SetMessageBoxAnswers(MessageBoxAnswers answers) {
@@ -28,7 +57,7 @@ void ShowInformationMessage(QWidget* parent, const QString& text) {
     Answers().onMessage(MessageKind::Information, text);
     return;
   }
-  QMessageBox::information(parent, Title(), text);
+  Run(parent, QMessageBox::Information, text, QMessageBox::Ok);
 }
 
 void ShowErrorMessage(QWidget* parent, const QString& text) {
@@ -36,13 +65,27 @@ void ShowErrorMessage(QWidget* parent, const QString& text) {
     Answers().onMessage(MessageKind::Error, text);
     return;
   }
-  QMessageBox::critical(parent, Title(), text);
+  Run(parent, QMessageBox::Critical, text, QMessageBox::Ok);
 }
 
 bool AskYesNo(QWidget* parent, const QString& text) {
   if (Answers().onMessage) return Answers().onMessage(MessageKind::Question, text);
-  return QMessageBox::question(parent, Title(), text, QMessageBox::Yes | QMessageBox::No) !=
+  return Run(parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No) !=
          QMessageBox::No;
+}
+
+Answer AskYesNoCancel(QWidget* parent, const QString& text) {
+  if (Answers().onMessage)
+    return Answers().onMessage(MessageKind::Question, text) ? Answer::Yes : Answer::No;
+  switch (Run(parent, QMessageBox::Question, text,
+              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+    case QMessageBox::Yes:
+      return Answer::Yes;
+    case QMessageBox::No:
+      return Answer::No;
+    default:
+      return Answer::Cancel;
+  }
 }
 
 QString ChooseFileToOpen(QWidget* parent, const QString& filter, const QString& start) {

@@ -1,5 +1,7 @@
 // The message boxes and the file-open dialog of the desktop front end. Every window asks
 // through these functions, so tests (which cannot click a modal box) can answer them.
+// A box stays centred on its parent's window, also when a window manager places that
+// window only after the box has appeared (as with the first-run message).
 #pragma once
 
 #include <QString>
@@ -25,6 +27,10 @@ void ShowInformationMessage(QWidget* parent, const QString& text);
 void ShowErrorMessage(QWidget* parent, const QString& text);
 // True unless the user answers No.
 bool AskYesNo(QWidget* parent, const QString& text);
+enum class Answer { Yes, No, Cancel };
+// Yes, No and Cancel; Escape and the box's close button answer Cancel. The test answers
+// give Yes or No.
+Answer AskYesNoCancel(QWidget* parent, const QString& text);
 // The chosen file's path, or "" when cancelled. `filter` is a Qt name filter; the dialog
 // starts at `start` (a folder, or a file to preset).
 QString ChooseFileToOpen(QWidget* parent, const QString& filter, const QString& start = {});

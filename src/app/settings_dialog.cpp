@@ -51,6 +51,7 @@ Thttpsettings::Thttpsettings(ServerCore& core, QWidget* parent, FileChooser* fil
       context_{core, ChooserOr(files, ownFiles_), PromptsOr(prompts, ownPrompts_, this)},
       tabs_(new PageTabs(this)) {
   setWindowTitle(tr("Http Server Settings"));
+  setSizeGripEnabled(true);  // long paths: widen the dialog and the fields follow
   QPalette white = palette();
   white.setColor(QPalette::Window, Qt::white);
   setPalette(white);
@@ -139,11 +140,16 @@ void Thttpsettings::Apply() {
   for (const SettingsPage* page : pages_) page->Apply(values);
   settings.Set(values);
 
-  const std::string folder = settings.GetMainPath();
-  core_.RootAliases().SaveRootAliases(folder);
-  core_.DomainAliases().SaveDomainAliases(folder);
   KeepGeometry();
-  if (!settings.SaveSettings()) context_.prompts.ShowError("Failed to save applied settings.");
+  if (core_.DataFilesFrozen()) {
+    context_.prompts.ShowError(
+        "The settings apply until Morlak restarts; they are not saved over the imported files.");
+  } else {
+    const std::string folder = settings.GetMainPath();
+    core_.RootAliases().SaveRootAliases(folder);
+    core_.DomainAliases().SaveDomainAliases(folder);
+    if (!settings.SaveSettings()) context_.prompts.ShowError("Failed to save applied settings.");
+  }
   accept();
 }
 

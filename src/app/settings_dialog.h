@@ -38,7 +38,7 @@ class Thttpsettings : public QDialog {
 
  signals:
   // An import has put new data files in place and started a new instance: the main window
-  // must now end this one with ServerCore::Shutdown(true).
+  // must now end this one, whose data files are frozen.
   void RestartRequired();
 
  protected:

@@ -88,6 +88,7 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   morlak::TuneHeapForServer();
   morlak::CoreOptions options;
+  options.arguments.assign(argv + 1, argv + argc);
   std::string dataDir;
   bool headless = false;
   bool makeCertificate = false, force = false;

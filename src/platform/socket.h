@@ -13,6 +13,7 @@ using SocketHandle = int;
 constexpr SocketHandle kInvalidSocket = -1;
 
 // Codes the engine treats specially.
+constexpr int kSocketAccessDenied = 10013;
 constexpr int kSocketWouldBlock = 10035;
 constexpr int kSocketAddressInUse = 10048;
 constexpr int kSocketConnectionAborted = 10053;

@@ -82,14 +82,14 @@ bool CheckImportContainer(const std::string& containerPath, std::vector<std::str
 }
 
 ImportOutcome ImportData(const std::string& containerPath, const std::string& programFolder,
-                         const std::function<void()>& stopListeners, DataTransferPrompts& prompts) {
+                         const std::function<void()>& beforeWriting, DataTransferPrompts& prompts) {
   std::vector<std::string> problems;
   if (!CheckImportContainer(containerPath, problems)) {
     problems.push_back("Import cancelled, nothing was changed.");
     prompts.ShowError(JoinLines(problems));
     return ImportOutcome::kRefused;
   }
-  stopListeners();
+  beforeWriting();
   TOzm_StorageFile storage;
   storage.OnMessage = [&](const std::string& message) { prompts.ShowError(message); };
   storage.SetFilename(containerPath);

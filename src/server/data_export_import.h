@@ -51,10 +51,11 @@ enum class ImportOutcome {
 // problems in the user's words otherwise.
 bool CheckImportContainer(const std::string& containerPath, std::vector<std::string>& problems);
 
-// Checks the whole container, then calls `stopListeners` and extracts every entry into
+// Checks the whole container, then calls `beforeWriting` (where the caller stops its
+// listeners and its own saving of data files) and extracts every entry into
 // `programFolder`, asking whether to abort when one fails. A container that fails the check
 // is refused with its problems and changes nothing.
 ImportOutcome ImportData(const std::string& containerPath, const std::string& programFolder,
-                         const std::function<void()>& stopListeners, DataTransferPrompts& prompts);
+                         const std::function<void()>& beforeWriting, DataTransferPrompts& prompts);
 
 }  // namespace morlak

@@ -172,8 +172,7 @@ void ServerCore::ReportMonitoredHit(const std::string& localPath,
   if (!monitored_.CountMonitoredHit(ExtractFileName(localPath), clientAddress)) return;
   frontEnd_.Synchronize([this] {
     frontEnd_.RefreshMonitoredFileList();
-    if (!monitored_.SaveMonitoredFiles(options_.programFolder))
-      Log("- failed to save HTTP monitored files list", false);
+    SaveMonitoredFiles();
   });
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/http_server.h"
 #include "engine/tls_io_handler.h"
@@ -30,6 +31,8 @@ struct CoreOptions {
   std::string programFolder;    // ends with the separator (ChooseProgramFolder)
   std::optional<int> httpPort;  // replaces the setting for this run only
   std::optional<int> httpsPort;
+  // The command line after the program's name, so a restart runs with the same options.
+  std::vector<std::string> arguments;
 };
 
 class ServerCore {
@@ -47,6 +50,7 @@ class ServerCore {
   Branding branding_;
   // Live sessions at their peak since the heap was last given back.
   std::atomic<int> sessionPeak_{0};
+  std::atomic<bool> dataFilesFrozen_{false};
 
  public:
   ServerCore(FrontEnd& frontEnd, CoreOptions options);
@@ -59,9 +63,19 @@ class ServerCore {
   void Startup(std::optional<bool> startListeners = std::nullopt);
   void StartServers();
   void StopServers();
-  // Stops the listeners and saves every store; after an import the stores are not saved,
-  // so the next start reads the imported files.
-  void Shutdown(bool afterImport = false);
+  // Saves the settings and both alias tables, stops the listeners, then saves members,
+  // monitored files and statistics; once the data files are frozen it only stops.
+  void Shutdown();
+  // Every store to its file, as at exit (the export takes the files from disk); false
+  // when the data files are frozen.
+  bool SaveStores();
+  // The monitored-file table to its file, as every change of it does; a failure is logged.
+  void SaveMonitoredFiles();
+  // An import is about to replace the data files: from now on this instance writes none
+  // of them again on any path (list refresh, Apply, exit, signal), so the next instance
+  // reads what was imported. Logged once.
+  void FreezeDataFiles();
+  bool DataFilesFrozen() const { return dataFilesFrozen_; }
 
   // The periodic housekeeping of the main window's timer (every 2000 ms): active users
   // idle past the session timeout are pruned, and all go when no session is open.
@@ -75,6 +89,7 @@ class ServerCore {
   void LogWindowAndFile(const std::string& text);
 
   const std::string& ProgramFolder() const { return options_.programFolder; }
+  const std::vector<std::string>& Arguments() const { return options_.arguments; }
   ServerSettings& Settings() { return settings_; }
   MembersStore& Members() { return members_; }
   RootAliasStore& RootAliases() { return rootAliases_; }
@@ -151,8 +166,17 @@ class ServerCore {
   static constexpr char kNotFoundBody[] = "<html><body><b>404</b> File not found</body></html>";
 
   void ReportMonitoredHit(const std::string& localPath, const std::string& clientAddress);
-  // False with the reason in `failure` when activation fails.
-  bool StartListener(TIdHTTPServer& server, bool tls, std::string& failure);
+  // False when activation fails; the failure line, its reason and, for a port that needs
+  // rights, what to do are logged.
+  bool StartListener(TIdHTTPServer& server, bool tls);
+  static std::string LowPortAdvice(int port, bool tls);
+  // A fresh program folder of a user who may not listen on the described ports takes
+  // 8080 and 8443 instead, so the first start serves; existing settings keep theirs.
+  void AvoidPortsNeedingRights();
+  static constexpr int kUserHttpPort = 8080;
+  static constexpr int kUserHttpsPort = 8443;
+  void SaveSettingsAndAliases();
+  void SaveTables();
   void StopListener(TIdHTTPServer& server, const char* stoppedLine, const char* failedLine);
   // The one way to a log line, from any thread. Client text inside it cannot break it
   // into lines of its own: control characters are escaped here.

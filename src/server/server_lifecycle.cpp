@@ -2,10 +2,13 @@
 #include <algorithm>
 #include <exception>
 
+#include "engine/engine_errors.h"
 #include "gateways/extension_runner.h"
 #include "platform/atomic_file.h"
 #include "platform/files.h"
 #include "platform/heap_tuning.h"
+#include "platform/port_rights.h"
+#include "platform/socket.h"
 #include "platform/text.h"
 #include "server/server_core.h"
 #include "server/version.h"
@@ -121,8 +124,10 @@ void ServerCore::Startup(std::optional<bool> startListeners) {
     LogWindow("- failed to load HTTP monitored files list");
   }
 
+  const bool freshFolder = !FileExists(folder + ServerSettings::kSettingsFileName);
   settings_.InitSettingsDefaults(folder);
   settings_.LoadSettings();
+  if (freshFolder) AvoidPortsNeedingRights();
   if (settings_.GetMainPath() != folder) RemoveStaleTemporaryFiles(settings_.GetMainPath());
   rootAliases_.LoadRootAliases(settings_.GetMainPath());
   domainAliases_.LoadDomainAliases(settings_.GetMainPath());
@@ -132,6 +137,18 @@ void ServerCore::Startup(std::optional<bool> startListeners) {
   logFile_.SetFilename(settings_.GetLogFileName());
 
   if (startListeners.value_or(settings_.GetStartOnStartup())) StartServers();
+}
+
+void ServerCore::AvoidPortsNeedingRights() {
+  SettingsValues values = settings_.Get();
+  const SettingsValues before = values;
+  if (!MayListenOnPort(values.httpPort)) values.httpPort = kUserHttpPort;
+  if (!MayListenOnPort(values.httpsPort)) values.httpsPort = kUserHttpsPort;
+  if (values == before) return;
+  settings_.Set(values);
+  LogWindow("- Ports below 1024 need administrator rights, so this new program folder uses port " +
+            std::to_string(values.httpPort) + " for HTTP and " + std::to_string(values.httpsPort) +
+            " for HTTPS (Settings, General)");
 }
 
 void ServerCore::IdServerIOHandlerSSL1GetPassword(std::string& password) {
@@ -153,13 +170,15 @@ bool ServerCore::IdServerIOHandlerSSL1VerifyPeer(TIdX509& certificate) {
 }
 
 CertificateResult ServerCore::MakeCertificate(bool overwrite) {
+  // It saves the settings, which an import has replaced on disk.
+  if (dataFilesFrozen_) return {false, "no certificate made: restart Morlak after the import"};
   CertificateResult result =
       MakeSelfSignedCertificate(settings_, options_.programFolder, overwrite);
   LogWindow("- " + result.message);
   return result;
 }
 
-bool ServerCore::StartListener(TIdHTTPServer& server, bool tls, std::string& failure) {
+bool ServerCore::StartListener(TIdHTTPServer& server, bool tls) {
   server.AutoStartSession = true;
   server.SetSessionState(true);
   server.ServerSoftware =
@@ -179,7 +198,13 @@ bool ServerCore::StartListener(TIdHTTPServer& server, bool tls, std::string& fai
   try {
     server.SetActive(true);
   } catch (const std::exception& e) {
-    failure = e.what();
+    LogWindow(tls ? "- Failed to start HTTPS server" : "- Failed to start HTTP server");
+    // Which file, pass phrase or port is wrong is what the user needs to know to mend it.
+    LogWindow("- " + ReplaceAll(e.what(), "\r\n", " "));
+    const auto* socketError = dynamic_cast<const EIdSocketError*>(&e);
+    if (socketError && socketError->LastError() == kSocketAccessDenied &&
+        !MayListenOnPort(server.DefaultPort))
+      LogWindow(LowPortAdvice(server.DefaultPort, tls));
     return false;
   }
   ServerStartTime = Now();
@@ -188,12 +213,20 @@ bool ServerCore::StartListener(TIdHTTPServer& server, bool tls, std::string& fai
   return true;
 }
 
+std::string ServerCore::LowPortAdvice(int port, bool tls) {
+  return "- Port " + std::to_string(port) +
+         " needs administrator rights: choose a port above 1023 (Settings, General, \"" +
+         (tls ? "Default port for https (443):\", or --https-port"
+              : "Default port (80):\", or --http-port") +
+         ") or give this program the right to use it: " +
+         LowPortPermissionCommand(ExecutablePath());
+}
+
 void ServerCore::StartServers() {
   for (TGatewayRunner* runner : std::initializer_list<TGatewayRunner*>{
            idCGIRunner1.get(), idCGIRunner2.get(), idISAPIRunner1.get(), idISAPIRunner2.get()})
     if (runner) runner->ServerAdmin = settings_.GetAdminEmail();
 
-  std::string failure;
   if (!IdHTTPServer2.Active() && settings_.GetCertHttps()) {
     TIdSSLOptions& tls = IdServerIOHandlerSSL1->SSLOptions;
     tls.RootCertFile = settings_.GetCertRoot();
@@ -207,21 +240,13 @@ void ServerCore::StartServers() {
     if (tls.RootCertFile.empty() || tls.CertFile.empty() || tls.KeyFile.empty()) {
       LogWindow(
           "- HTTPS server startup cancelled, check that all certification files are available");
-    } else if (StartListener(IdHTTPServer2, true, failure)) {
+    } else if (StartListener(IdHTTPServer2, true)) {
       LogWindow("- HTTPS server started (port=" + std::to_string(IdHTTPServer2.BoundPort()) + ")");
-    } else {
-      LogWindow("- Failed to start HTTPS server");
-      // Which file or pass phrase is wrong is what the user needs to know to mend it.
-      LogWindow("- " + failure);
     }
   }
 
-  if (!IdHTTPServer1.Active() && settings_.GetCertHttp()) {
-    if (StartListener(IdHTTPServer1, false, failure))
-      LogWindow("- HTTP server started (port=" + std::to_string(IdHTTPServer1.BoundPort()) + ")");
-    else
-      LogWindow("- Failed to start HTTP server");
-  }
+  if (!IdHTTPServer1.Active() && settings_.GetCertHttp() && StartListener(IdHTTPServer1, false))
+    LogWindow("- HTTP server started (port=" + std::to_string(IdHTTPServer1.BoundPort()) + ")");
 }
 
 void ServerCore::StopListener(TIdHTTPServer& server, const char* stoppedLine,
@@ -263,19 +288,42 @@ void ServerCore::ReleaseHeapAfterLoad() {
   sessionPeak_.compare_exchange_strong(peak, live);
 }
 
-void ServerCore::Shutdown(bool afterImport) {
-  if (!afterImport) {
-    if (!settings_.SaveSettings()) frontEnd_.ShowMessage("Failed to save applied settings.");
-    rootAliases_.SaveRootAliases(settings_.GetMainPath());
-    domainAliases_.SaveDomainAliases(settings_.GetMainPath());
-  }
-  StopServers();
-  if (afterImport) return;
+void ServerCore::FreezeDataFiles() {
+  if (dataFilesFrozen_.exchange(true)) return;
+  LogWindow("- Import under way: this instance saves no data file from now on");
+}
+
+bool ServerCore::SaveStores() {
+  if (dataFilesFrozen_) return false;
+  SaveSettingsAndAliases();
+  SaveTables();
+  return true;
+}
+
+void ServerCore::SaveSettingsAndAliases() {
+  if (!settings_.SaveSettings()) frontEnd_.ShowMessage("Failed to save applied settings.");
+  rootAliases_.SaveRootAliases(settings_.GetMainPath());
+  domainAliases_.SaveDomainAliases(settings_.GetMainPath());
+}
+
+void ServerCore::SaveTables() {
   const std::string& folder = options_.programFolder;
   if (!members_.SaveMembers(folder)) frontEnd_.ShowMessage("Error writing http members file");
   if (!monitored_.SaveMonitoredFiles(folder))
     frontEnd_.ShowMessage("Error writing http monitored files list");
   if (!statistics_.SaveStatistics(folder)) LogWindow("- failed to save statistics");
+}
+
+void ServerCore::SaveMonitoredFiles() {
+  if (!dataFilesFrozen_ && !monitored_.SaveMonitoredFiles(options_.programFolder))
+    LogWindow("- failed to save HTTP monitored files list");
+}
+
+void ServerCore::Shutdown() {
+  // The settings dialog saves first at exit, then the listeners stop, then the tables.
+  if (!dataFilesFrozen_) SaveSettingsAndAliases();
+  StopServers();
+  if (!dataFilesFrozen_) SaveTables();
 }
 
 }  // namespace morlak

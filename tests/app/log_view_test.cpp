@@ -1,5 +1,9 @@
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
+#include <QScrollBar>
+#include <QTest>
 
 #include "main_window_fixture.h"
 
@@ -96,6 +100,41 @@ TEST_F(MainWindowTest, LogShowsMarkupControlsAndHugeLinesAsText) {
   EXPECT_EQ(status->textFormat(), Qt::PlainText);
   EXPECT_EQ(status->text(), " <i>x</i>");
   EXPECT_LT(window->minimumSizeHint().width(), 2000);
+}
+
+TEST_F(MainWindowTest, LogKeepsTheReadersPlaceAndCopiesTheSelectedLines) {
+  Open();
+  window->resize(900, 400);
+  LogView& log = window->Log();
+  log.Clear();
+  auto add = [&](int from, int to) {
+    for (int i = from; i <= to; ++i) window->AddLog("line " + std::to_string(i));
+    log.Flush();
+  };
+  auto text = [](const QString& lines) {
+    QStringList out;
+    for (const QString& line : lines.split(u'\n', Qt::SkipEmptyParts)) out << line.section(u' ', 2);
+    return out;
+  };
+  add(1, 100);
+  QScrollBar* bar = log.verticalScrollBar();
+  bar->setValue(10);  // "line 90" on top
+  add(101, 105);
+  EXPECT_EQ(bar->value(), 15);
+  EXPECT_EQ(text(log.LineText(bar->value())), QStringList{"line 90"});
+
+  QTest::mouseClick(log.viewport(), Qt::LeftButton, {}, log.LineRect(15).center());
+  QTest::mouseClick(log.viewport(), Qt::LeftButton, Qt::ShiftModifier, log.LineRect(17).center());
+  add(106, 106);  // the selection stays on its lines
+  QTest::keyClick(&log, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(text(QGuiApplication::clipboard()->text()),
+            (QStringList{"line 90", "line 89", "line 88"}));
+
+  // Back at the top, the view follows the newest line again.
+  bar->setValue(0);
+  add(107, 107);
+  EXPECT_EQ(bar->value(), 0);
+  EXPECT_EQ(text(log.LineText(0)), QStringList{"line 107"});
 }
 
 TEST_F(MainWindowTest, TrayHintFollowsTheLog) {

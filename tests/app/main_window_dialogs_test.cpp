@@ -3,10 +3,13 @@
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTimer>
+#include <chrono>
+#include <thread>
 
 #include "app/data_transfer.h"
 #include "main_window_fixture.h"
 #include "stores/storage_container.h"
+#include "support/http_fetch.h"
 #include "update_server/update_server.h"
 
 namespace morlak::test_support {
@@ -83,11 +86,28 @@ TEST_F(MainWindowTest, SettingsAppliedThenTheLogFileFollows) {
   EXPECT_EQ(window->Core().LogFile().Filename(), logFile);
 }
 
-TEST_F(MainWindowTest, ImportEndsTheWindowWithoutSavingTheStores) {
-  Open();
-  window->Core().Members().AddMember("unsaved", "x", "/x/");
+TEST_F(MainWindowTest, ImportWhileAMonitoredDownloadWaitsForTheWindowSavesNothingAfterIt) {
+  folder.Write("http/public/big.bin", std::string(100000, 'b'));
+  CoreOptions options;
+  options.programFolder = folder.Path();
+  options.httpPort = 0;
+  options.arguments = {"--http-port", "0", "--data-dir", "/elsewhere/", "--headless"};
+  window = std::make_unique<Tfmain>(options, false);
+  ServerCore& core = window->Core();
+  core.Members().AddMember("unsaved", "x", "/x/");
+  ASSERT_TRUE(core.Monitored().AddMonitoredFile("big.bin"));
+  window->StartServers();
+  std::thread download([port = core.IdHTTPServer1.BoundPort()] { Get(port, "/big.bin"); });
+  // Counted: the download now waits for this (GUI) thread to refill the monitored list.
+  const auto counted = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (core.Monitored().ListMonitoredFiles().lines.front().rfind("big.bin||1||", 0) != 0 &&
+         std::chrono::steady_clock::now() < counted)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+
+  const std::string monitored = "[big.bin]\r\ncount=7\r\n";
   TempFolder out;
-  out.Write("in.webdata", StorageHeader() + StorageEntryBytes("httpmembers.lst", "[imported]\r\n"));
+  out.Write("in.webdata", StorageHeader() + StorageEntryBytes("httpspecialfiles.lst", monitored) +
+                              StorageEntryBytes("httpmembers.lst", "[imported]\r\n"));
   std::vector<std::string> started;
   window->SettingsDialog().Transfer().SetProgramStarter(
       [&](const std::string&, const std::vector<std::string>& args, std::string*) {
@@ -96,11 +116,16 @@ TEST_F(MainWindowTest, ImportEndsTheWindowWithoutSavingTheStores) {
       });
   chosenFile = QString::fromStdString(out.File("in.webdata"));
   QSignalSpy exit(window.get(), &Tfmain::ExitConfirmed);
+  const auto begin = std::chrono::steady_clock::now();
   window->SettingsDialog().Transfer().Import(window.get());
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(4));
+  download.join();
   QCoreApplication::processEvents();
   EXPECT_EQ(exit.count(), 1);
-  EXPECT_EQ(started, (std::vector<std::string>{"--data-dir", folder.Path()}));
+  EXPECT_EQ(started, (std::vector<std::string>{"--http-port", "0", "--headless", "--data-dir",
+                                               folder.Path()}));
   window.reset();
+  EXPECT_EQ(folder.Read("httpspecialfiles.lst"), monitored);
   EXPECT_EQ(folder.Read("httpmembers.lst"), "[imported]\r\n");
 }
 

@@ -9,6 +9,7 @@
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <filesystem>
+#include <functional>
 
 #include "app/settings/page_widgets.h"
 #include "platform/ini_file.h"
@@ -205,6 +206,41 @@ TEST_F(SettingsDialogTest, ListEditorsFollowTheirRules) {
   Click("apply");
   EXPECT_EQ(core->Settings().GetDefaultFiles(),
             (std::vector<std::string>{"y.htm", " x.htm", " x.htm"}));
+}
+
+TEST_F(SettingsDialogTest, EnterInAListFieldAddsTheEntryAndKeepsTheDialogOpen) {
+  Open();
+  struct Case {
+    int page;
+    std::vector<std::pair<const char*, const char*>> typed;  // field, text; Enter in the last
+    std::function<bool()> added;
+  } const cases[] = {
+      {2,
+       {{"defaultfile", "home.htm"}},
+       [&] { return Control<ListEditor>("defaultfile")->ListText() == "index.html;home.htm;"; }},
+      {7,
+       {{"banned", "192.0.2.9"}},
+       [&] { return Control<ListEditor>("banned")->ListText() == "192.0.2.9;"; }},
+      {6,
+       {{"redirectDocument", "/a"}, {"redirectTarget", "/b"}},
+       [&] { return Control<QListWidget>("redirect")->count() == 1; }},
+      {8,
+       {{"rootaliaskey", "/m"}, {"rootaliasdirectory", "/srv/m/"}},
+       [&] { return core->RootAliases().IndexOfRootAlias("/m") == 0; }},
+  };
+  for (const Case& c : cases) {
+    dialog->Tabs()->setCurrentIndex(c.page);
+    QLineEdit* field = nullptr;
+    for (const auto& [name, text] : c.typed) {
+      auto* editor = qobject_cast<ListEditor*>(Control<QWidget>(name));
+      field = editor ? editor->Field() : Control<QLineEdit>(name);
+      field->setText(text);
+    }
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_TRUE(dialog->isVisible()) << c.typed.front().first;
+    EXPECT_TRUE(c.added()) << c.typed.front().first;
+    EXPECT_EQ(field->text(), "") << c.typed.front().first;
+  }
 }
 
 TEST_F(SettingsDialogTest, AliasEditorsChangeTheLiveTableAndDeleteTheAliasNamedInTheField) {

@@ -1,8 +1,12 @@
 // The real executable in console mode: start-up lines, serving the default site to
 // curl, and a clean stop on SIGTERM that saves the data files.
+#include <arpa/inet.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <thread>
 
@@ -24,11 +29,16 @@ const std::string kBinaryDir = MORLAK_BINARY_DIR;
 
 class ConsoleProcess {
  public:
-  explicit ConsoleProcess(const std::vector<std::string>& args) {
+  // `asOrdinaryUser`: a test run by root starts the program as "nobody".
+  explicit ConsoleProcess(const std::vector<std::string>& args, bool asOrdinaryUser = false) {
     int out[2];
     if (::pipe(out) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
+      constexpr uid_t kNobody = 65534;
+      if (asOrdinaryUser && ::geteuid() == 0 &&
+          (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+        ::_exit(126);
       ::dup2(out[1], STDOUT_FILENO);
       ::close(out[0]);
       ::close(out[1]);
@@ -172,6 +182,47 @@ TEST(ConsoleFrontEnd, MadeCertificateServesHttpsToCurlAndIsNotReplacedUnasked) {
              ":127.0.0.1 --cacert '" + data.Path() + "httpscert.pem' " + url);
   EXPECT_EQ(page.rfind("over tls", 0), 0u) << page;
   EXPECT_EQ(morlak.Stop(SIGTERM), 0);
+}
+
+TEST(ConsoleFrontEnd, RefusedListenerPortIsExplainedAndAFreshFolderOfAUserTakes8080) {
+  // A port another socket holds: the reason follows the failure line.
+  const int busy = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(busy, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(::listen(busy, 1), 0);
+  ::getsockname(busy, reinterpret_cast<sockaddr*>(&address), &length);
+  TempFolder data;
+  ConsoleProcess held({"--headless", "--data-dir", data.Path(), "--http-port",
+                       std::to_string(ntohs(address.sin_port))});
+  EXPECT_NE(held.WaitForLine(std::regex("- Failed to start HTTP server$")), "");
+  EXPECT_NE(held.WaitForLine(std::regex(
+                "^[^>]* - Could not bind socket\\. Address and port are already in use\\.$")),
+            "");
+  ::close(busy);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // start-up ends
+  EXPECT_EQ(held.Stop(SIGTERM), 0);
+
+  // Port 80 refused for rights: the reason, and how to choose another port or grant them.
+  int firstFreePort = 1024;
+  std::ifstream("/proc/sys/net/ipv4/ip_unprivileged_port_start") >> firstFreePort;
+  if (firstFreePort <= 80) GTEST_SKIP() << "any user may listen on port 80 here";
+  TempFolder fresh;
+  std::filesystem::permissions(fresh.Path(), std::filesystem::perms::all);
+  ConsoleProcess user({"--headless", "--data-dir", fresh.Path(), "--http-port", "80"}, true);
+  EXPECT_NE(user.WaitForLine(std::regex("this new program folder uses port 8080 for HTTP")), "");
+  EXPECT_NE(user.WaitForLine(std::regex("- Failed to start HTTP server$")), "");
+  EXPECT_NE(user.WaitForLine(std::regex("- Socket Error # 10013 Access denied\\.$")), "");
+  const std::string advice = user.WaitForLine(std::regex("- Port 80 needs administrator rights"));
+  EXPECT_NE(advice.find("port above 1023 (Settings, General, \"Default port (80):\""), advice.npos);
+  EXPECT_NE(advice.find("sudo setcap cap_net_bind_service=+ep '" + kBinaryDir + "/morlak'"),
+            advice.npos);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(user.Stop(SIGTERM), 0);
+  EXPECT_EQ(IniFile(fresh.Path() + "httpsettings.lst").ReadInteger("settings", "httpport", -1),
+            8080);
 }
 
 TEST(ConsoleFrontEnd, HelpExplainsTheOptions) {

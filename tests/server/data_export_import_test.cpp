@@ -143,10 +143,15 @@ TEST(DataTransferRoundTripTest, ImportedFilesAreWhatTheNextStartReads) {
   to.Start();
   ASSERT_TRUE(to.core->IdHTTPServer1.Active());
   EXPECT_EQ(ImportData(
-                out.File("all.webdata"), to.data.Path(), [&] { to.core->StopServers(); }, prompts),
+                out.File("all.webdata"), to.data.Path(),
+                [&] {
+                  to.core->StopServers();
+                  to.core->FreezeDataFiles();
+                },
+                prompts),
             ImportOutcome::kImported);
   EXPECT_FALSE(to.core->IdHTTPServer1.Active());
-  to.core->Shutdown(true);  // the way out after an import writes no data file
+  to.core->Shutdown();  // the way out after an import writes no data file
   to.core.reset();
 
   to.Start();

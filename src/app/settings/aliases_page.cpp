@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/dialog_services.h"
+#include "app/settings/page_widgets.h"
 #include "server/server_core.h"
 
 namespace morlak {
@@ -75,6 +76,8 @@ AliasesPage::AliasesPage(PageContext& context, AliasTableAccess table, QWidget* 
     if (!chosen.isEmpty()) directory_->setText(chosen);
   });
   connect(add, &QPushButton::clicked, this, &AliasesPage::Add);
+  AddOnEnter(key_, add);
+  AddOnEnter(directory_, add);
   connect(modify, &QPushButton::clicked, this, &AliasesPage::Modify);
   connect(remove, &QPushButton::clicked, this, &AliasesPage::Delete);
 }

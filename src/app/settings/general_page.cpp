@@ -59,6 +59,7 @@ GeneralPage::GeneralPage(QWidget* parent) : SettingsPage(parent) {
            tr("Application is started in minimized mode"));
   addCheck(tr("Do not confirm close"), "nocloseconfirmation", &SettingsValues::noCloseConfirmation);
 
+  grid->setColumnStretch(1, 1);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
   layout->addWidget(speeds);

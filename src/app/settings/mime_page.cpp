@@ -25,7 +25,8 @@ MimePage::MimePage(QWidget* parent) : SettingsPage(parent), grid_(new QTableWidg
   grid_->setHorizontalHeaderLabels({tr("Extension"), tr("Type Def.")});
   grid_->setColumnWidth(0, 75);
   grid_->setColumnWidth(1, 452);
-  grid_->horizontalHeader()->setStretchLastSection(true);
+  // The type column takes the grid's width, so the extensions never scroll out of view.
+  grid_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
   grid_->verticalHeader()->hide();
   grid_->verticalHeader()->setDefaultSectionSize(grid_->fontMetrics().height() + 6);
   grid_->setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -13,6 +13,30 @@
 
 namespace morlak {
 
+namespace {
+
+class EnterPresses : public QObject {
+ public:
+  EnterPresses(QAbstractButton* button, QObject* parent) : QObject(parent), button_(button) {}
+
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+    button_->click();
+    return true;  // the dialog's default button never sees it
+  }
+
+ private:
+  QAbstractButton* button_;
+};
+
+}  // namespace
+
+void AddOnEnter(QLineEdit* field, QAbstractButton* add) {
+  field->installEventFilter(new EnterPresses(add, field));
+}
+
 NumberEdit::NumberEdit(QWidget* parent) : QLineEdit(parent) {}
 
 int32_t NumberEdit::Value() const {
@@ -75,6 +99,7 @@ ListEditor::ListEditor(const QString& label, bool withModify, const QString& fie
     field_->setFocus();
   });
   connect(add_, &QPushButton::clicked, this, &ListEditor::Add);
+  AddOnEnter(field_, add_);
   connect(delete_, &QPushButton::clicked, this, &ListEditor::Delete);
 }
 
@@ -123,6 +148,7 @@ QLineEdit* AddBrowseField(QGridLayout* grid, int row, const QString& label, cons
   grid->addWidget(new QLabel(label, parent), row, 0);
   grid->addWidget(field, row, 1);
   grid->addWidget(*browse, row, 2);
+  grid->setColumnStretch(1, 1);  // paths get what the dialog is widened by
   return field;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+class QAbstractButton;
 class QGridLayout;
 class QListWidget;
 class QPushButton;
@@ -28,7 +29,7 @@ class NumberEdit : public QLineEdit {
 
 // A list with one input field: clicking a row copies it into the field; Add appends the
 // field's text as typed (no duplicate test, no trimming); Modify replaces the selected row;
-// Delete removes it. Each button empties the field when it acts.
+// Delete removes it. Each button empties the field when it acts; Enter in the field adds.
 class ListEditor : public QWidget {
   Q_OBJECT
  public:
@@ -58,6 +59,10 @@ class ListEditor : public QWidget {
   QPushButton* modify_ = nullptr;
   QPushButton* delete_;
 };
+
+// Enter in `field` presses `add` and goes no further: in a list editor it adds the typed
+// entry instead of applying and closing the whole dialog.
+void AddOnEnter(QLineEdit* field, QAbstractButton* add);
 
 // Adds a row "label | field | Browse" to `grid` and returns the field; the button is
 // returned through `browse`. The field is named `key`.

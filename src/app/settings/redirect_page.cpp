@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/settings/page_widgets.h"
+
 namespace morlak {
 
 RedirectPage::RedirectPage(QWidget* parent)
@@ -46,6 +48,8 @@ RedirectPage::RedirectPage(QWidget* parent)
     target_->setText(eq < 0 ? QString() : row.mid(eq + 1));
   });
   connect(add, &QPushButton::clicked, this, &RedirectPage::Add);
+  AddOnEnter(document_, add);
+  AddOnEnter(target_, add);
   connect(modify, &QPushButton::clicked, this, &RedirectPage::Modify);
   connect(remove, &QPushButton::clicked, this, &RedirectPage::Delete);
 }
