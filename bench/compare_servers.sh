@@ -12,6 +12,8 @@
 #   W7  Morlak only: the sample extension library through the extension alias, a new
 #       connection per request, 32 connections (every call ends with a 75 ms pause, so one
 #       connection manages about 13 requests/s)
+#   W8  random 64 KiB ranges of the 64 MiB file (bench/random_ranges.lua), a new
+#       connection per request, 16 connections; every server must answer 206
 # For each server and load it reports requests per second, MB/s, the 99th percentile of
 # latency, the server's CPU time per request (user + system time of its processes over the
 # run, divided by the requests served) and its resident memory right after the run (the
@@ -23,7 +25,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 duration=${1:-10}
 rounds=${2:-2}
-loads=${LOADS:-W1 W3 W4 W5 W6 W6r W7}
+loads=${LOADS:-W1 W3 W4 W5 W6 W6r W7 W8}
 
 MORLAK_WITH_BENCH=1 scripts/install-deps.sh
 scripts/build.sh >/dev/null
@@ -153,12 +155,13 @@ put() { # array key value
   local -n cells=$1
   cells[$2]="${cells[$2]:+${cells[$2]} / }$3"
 }
-run() { # name pid port workload path connections size
+run() { # name pid port workload path connections size [wrk script]
   local name=$1 pid=$2 port=$3 load=$4 path=$5 conns=$6
-  local before after out requests seconds
+  local before after out requests seconds script=()
+  [ -n "${8:-}" ] && script=(-s "$8")
   before=$(cpu_ticks "$pid")
   out=$(wrk -t1 -c"$conns" -d"${duration}s" --timeout 30s --latency -H 'Connection: close' \
-    "http://127.0.0.1:$port$path")
+    "${script[@]}" "http://127.0.0.1:$port$path")
   after=$(cpu_ticks "$pid")
   if echo "$out" | grep -q 'Non-2xx'; then
     [ "$load" = W4 ] || echo "warning: $name answered errors on $path" >&2
@@ -224,9 +227,18 @@ servers_of() {
     *) echo morlak nginx lighttpd ;;
   esac
 }
+# W8 measures nothing unless every server cuts the range out of the file.
+if [[ " $loads " == *" W8 "* ]]; then
+  for s in $(servers_of W8); do
+    port_var=${s}_port
+    got=$(curl -s -r 65536-131071 "http://127.0.0.1:${!port_var}/big.bin" | cmp - <(tail -c +65537 "$site/big.bin" | head -c 65536) && echo same)
+    [ "$got" = same ] || { echo "$s does not answer byte ranges" >&2; exit 1; }
+  done
+fi
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg); $rounds rounds of ${duration}s runs"
 for _ in $(seq "$rounds"); do
   for load in $loads; do
+    script=
     case $load in
       W1) path=/1k.html conns=32 size=1024 ;;
       W6 | W6r) path=/1k.html conns=16 size=1024 ;;
@@ -234,6 +246,7 @@ for _ in $(seq "$rounds"); do
       W4) path=/missing.html conns=32 size=0 ;;
       W5) path=/cgi-bin/hello conns=8 size=6 ;;
       W7) path=/cgi-bin/serverinfo.dll conns=32 size=0 ;;
+      W8) path=/big.bin conns=16 size=65536 script=bench/random_ranges.lua ;;
       *) echo "unknown load $load" >&2; exit 2 ;;
     esac
     if [ "$load" = W6 ] || [ "$load" = W6r ]; then
@@ -243,7 +256,7 @@ for _ in $(seq "$rounds"); do
     for s in $(servers_of $load); do
       pid_var=${s}_pid port_var=${s}_port
       [ "$load/$s" = W5/morlak ] && pid_var=morlak_cgi_pid port_var=morlak_cgi_port
-      run $s "${!pid_var}" "${!port_var}" $load $path $conns $size
+      run $s "${!pid_var}" "${!port_var}" $load $path $conns $size $script
     done
   done
 done

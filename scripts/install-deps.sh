@@ -7,6 +7,10 @@ packages=(build-essential cmake pkg-config ccache libgtest-dev libssl-dev curl
 if [ "${MORLAK_WITH_BENCH:-0}" = 1 ]; then
   packages+=(wrk nginx lighttpd lighttpd-mod-openssl testssl.sh)
 fi
+# bench/range_clients.sh: a real browser and the encoder of its test video.
+if [ "${MORLAK_WITH_BROWSER:-0}" = 1 ]; then
+  packages+=(chromium ffmpeg)
+fi
 # The libFuzzer targets (fuzz/) need clang and its runtime.
 if [ "${MORLAK_WITH_FUZZ:-0}" = 1 ]; then
   packages+=(clang libclang-rt-dev)

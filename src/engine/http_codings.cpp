@@ -205,6 +205,11 @@ bool ReadClock(std::string_view word, int& h, int& n, int& s) {
 }  // namespace
 
 TDateTime InternetStrToDateTime(std::string_view text) {
+  const std::optional<int64_t> utcSeconds = InternetStrToUnixTime(text);
+  return utcSeconds ? UnixToLocalDateTime(static_cast<std::time_t>(*utcSeconds)) : 0;
+}
+
+std::optional<int64_t> InternetStrToUnixTime(std::string_view text) {
   std::vector<std::string_view> words;
   size_t start = 0;
   for (size_t i = 0; i <= text.size(); ++i) {
@@ -223,7 +228,7 @@ TDateTime InternetStrToDateTime(std::string_view text) {
     if (m != 0 && month == 0 && !AllDigits(w)) {
       month = m;
     } else if (!haveClock && w.find(':') != std::string_view::npos) {
-      if (!ReadClock(w, hour, minute, second)) return 0;
+      if (!ReadClock(w, hour, minute, second)) return std::nullopt;
       haveClock = true;
     } else if (AllDigits(w) && w.size() <= 4) {
       const int v = std::stoi(std::string(w));
@@ -232,17 +237,16 @@ TDateTime InternetStrToDateTime(std::string_view text) {
       else if (year < 0)
         year = w.size() <= 2 ? (v < 50 ? 2000 + v : 1900 + v) : v;
       else
-        return 0;
+        return std::nullopt;
     } else {
       ZoneOf(w, zone);  // day names and unknown words are skipped
     }
   }
-  if (day == 0 || month == 0 || year < 1601) return 0;
+  if (day == 0 || month == 0 || year < 1601) return std::nullopt;
   static const int kDaysInMonth[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (day > kDaysInMonth[month - 1]) return 0;
+  if (day > kDaysInMonth[month - 1]) return std::nullopt;
   const TDateTime asWritten = EncodeDateTime(year, month, day, hour, minute, std::min(second, 59));
-  const double utcSeconds = std::round((asWritten - kUnixEpochDay) * 86400.0) - zone * 60.0;
-  return UnixToLocalDateTime(static_cast<std::time_t>(utcSeconds));
+  return static_cast<int64_t>(std::round((asWritten - kUnixEpochDay) * 86400.0)) - zone * 60;
 }
 
 }  // namespace morlak

@@ -2,6 +2,8 @@
 // the date texts of headers.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +35,9 @@ std::string DateTimeToGmtStr(TDateTime localTime);
 // Reads RFC 1123, RFC 850 and asctime dates with an optional zone (offset or name) and
 // gives local time; 0 for text it cannot read.
 TDateTime InternetStrToDateTime(std::string_view text);
+// The same dates as seconds since 1970 UTC, free of the local zone's ambiguous hours;
+// nullopt for text it cannot read.
+std::optional<int64_t> InternetStrToUnixTime(std::string_view text);
 
 // UTC date-time of a local one, exact for the daylight-saving rule of that date.
 TDateTime LocalToUtc(TDateTime localTime);

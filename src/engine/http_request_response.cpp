@@ -249,6 +249,8 @@ const char* HTTPStatusText(int code) {
       return "Request-URI Too Long. 256 Chars max";
     case 415:
       return "Unsupported Media Type";
+    case 416:
+      return "Range Not Satisfiable";
     case 500:
       return "Internal Server Error";
     case 501:
@@ -361,9 +363,21 @@ void TIdHTTPResponseInfo::StartHeader() {
   connection_.WriteLine("");
 }
 
+void TIdHTTPResponseInfo::SetBodyRange(int64_t offset, int64_t length) {
+  bodyOffset_ = offset;
+  bodyLength_ = length;
+  ContentLength = length;
+}
+
 bool TIdHTTPResponseInfo::FileBodyFollows() const {
   return BodyText.empty() && dynamic_cast<const TFileStream*>(BodyStream.get()) != nullptr &&
-         BodyStream->Size() > 0;
+         (bodyLength_ < 0 ? BodyStream->Size() > 0 : bodyLength_ > 0);
+}
+
+void TIdHTTPResponseInfo::DropBody() {
+  BodyText.clear();
+  BodyStream.reset();
+  bodyLength_ = -1;
 }
 
 void TIdHTTPResponseInfo::SendHeader() {
@@ -384,7 +398,12 @@ void TIdHTTPResponseInfo::SendBody() {
       if (connection_.Batching() && BodyText.size() > kBodyJoinLimit) connection_.EndBatch(true);
       connection_.WriteText(BodyText);
     } else if (BodyStream) {
-      connection_.WriteFromStream(*BodyStream);
+      if (bodyLength_ < 0) {
+        connection_.WriteFromStream(*BodyStream);
+      } else if (bodyLength_ > 0) {
+        BodyStream->Seek(bodyOffset_);
+        connection_.WriteFromStream(*BodyStream, false, bodyLength_);
+      }
     } else {
       connection_.WriteLine("<HTML><BODY><B>" + std::to_string(statusCode_) + " " + statusText_ +
                             "</B></BODY></HTML>");
@@ -398,12 +417,10 @@ void TIdHTTPResponseInfo::SendBody() {
         // The first failure is the one worth reporting.
       }
     }
-    BodyText.clear();
-    BodyStream.reset();
+    DropBody();
     throw;
   }
-  BodyText.clear();
-  BodyStream.reset();
+  DropBody();
 }
 
 void TIdHTTPResponseInfo::SendRemaining() {

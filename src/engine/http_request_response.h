@@ -86,6 +86,9 @@ class TIdHTTPResponseInfo {
   // Body given as a stream, sent from its start and freed after sending. A TFileStream
   // goes out through the transport's file send (the kernel's sendfile on plain sockets).
   std::unique_ptr<TStream> BodyStream;
+  // Sends only `length` bytes of BodyStream from `offset` (one range of a file), however
+  // long the stream has grown meanwhile; ContentLength becomes `length`.
+  void SetBodyRange(int64_t offset, int64_t length);
 
   std::string Connection;  // "close" or "keep-alive"
   bool CloseAfterResponse() const { return closeAfterResponse_; }
@@ -116,12 +119,15 @@ class TIdHTTPResponseInfo {
   void StartHeader();
   void BuildHeaderLines();
   bool FileBodyFollows() const;
+  void DropBody();
 
   TIdTCPConnection& connection_;
   int statusCode_ = 200;
   std::string statusText_ = "OK";
   bool closeAfterResponse_ = true;
   bool headerSent_ = false;
+  int64_t bodyOffset_ = 0;
+  int64_t bodyLength_ = -1;  // -1: the whole stream
 };
 
 }  // namespace morlak

@@ -268,6 +268,7 @@ void TIdTCPConnection::SendAll(const char* data, size_t count, bool moreFollows)
     if (!IsConnected()) throw EIdClosedSocket();
     const int64_t n = io_->Send(data, count, moreFollows);
     if (n < 0) FailSend(static_cast<int>(-n));
+    sent_ += static_cast<uint64_t>(n);
     data += n;
     count -= static_cast<size_t>(n);
   }
@@ -296,6 +297,7 @@ void TIdTCPConnection::WriteFromStream(TStream& stream, bool fromStart, int64_t 
       const int64_t n = io_->SendFileRange(*file, start + sent, count - sent);
       if (n == 0) throw EIdNoDataToRead();
       if (n < 0) FailSend(static_cast<int>(-n));
+      sent_ += static_cast<uint64_t>(n);
       sent += n;
     }
     file->Seek(start + count);

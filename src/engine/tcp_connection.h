@@ -42,6 +42,8 @@ class TIdTCPConnection {
   void LimitReads(int totalMs, int gapMs, int graceMs = 0, int minBytesPerSecond = 0);
   // Bytes taken out of the input buffer so far.
   uint64_t BytesConsumed() const { return consumed_; }
+  // Bytes handed to the transport so far, files included.
+  uint64_t BytesSent() const { return sent_; }
 
   // Reads up to the terminator (LF: a CR before it is dropped too). More than
   // maxLength bytes before the terminator (a CR counts) fail with "Max line length
@@ -107,6 +109,7 @@ class TIdTCPConnection {
   bool closedGracefully_ = false;
   bool readLnTimedOut_ = false;
   uint64_t consumed_ = 0;
+  uint64_t sent_ = 0;
   std::chrono::steady_clock::time_point readDeadline_ =
       std::chrono::steady_clock::time_point::max();
   int readGapMs_ = 0;

@@ -10,6 +10,17 @@
 
 namespace morlak {
 
+namespace {
+
+int64_t ModifiedNsOf(const struct stat& st) {
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
+TFileStream::TFileStream(int fd, const struct stat& st)
+    : fd_(fd), size_(static_cast<int64_t>(st.st_size)), modifiedNs_(ModifiedNsOf(st)) {}
+
 TFileStream::TFileStream(const std::string& path, Mode mode) {
   int flags = O_CLOEXEC;
   switch (mode) {
@@ -40,6 +51,7 @@ TFileStream::TFileStream(const std::string& path, Mode mode) {
     throw EStreamError("Cannot open file \"" + path + "\". " + refusal);
   }
   size_ = static_cast<int64_t>(st.st_size);
+  modifiedNs_ = ModifiedNsOf(st);
 }
 
 TOpenedPath TFileStream::OpenExisting(const std::string& path) {
@@ -65,7 +77,7 @@ TOpenedPath TFileStream::OpenExisting(const std::string& path) {
   }
   result.kind = TOpenedPath::Kind::kFile;
   if (S_ISREG(st.st_mode))
-    result.file.reset(new TFileStream(fd, static_cast<int64_t>(st.st_size)));
+    result.file.reset(new TFileStream(fd, st));
   else
     ::close(fd);
   return result;
@@ -77,7 +89,7 @@ std::unique_ptr<TFileStream> TFileStream::FromHandle(int handle) {
   const off_t position = ::lseek(handle, 0, SEEK_CUR);
   const int fd = ::fcntl(handle, F_DUPFD_CLOEXEC, 0);
   if (fd < 0) return nullptr;
-  std::unique_ptr<TFileStream> stream(new TFileStream(fd, static_cast<int64_t>(st.st_size)));
+  std::unique_ptr<TFileStream> stream(new TFileStream(fd, st));
   stream->position_ = position > 0 ? position : 0;
   return stream;
 }

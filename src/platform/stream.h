@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+struct stat;
+
 namespace morlak {
 
 class TStream {
@@ -61,13 +63,16 @@ class TFileStream : public TStream {
   int64_t Position() const override { return position_; }
   void Seek(int64_t position) override { position_ = position; }
   int Handle() const { return fd_; }
+  // Last change of the file's content when it was opened, in nanoseconds since 1970 UTC.
+  int64_t ModifiedNs() const { return modifiedNs_; }
 
  private:
-  TFileStream(int fd, int64_t size) : fd_(fd), size_(size) {}
+  TFileStream(int fd, const struct stat& st);
 
   int fd_ = -1;
   int64_t position_ = 0;
   int64_t size_ = 0;
+  int64_t modifiedNs_ = 0;
 };
 
 class TMemoryStream : public TStream {

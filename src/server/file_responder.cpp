@@ -1,11 +1,13 @@
 // Answers a request with one existing file: headers only for HEAD, tag-replaced text
 // for pages, and every other file streamed straight from disk.
+#include <ctime>
 #include <exception>
 #include <memory>
 
 #include "platform/files.h"
 #include "platform/stream.h"
 #include "platform/text.h"
+#include "server/file_conditions.h"
 #include "server/path_and_text_helpers.h"
 #include "server/replace_tags.h"
 #include "server/request_context.h"
@@ -48,12 +50,43 @@ std::string FileLine(const std::string& prefix, std::string_view what, const std
   return line;
 }
 
+// " 206 Partial Content (bytes 0-99/1000)" after the line of an answer other than 200.
+std::string OutcomeText(const FileAnswer& answer) {
+  if (answer.status == 200) return std::string();
+  std::string text(1, ' ');
+  text.append(std::to_string(answer.status)).append(" ").append(HTTPStatusText(answer.status));
+  const std::string contentRange = answer.ContentRange();
+  if (!contentRange.empty()) text.append(" (").append(contentRange).append(")");
+  return text;
+}
+
+// Adds the file's validators to the response and sets up the answer the request's
+// conditions and range choose.
+FileAnswer AnswerWithValidators(const TIdHTTPRequestInfo& request, const TFileStream& file,
+                                TIdHTTPResponseInfo& response) {
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  const FileVersion version = FileVersion::Of(file.Size(), file.ModifiedNs(), now);
+  const FileAnswer answer =
+      ChooseFileAnswer(request.HeaderLines, request.RequestMethod, version, now);
+  response.LastModified = UnixToLocalDateTime(static_cast<std::time_t>(version.ModifiedSeconds()));
+  response.CustomHeaders.Add("Accept-Ranges: bytes");
+  response.CustomHeaders.Add("ETag: " + version.ETag());
+  if (answer.status == 200) return answer;
+  response.SetStatusCode(answer.status);
+  const std::string contentRange = answer.ContentRange();
+  if (!contentRange.empty()) response.CustomHeaders.Add("Content-Range: " + contentRange);
+  // No length at all for a 304: its header describes the file it stands for.
+  response.ContentLength = answer.status == 304 ? -1 : answer.length;
+  if (answer.status == 412 || answer.status == 416) response.ContentType.clear();
+  return answer;
+}
+
 }  // namespace
 
 void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
                            const std::string& localPath, const std::string& user,
                            const std::string& clientAddress, TIdHTTPResponseInfo& response,
-                           std::unique_ptr<TFileStream> opened) {
+                           std::unique_ptr<TFileStream> opened, bool templatePage) {
   RequestContext ctx = RequestContext::Of(thread);
   ctx.host = request.Host;
   ctx.user = user;
@@ -61,8 +94,13 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
   const std::string prefix = ctx.Prefix();
   const std::string extension = ExtractFileExt(localPath);
   const std::string contentType = settings_.GetContentType(extension);
+  const bool page = IsPage(contentType, UpperCase(extension));
+  const bool replace = page && settings_.GetReplaceData();
+  // Only the file's own bytes, answering for themselves, can be validated or cut.
+  const bool validated = !replace && !templatePage;
   int64_t size = 0;
   bool failed = false;
+  FileAnswer answer;
 
   if (SameText(request.RequestMethod, "HEAD")) {
     std::string line;
@@ -74,7 +112,9 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
       response.ContentType = contentType;
       response.ContentLength = file->Size();
       size = file->Size();
-      line = FileLine(prefix, "> head of ", localPath, size, ",", contentType);
+      if (validated) answer = AnswerWithValidators(request, *file, response);
+      line =
+          FileLine(prefix, "> head of ", localPath, size, ",", contentType) + OutcomeText(answer);
     } catch (const std::exception&) {
       line = FileLine(prefix, "> failed to serve head of ", localPath, size, ",", contentType);
       failed = true;
@@ -85,12 +125,9 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
   }
 
   response.ContentType = contentType;
-  const bool page = IsPage(contentType, UpperCase(extension));
-  if (page) statistics_.AddPagesDownloaded(1);
-  const bool replace = page && settings_.GetReplaceData();
-
   std::string line;
   if (replace) {
+    statistics_.AddPagesDownloaded(1);
     try {
       const std::string content = ReadToEnd(*OpenUnlessOpened(std::move(opened), localPath));
       TagContext tags;
@@ -124,22 +161,40 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
       failed = true;
     }
   } else {
+    TIdTCPConnection& connection = thread.Connection();
+    uint64_t sentBefore = 0;
+    bool begun = false;  // the header is out, the body on its way
     try {
       auto file = OpenUnlessOpened(std::move(opened), localPath);
       size = file->Size();
       response.SetStatusCode(200);
       response.ContentLength = size;
-      response.BodyStream = std::move(file);
-      response.SendHeader();
-      response.BodyStream->Seek(0);
-      response.SendBody();
-      statistics_.AddBytesDownloaded(size);
-      line = FileLine(prefix, "> served ", localPath, size, ",", contentType);
-      ReportMonitoredHit(localPath, clientAddress);
+      answer.size = answer.length = size;
+      if (validated) answer = AnswerWithValidators(request, *file, response);
+      // A 304, 412 or 416 has no body; its header goes out with the engine's.
+      const bool withBody = answer.status == 200 || answer.status == 206;
+      size = withBody ? answer.length : 0;
+      if (withBody) {
+        // A download starts at the first byte; a later part is a seek in it.
+        if (page && answer.offset == 0) statistics_.AddPagesDownloaded(1);
+        response.BodyStream = std::move(file);
+        if (answer.status == 206) response.SetBodyRange(answer.offset, answer.length);
+        response.SendHeader();
+        sentBefore = connection.BytesSent();
+        begun = true;
+        response.SendBody();
+      }
+      line = FileLine(prefix, "> served ", localPath, size, ",", contentType) + OutcomeText(answer);
     } catch (const std::exception&) {
       response.BodyStream.reset();
-      line = FileLine(prefix, "> failed to serve ", localPath, size, ",", contentType);
+      line = FileLine(prefix, "> failed to serve ", localPath, size, ",", contentType) +
+             OutcomeText(answer);
       failed = true;
+    }
+    if (begun) {
+      statistics_.AddBytesDownloaded(static_cast<int64_t>(connection.BytesSent() - sentBefore));
+      // Counted once begun: a player stops reading whenever it likes.
+      if (answer.offset == 0) ReportMonitoredHit(localPath, clientAddress);
     }
   }
   if (!settings_.IsExcludedFromLog(localPath)) LogWindowAndFile(line);
@@ -149,8 +204,12 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
 void ServerCore::AnswerUnservable(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
                                   const std::string& localPath, const std::string& user,
                                   const std::string& clientAddress, TIdHTTPResponseInfo& response) {
-  // Once the header is out, the short body already tells the client something failed.
-  if (response.HeaderSent()) return;
+  // Once the header is out, the short body tells the client something failed, and the
+  // connection must not carry another answer after it.
+  if (response.HeaderSent()) {
+    response.SetCloseConnection(true);
+    return;
+  }
   response.BodyText.clear();
   response.ContentLength = -1;
   response.CustomHeaders.Clear();

@@ -119,11 +119,13 @@ class ServerCore {
   std::atomic<int> ClientCount{0};
   const int BuildNumber;
 
-  // The file responder, also used for the response-page templates. `opened` is the file at
-  // the local path when the caller has opened it already; without it the path is opened here.
+  // The file responder, also used for the response-page templates (`templatePage`: no
+  // validators, no ranges). `opened` is the file at the local path when the caller has
+  // opened it already; without it the path is opened here.
   void ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request, const std::string& localPath,
                  const std::string& user, const std::string& clientAddress,
-                 TIdHTTPResponseInfo& response, std::unique_ptr<TFileStream> opened = nullptr);
+                 TIdHTTPResponseInfo& response, std::unique_ptr<TFileStream> opened = nullptr,
+                 bool templatePage = false);
 
  private:
   // Handlers shared by both listeners.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <random>
 
 #include "integration/test_server.h"
@@ -81,6 +82,22 @@ TEST_F(FileTransfer, CurlFetchesThePage) {
   std::remove(out.c_str());
   ASSERT_TRUE(fetched.has_value());
   EXPECT_TRUE(*fetched == content_);
+}
+
+// The file changes between the size taken at opening and the send: a range goes out as
+// promised, or the connection ends short of it, never with other bytes.
+TEST_F(FileTransfer, ARangeOfAChangingFileIsSentAsPromisedOrCutShort) {
+  t_.server.OnCommandGet = [this](TIdPeerThread&, TIdHTTPRequestInfo& rq, TIdHTTPResponseInfo& rs) {
+    auto file = std::make_unique<TFileStream>(path_, TFileStream::Mode::kRead);
+    std::filesystem::resize_file(path_, rq.DocumentPath == "/grown" ? (4 << 20) : 60000);
+    rs.BodyStream = std::move(file);
+    rs.SetBodyRange(50000, 20000);
+  };
+  const std::string grown = Exchange(port_, "GET /grown HTTP/1.1\r\n\r\n");
+  EXPECT_NE(grown.find("Content-Length: 20000\r\n"), std::string::npos);
+  EXPECT_TRUE(Body(grown) == content_.substr(50000, 20000));
+  const std::string shrunk = Exchange(port_, "GET /shrunk HTTP/1.1\r\n\r\n");
+  EXPECT_TRUE(Body(shrunk) == content_.substr(50000, 10000));
 }
 
 TEST(LargeFileTransfer, FilesPastTwoGigabytesKeepTheirLength) {
