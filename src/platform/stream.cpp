@@ -99,7 +99,12 @@ std::unique_ptr<TFileStream> TFileStream::CreateTemporary() {
   if (!folder || !*folder) folder = "/tmp";
   const int fd = ::open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd < 0) return nullptr;
-  return std::unique_ptr<TFileStream>(new TFileStream(fd, 0));
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::unique_ptr<TFileStream>(new TFileStream(fd, st));
 }
 
 TFileStream::~TFileStream() {
