@@ -162,8 +162,9 @@ void Tfmain::FormActivate() {
 }
 
 void Tfmain::ApplyLogFileSettings() {
-  core_->LogFile().SetFilename(core_->Settings().GetLogFileName());
+  // The line count first: the load that the name starts reads only what is kept.
   core_->LogFile().SetMaxLines(core_->Settings().GetLogToFileLines());
+  core_->LogFile().SetFilename(core_->Settings().GetLogFileName());
 }
 
 void Tfmain::StartServers() {

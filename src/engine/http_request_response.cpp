@@ -26,6 +26,22 @@ bool IsPlainInteger(std::string_view text) {
 // Above this a body given as text leaves in its own send instead of being copied into the
 // header's buffer.
 constexpr size_t kBodyJoinLimit = 16384;
+// A built page larger than this leaves from a temporary file, so a client that reads slowly
+// or not at all holds no copy of it in memory while the send waits.
+constexpr size_t kBodyTextSpillLimit = 1 << 20;
+
+// The text in a nameless temporary file; nullptr when none can be written (the text is
+// then sent from memory).
+std::unique_ptr<TFileStream> SpillToFile(const std::string& text) {
+  auto file = TFileStream::CreateTemporary();
+  if (!file) return nullptr;
+  try {
+    file->Write(text.data(), text.size());
+  } catch (const EStreamError&) {
+    return nullptr;
+  }
+  return file;
+}
 
 constexpr char kInvalidTarget[] = "Control character in request target.";
 
@@ -374,6 +390,12 @@ void TIdHTTPResponseInfo::SendHeader() {
 void TIdHTTPResponseInfo::SendBody() {
   if (!headerSent_) StartHeader();
   try {
+    if (BodyText.size() > kBodyTextSpillLimit) {
+      if (auto file = SpillToFile(BodyText)) {
+        std::string().swap(BodyText);
+        BodyStream = std::move(file);
+      }
+    }
     if (!BodyText.empty()) {
       if (connection_.Batching() && BodyText.size() > kBodyJoinLimit) connection_.EndBatch(true);
       connection_.WriteText(BodyText);

@@ -49,6 +49,8 @@ void TIdCustomHTTPServer::SetSessionState(bool value) {
 void TIdCustomHTTPServer::Startup() {
   if (SessionTimeOut == 0) sessionState_ = false;
   sessions_.SessionTimeout = SessionTimeOut;
+  sessions_.MaxSessionsPerAddress = MaxSessionsPerAddress;
+  sessions_.MaxSessions = MaxSessions;
   sessions_.OnSessionStart = OnSessionStart;
   sessions_.OnSessionEnd = OnSessionEnd;
   if (sessionState_) cleaner_ = std::make_unique<TIdHTTPSessionCleanerThread>(sessions_);
@@ -157,7 +159,7 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
   const int64_t limit = supplied ? -1 : MaxRequestBodyInMemory;
   if (limit >= 0 && request.ContentLength > limit) throw EIdException(kBodyTooLarge);
   // A body must keep moving, however long it is.
-  connection.LimitReads(0, BodyGapTimeout);
+  connection.LimitReads(0, BodyGapTimeout, BodyRateGrace, BodyMinRate);
   const bool untilClose = command == "POST" && !request.HasContentLength();
   // The client waits for the go-ahead before it sends the body.
   if (!expect.empty() && (request.ContentLength > 0 || untilClose))

@@ -41,6 +41,9 @@ class TIdCustomHTTPServer : public TIdTCPServer {
   void SetSessionState(bool value);
   bool AutoStartSession = false;
   int SessionTimeOut = 0;  // ms; 0 switches sessions off at activation
+  // Live sessions per client address and in all; see TIdHTTPDefaultSessionList.
+  size_t MaxSessionsPerAddress = 1000;
+  size_t MaxSessions = 100000;
   TIdHTTPDefaultSessionList& SessionList() { return sessions_; }
 
   // Starts a session for the request (none when sessions are off) and puts its cookie

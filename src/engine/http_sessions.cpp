@@ -112,15 +112,91 @@ std::shared_ptr<TIdHTTPSession> TIdHTTPDefaultSessionList::CreateUnique(
 
 void TIdHTTPDefaultSessionList::Add(std::shared_ptr<TIdHTTPSession> session) {
   TIdHTTPSession* s = session.get();
+  // Linked to its address before it is listed, so that every end, which starts from the
+  // list, finds it linked.
+  std::shared_ptr<TIdHTTPSession> overAddress = LinkAddress(*s);
   const uint64_t hash = HashBytes(s->SessionId(), true);
-  Table& table = TableOf(hash);
+  const size_t index = ShardOf(hash, kTables);
+  {
+    Table& table = tables_[index];
+    std::lock_guard lock(table.mutex);
+    if (s->listed_) return;
+    s->lastUsedTick_ = SteadyMs();
+    s->listed_ = std::move(session);
+    table.LinkNewest(*s);
+    table.byId.Insert(hash, s);
+  }
+  const size_t before = count_.fetch_add(1, std::memory_order_relaxed);
+  if (MaxSessions > 0 && before >= MaxSessions)
+    if (auto ended = UnlistLeastRecent(index, s)) Finish(std::move(ended));
+  if (overAddress)
+    if (auto ended = Unlist(*overAddress)) Finish(std::move(ended));
+}
+
+std::shared_ptr<TIdHTTPSession> TIdHTTPDefaultSessionList::UnlistLeastRecent(
+    size_t first, const TIdHTTPSession* spare) {
+  // The ids are random, so the least recently used of one table stands for the least
+  // recently used of all without a look into every table.
+  for (size_t i = 0; i < kTables; ++i) {
+    Table& table = tables_[(first + i) % kTables];
+    std::lock_guard lock(table.mutex);
+    TIdHTTPSession* victim = table.oldest == spare ? spare->newer_ : table.oldest;
+    if (!victim) continue;
+    table.Unlink(*victim);
+    table.byId.Erase(HashBytes(victim->SessionId(), true), victim);
+    count_.fetch_sub(1, std::memory_order_relaxed);
+    return std::move(victim->listed_);
+  }
+  return nullptr;
+}
+
+std::shared_ptr<TIdHTTPSession> TIdHTTPDefaultSessionList::LinkAddress(TIdHTTPSession& s) {
+  AddressShard& shard = ShardOfAddress(s.ClientAddress());
+  std::lock_guard lock(shard.mutex);
+  if (s.addressLinked_) return nullptr;
+  AddressSessions& list = shard.byAddress[s.ClientAddress()];
+  s.addressOlder_ = list.newest;
+  s.addressNewer_ = nullptr;
+  (list.newest ? list.newest->addressNewer_ : list.oldest) = &s;
+  list.newest = &s;
+  s.addressLinked_ = true;
+  ++list.count;
+  if (MaxSessionsPerAddress == 0 || list.count <= MaxSessionsPerAddress) return nullptr;
+  // Linked sessions are alive: an ending session leaves this list before it is released.
+  return list.oldest->shared_from_this();
+}
+
+void TIdHTTPDefaultSessionList::UnlinkAddress(TIdHTTPSession& s) {
+  AddressShard& shard = ShardOfAddress(s.ClientAddress());
+  std::lock_guard lock(shard.mutex);
+  if (!s.addressLinked_) return;
+  s.addressLinked_ = false;
+  const auto it = shard.byAddress.find(s.ClientAddress());
+  AddressSessions& list = it->second;
+  (s.addressOlder_ ? s.addressOlder_->addressNewer_ : list.oldest) = s.addressNewer_;
+  (s.addressNewer_ ? s.addressNewer_->addressOlder_ : list.newest) = s.addressOlder_;
+  s.addressOlder_ = s.addressNewer_ = nullptr;
+  if (--list.count == 0) shard.byAddress.erase(it);
+}
+
+std::shared_ptr<TIdHTTPSession> TIdHTTPDefaultSessionList::Unlist(TIdHTTPSession& s) {
+  Table& table = TableOf(HashBytes(s.SessionId(), true));
   std::lock_guard lock(table.mutex);
-  if (s->listed_) return;
-  s->lastUsedTick_ = SteadyMs();
-  s->listed_ = std::move(session);
-  table.LinkNewest(*s);
-  table.byId.Insert(hash, s);
-  count_.fetch_add(1, std::memory_order_relaxed);
+  if (!s.listed_) return nullptr;
+  table.Unlink(s);
+  table.byId.Erase(HashBytes(s.SessionId(), true), &s);
+  count_.fetch_sub(1, std::memory_order_relaxed);
+  return std::move(s.listed_);
+}
+
+void TIdHTTPDefaultSessionList::Finish(std::shared_ptr<TIdHTTPSession> session) {
+  UnlinkAddress(*session);
+  if (!OnSessionEnd) return;
+  try {
+    OnSessionEnd(*session);
+  } catch (...) {
+    // One failing handler must not keep the other sessions from ending.
+  }
 }
 
 size_t TIdHTTPDefaultSessionList::EndStale(bool all) {
@@ -150,16 +226,7 @@ size_t TIdHTTPDefaultSessionList::EndStaleIn(Table& table, bool all) {
       }
     }
     count_.fetch_sub(count, std::memory_order_relaxed);
-    for (size_t i = 0; i < count; ++i) {
-      if (OnSessionEnd) {
-        try {
-          OnSessionEnd(*ended[i]);
-        } catch (...) {
-          // One failing handler must not keep the other sessions from ending.
-        }
-      }
-      ended[i].reset();
-    }
+    for (size_t i = 0; i < count; ++i) Finish(std::move(ended[i]));
   }
   return total;
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 
 #include "platform/datetime.h"
 #include "platform/packed_string_list.h"
@@ -24,7 +25,7 @@
 
 namespace morlak {
 
-class TIdHTTPSession {
+class TIdHTTPSession : public std::enable_shared_from_this<TIdHTTPSession> {
  public:
   TIdHTTPSession(std::string sessionId, std::string clientAddress);
 
@@ -55,7 +56,16 @@ class TIdHTTPSession {
   std::shared_ptr<TIdHTTPSession> listed_;  // the list's own reference; empty when not listed
   TIdHTTPSession* older_ = nullptr;         // neighbours in the order of last use
   TIdHTTPSession* newer_ = nullptr;
+  // Guarded by the lock of the list's address shard: neighbours among the sessions of
+  // the same address, in the order they were created.
+  bool addressLinked_ = false;
+  TIdHTTPSession* addressOlder_ = nullptr;
+  TIdHTTPSession* addressNewer_ = nullptr;
 };
+
+// The most of any client-given text a session keeps: a session lives for minutes after
+// the request that set it.
+constexpr size_t kSessionTextLimit = 1024;
 
 // A new identifier: 15 characters from a 61-letter alphabet, cryptographically random.
 std::string NewSessionId();
@@ -68,6 +78,12 @@ class TIdHTTPDefaultSessionList {
   TIdHTTPDefaultSessionList& operator=(const TIdHTTPDefaultSessionList&) = delete;
 
   int SessionTimeout = 0;  // idle limit in ms
+  // Caps on live sessions, from one client address and in all (0: none). Past a cap the
+  // oldest session of that address, or nearly the least recently used of all, ends early
+  // as if it had timed out; the sessions of other addresses never end for one address's
+  // flood of cookie-less requests.
+  size_t MaxSessionsPerAddress = 1000;
+  size_t MaxSessions = 100000;
   std::function<void(TIdHTTPSession&)> OnSessionStart;
   std::function<void(TIdHTTPSession&)> OnSessionEnd;
 
@@ -101,7 +117,34 @@ class TIdHTTPDefaultSessionList {
   Table& TableOf(uint64_t idHash) { return tables_[ShardOf(idHash, kTables)]; }
   size_t EndStaleIn(Table& table, bool all);
 
+  // The sessions of one address, oldest first.
+  struct AddressSessions {
+    TIdHTTPSession* oldest = nullptr;
+    TIdHTTPSession* newest = nullptr;
+    size_t count = 0;
+  };
+  struct alignas(64) AddressShard {
+    std::mutex mutex;
+    std::unordered_map<std::string, AddressSessions> byAddress;
+  };
+  static constexpr size_t kAddressShards = 16;
+  AddressShard& ShardOfAddress(const std::string& address) {
+    return addressShards_[ShardOf(HashBytes(address, true), kAddressShards)];
+  }
+  // Adds the session to its address's sessions; returns the oldest of them when the
+  // address is past its cap.
+  std::shared_ptr<TIdHTTPSession> LinkAddress(TIdHTTPSession& s);
+  void UnlinkAddress(TIdHTTPSession& s);
+  // Takes the least recently used session out of the first table from `first` on that
+  // has one besides `spare`.
+  std::shared_ptr<TIdHTTPSession> UnlistLeastRecent(size_t first, const TIdHTTPSession* spare);
+  // Takes the session out of its table; empty when it was not listed (any more).
+  std::shared_ptr<TIdHTTPSession> Unlist(TIdHTTPSession& s);
+  // The rest of a session's end, outside every table lock: OnSessionEnd, then release.
+  void Finish(std::shared_ptr<TIdHTTPSession> session);
+
   std::array<Table, kTables> tables_;
+  std::array<AddressShard, kAddressShards> addressShards_;
   std::atomic<size_t> count_{0};
 };
 

@@ -6,13 +6,7 @@
 
 namespace morlak {
 
-namespace {
-
-int64_t Checked(int64_t result) {
-  return result >= 0 ? result : -LastSocketErrorCode();
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TIdSocketHandle::TIdSocketHandle(SocketHandle handle, SocketAddress peer)
     : handle_(handle), peer_(std::move(peer)) {}
@@ -68,12 +62,33 @@ int64_t TIdIOHandlerSocket::RecvArrived(void* buffer, size_t length) {
   return n >= 0 ? n : -LastSocketErrorCode();
 }
 
+bool TIdIOHandlerSocket::RoomAfterSlice(int64_t& result) {
+  if (result >= 0) return false;
+  const int code = LastSocketErrorCode();
+  if (code != kSocketWouldBlock) {
+    result = -code;
+    return false;
+  }
+  const int ready = SocketWaitWritable(Binding().Handle(), SendWaitLimit());
+  if (ready > 0) return true;
+  result = ready == 0 ? -kSocketTimedOut : -LastSocketErrorCode();
+  return false;
+}
+
 int64_t TIdIOHandlerSocket::Send(const void* data, size_t length, bool moreFollows) {
-  return Checked(SocketSend(Binding().Handle(), data, length, moreFollows));
+  int64_t n;
+  do {
+    n = SocketSend(Binding().Handle(), data, length, moreFollows);
+  } while (RoomAfterSlice(n));
+  return n;
 }
 
 int64_t TIdIOHandlerSocket::SendFileRange(TFileStream& file, int64_t offset, int64_t count) {
-  return Checked(SocketSendFile(Binding().Handle(), file.Handle(), offset, count));
+  int64_t n;
+  do {
+    n = SocketSendFile(Binding().Handle(), file.Handle(), offset, count);
+  } while (RoomAfterSlice(n));
+  return n;
 }
 
 std::unique_ptr<TIdIOHandler> TIdServerIOHandlerSocket::MakeClientIOHandler(

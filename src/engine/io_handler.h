@@ -77,13 +77,18 @@ class TIdIOHandler {
   // bound); the connection sets it from its read limits before each read, so a peer that
   // sends part of a TLS record and stops cannot hold the thread.
   void LimitRecvWait(int timeoutMs) { recvWaitMs_ = timeoutMs; }
+  // How long a send may wait for the peer to take any byte (-1: no bound); a send that
+  // waits longer fails with kSocketTimedOut.
+  void LimitSendWait(int timeoutMs) { sendWaitMs_ = timeoutMs; }
 
  protected:
   int RecvWaitLimit() const { return recvWaitMs_; }
+  int SendWaitLimit() const { return sendWaitMs_; }
 
  private:
   TIdSocketHandle binding_;
   int recvWaitMs_ = -1;
+  int sendWaitMs_ = -1;
 };
 
 // The plain transport: the socket itself, files sent by the kernel without a copy.
@@ -94,6 +99,12 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   int64_t RecvArrived(void* buffer, size_t length) override;
   int64_t Send(const void* data, size_t length, bool moreFollows) override;
   int64_t SendFileRange(TFileStream& file, int64_t offset, int64_t count) override;
+
+ private:
+  // True when a send that failed with `result` may be tried again: the socket gave up
+  // after its short send slice and has room again within the send bound. Otherwise
+  // `result` holds what the send reports.
+  bool RoomAfterSlice(int64_t& result);
 };
 
 // Makes the per-connection handlers of one listener.

@@ -44,11 +44,18 @@ void TIdTCPConnection::Consume(size_t n) {
   if (inBegin_ == inEnd_) inBegin_ = inEnd_ = 0;
 }
 
-void TIdTCPConnection::LimitReads(int totalMs, int gapMs) {
-  readDeadline_ = totalMs > 0
-                      ? std::chrono::steady_clock::now() + std::chrono::milliseconds(totalMs)
-                      : std::chrono::steady_clock::time_point::max();
+void TIdTCPConnection::LimitReads(int totalMs, int gapMs, int graceMs, int minBytesPerSecond) {
+  const auto now = std::chrono::steady_clock::now();
+  readDeadline_ = totalMs > 0 ? now + std::chrono::milliseconds(totalMs)
+                              : std::chrono::steady_clock::time_point::max();
   readGapMs_ = std::max(gapMs, 0);
+  rateStart_ = now;
+  rateBase_ = consumed_;
+  rateGraceMs_ = std::max(graceMs, 0);
+  minRate_ = std::max(minBytesPerSecond, 0);
+  // The connection's own receive limit must not count against the client.
+  if (receivePacer_ && minRate_ > receivePacer_->Rate() / 2)
+    minRate_ = static_cast<int>(receivePacer_->Rate() / 2);
 }
 
 void TIdTCPConnection::LimitRates(int64_t receivePerSecond, int64_t sendPerSecond) {
@@ -67,6 +74,21 @@ int TIdTCPConnection::WaitFor(int timeoutMs, bool& bounded) const {
   if (readDeadline_ != std::chrono::steady_clock::time_point::max()) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(
         readDeadline_ - std::chrono::steady_clock::now());
+    if (left.count() <= 0) throw EIdReadTimeout();
+    if (wait < 0 || left.count() < wait) {
+      wait = static_cast<int>(std::min<int64_t>(left.count(), INT32_MAX));
+      bounded = true;
+    }
+  }
+  if (minRate_ > 0) {
+    // The next byte is due when the average would otherwise drop below the rate, but
+    // never before the grace time is over.
+    const uint64_t received = consumed_ + Buffered() - rateBase_;
+    const int64_t dueMs = std::max<int64_t>(
+        rateGraceMs_,
+        static_cast<int64_t>((received + 1) * 1000 / static_cast<uint64_t>(minRate_)));
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        rateStart_ + std::chrono::milliseconds(dueMs) - std::chrono::steady_clock::now());
     if (left.count() <= 0) throw EIdReadTimeout();
     if (wait < 0 || left.count() < wait) {
       wait = static_cast<int>(std::min<int64_t>(left.count(), INT32_MAX));
@@ -275,6 +297,9 @@ void TIdTCPConnection::EndBatch(bool moreFollows) {
 }
 
 void TIdTCPConnection::FailSend(int code) {
+  // What is still queued for a peer that stopped reading would otherwise stay in the
+  // kernel until the connection times out there too.
+  if (code == kSocketTimedOut && IsConnected()) SocketSetResetOnClose(io_->Binding().Handle());
   if (ClosesSocket(code) || code == kSocketConnectionReset) CloseSocket();
   throw EIdSocketError(code);
 }

@@ -37,8 +37,10 @@ class TIdTCPConnection {
 
   // Bounds every wait for the peer from now on, on top of any read timeout: all reads
   // must be done within `totalMs` from now, and no single wait may exceed `gapMs` (0: no
-  // such bound). A read that passes a bound fails with "Read Timeout".
-  void LimitReads(int totalMs, int gapMs);
+  // such bound). From `graceMs` on, the bytes received since this call must average at
+  // least `minBytesPerSecond` (0: no such bound). A read that passes a bound fails with
+  // "Read Timeout".
+  void LimitReads(int totalMs, int gapMs, int graceMs = 0, int minBytesPerSecond = 0);
   // Holds what the connection receives and sends to the given bytes per second (0 or
   // less: no limit), from now on.
   void LimitRates(int64_t receivePerSecond, int64_t sendPerSecond);
@@ -128,6 +130,10 @@ class TIdTCPConnection {
       std::chrono::steady_clock::time_point::max();
   int readGapMs_ = 0;
   std::unique_ptr<TransferPacer> receivePacer_, sendPacer_;  // null: no limit
+  std::chrono::steady_clock::time_point rateStart_;
+  uint64_t rateBase_ = 0;  // bytes received before rateStart_
+  int rateGraceMs_ = 0;
+  int minRate_ = 0;  // bytes per second
   std::string writeBuffer_;
   bool batching_ = false;
   int64_t batchThreshold_ = -1;

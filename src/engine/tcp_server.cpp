@@ -27,6 +27,9 @@ constexpr int kIdleSweepMs = 250;
 // How long the threads of a readiness set may all stay away from it before the supervisor
 // adds one: a request that takes longer holds its thread (a download to a slow client).
 constexpr auto kWaiterGrace = std::chrono::milliseconds(5);
+// How long a blocking send of an accepted socket waits without progress before its
+// transport takes over the wait.
+constexpr int kSendSliceMs = 1000;
 constexpr int kAcceptErrorPauseMs = 100;
 constexpr int kDeactivateWaitStepMs = 250;
 constexpr int kDeferAcceptSeconds = 1;
@@ -131,6 +134,10 @@ void TIdTCPServer::Startup() {
     // Accepted sockets inherit this timeout too; their reads retry on it (IdIOHandler), which
     // is cheaper than a system call per connection to clear it.
     SocketSetReceiveTimeout(s, kAcceptIdleMs);
+    // Blocking sends of accepted sockets give up after a short slice without progress (a
+    // file send only after a few), and their transport waits out the rest of the bound
+    // for room; a bound on the socket alone would stretch with every slice of progress.
+    SocketSetSendTimeout(s, SendTimeout > 0 ? std::min(SendTimeout, kSendSliceMs) : 0);
     // Clients speak first in HTTP and TLS; waking a thread before the request is there
     // costs a second sleep and wake-up per connection.
     SocketSetDeferAccept(s, kDeferAcceptSeconds);
@@ -285,8 +292,9 @@ void TIdTCPServer::ServeAccepted(TIdListener& listener, SocketHandle accepted,
   std::unique_ptr<TIdPeerThread> thread;
   bool refused = false;
   try {
-    thread = std::make_unique<TIdPeerThread>(*this, listener,
-                                             IOHandler->MakeClientIOHandler(accepted, peer));
+    auto io = IOHandler->MakeClientIOHandler(accepted, peer);
+    io->LimitSendWait(SendTimeout > 0 ? SendTimeout : -1);
+    thread = std::make_unique<TIdPeerThread>(*this, listener, std::move(io));
     std::lock_guard lock(connectionsMutex_);
     if (stopping_) {
       thread->connection_.Close();

@@ -156,6 +156,13 @@ class TIdTCPServer {
   // longer than BodyGapTimeout between two pieces. Applied by the protocol on top.
   int HeaderTimeout = 20000;
   int BodyGapTimeout = 20000;
+  // Once BodyRateGrace has passed, a body must have averaged BodyMinRate bytes a second
+  // since its start (0: no rate bound), so a drip of a byte per pause is dropped too.
+  int BodyRateGrace = 20000;  // ms
+  int BodyMinRate = 1024;
+  // A peer that takes no byte of what is sent to it for this long is dropped (ms; 0: no
+  // limit), so clients that never read cannot keep threads and socket memory.
+  int SendTimeout = 20000;
   // Makes the per-connection transport; a plain socket handler is created at activation
   // when none is set.
   std::shared_ptr<TIdServerIOHandler> IOHandler;

@@ -9,7 +9,6 @@ namespace morlak {
 
 namespace {
 
-constexpr int kTimedOut = 10060;
 // Collected records beyond this size are sent without waiting for the operation's end.
 constexpr size_t kRecordsFlushSize = 65536;
 // The most plaintext one record carries.
@@ -46,7 +45,9 @@ struct TlsSocketBio {
     BIO_clear_retry_flags(bio);
     auto& owner = Owner(bio);
     owner.records_.append(data, static_cast<size_t>(length));
-    if (owner.records_.size() >= kRecordsFlushSize && !owner.FlushRecords(true, -1)) return -1;
+    if (owner.records_.size() >= kRecordsFlushSize &&
+        !owner.FlushRecords(true, owner.SendWaitLimit()))
+      return -1;
     return length;
   }
 
@@ -130,7 +131,7 @@ bool TIdSSLIOHandlerSocket::FlushRecords(bool moreFollows, int timeoutMs) {
     if (code == kSocketWouldBlock) {
       const int ready = SocketWaitWritable(s, timeoutMs);
       if (ready > 0) continue;
-      code = ready == 0 ? kTimedOut : LastSocketErrorCode();
+      code = ready == 0 ? kSocketTimedOut : LastSocketErrorCode();
     }
     lastSocketError_ = code;
     ok = false;
@@ -183,7 +184,7 @@ bool TIdSSLIOHandlerSocket::WaitForRetry(int sslResult, int timeoutMs, int64_t& 
   }
   if (ready > 0) return true;
   if (ready == 0)
-    result = -kTimedOut;
+    result = -kSocketTimedOut;
   else
     result = s == kInvalidSocket ? -kSocketShutDown : -LastSocketErrorCode();
   return false;
@@ -263,13 +264,14 @@ int64_t TIdSSLIOHandlerSocket::WriteRecords(const char* data, size_t length, boo
       break;
     }
     // A send never reports 0 bytes: the peer closing is an error for a writer.
-    if (!WaitForRetry(n, -1, result)) {
+    if (!WaitForRetry(n, SendWaitLimit(), result)) {
       if (result >= 0) result = -kSocketShutDown;
       break;
     }
   }
   holdFlush_ = false;
-  if (result > 0 && !moreFollows && !FlushRecords(false, -1)) result = -lastSocketError_;
+  if (result > 0 && !moreFollows && !FlushRecords(false, SendWaitLimit()))
+    result = -lastSocketError_;
   return result;
 }
 

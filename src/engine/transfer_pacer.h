@@ -21,6 +21,7 @@ class TransferPacer {
 
   // Waits until some of `wanted` may move and answers how much (1 to `wanted`).
   size_t Allow(size_t wanted);
+  int64_t Rate() const { return rate_; }
   // Charges what really moved.
   void Spend(int64_t moved) { credit_ -= static_cast<double>(moved); }
 

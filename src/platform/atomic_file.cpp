@@ -76,6 +76,10 @@ int RemoveStaleTemporaryFiles(const std::string& folder) {
   return removed;
 }
 
+bool AtomicFileWriter::Sync() {
+  return stream_ && ::fsync(stream_->Handle()) == 0;
+}
+
 bool AtomicFileWriter::Commit() {
   if (committed_) return true;
   if (!stream_ || ::fsync(stream_->Handle()) != 0) return false;

@@ -21,6 +21,9 @@ class AtomicFileWriter {
   AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
 
   TStream& Stream() { return *stream_; }
+  // Flushes the bytes written so far to disk, so that a Commit right after has next to
+  // nothing left to wait for; false when that fails.
+  bool Sync();
   // Flushes the bytes to disk and moves them over the target; false when that fails.
   bool Commit();
 

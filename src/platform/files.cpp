@@ -6,6 +6,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -131,6 +132,63 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
   }
   ::close(fd);
   return content;
+}
+
+namespace {
+
+bool ReadAt(int fd, char* buffer, size_t count, int64_t offset) {
+  while (count > 0) {
+    const ssize_t n = ::pread(fd, buffer, count, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    buffer += n;
+    count -= static_cast<size_t>(n);
+    offset += n;
+  }
+  return true;
+}
+
+// Where the tail of at most `maxLines` lines and `maxBytes` bytes starts; -1 on a read
+// failure.
+int64_t TailStart(int fd, int64_t size, size_t maxLines, size_t maxBytes) {
+  if (maxLines == 0 || maxBytes == 0) return size;
+  const int64_t floor =
+      size > static_cast<int64_t>(maxBytes) ? size - static_cast<int64_t>(maxBytes) : 0;
+  // The byte before `floor` tells whether a line starts right at it.
+  const int64_t scanFrom = floor > 0 ? floor - 1 : 0;
+  int64_t lowestStart = size;
+  size_t breaks = 0;
+  char block[65536];
+  for (int64_t pos = size; pos > scanFrom;) {
+    const int64_t from = std::max<int64_t>(scanFrom, pos - static_cast<int64_t>(sizeof block));
+    if (!ReadAt(fd, block, static_cast<size_t>(pos - from), from)) return -1;
+    for (int64_t at = pos - 1; at >= from; --at) {
+      // The break that ends the last line starts no line.
+      if (block[at - from] != '\n' || at == size - 1) continue;
+      if (++breaks == maxLines) return at + 1;
+      lowestStart = at + 1;
+    }
+    pos = from;
+  }
+  return floor == 0 ? 0 : lowestStart;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadFileTail(const std::string& path, size_t maxLines, size_t maxBytes) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
+  struct stat st;
+  std::optional<std::string> tail;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    const int64_t start = TailStart(fd, st.st_size, maxLines, maxBytes);
+    if (start >= 0) {
+      std::string text(static_cast<size_t>(st.st_size - start), '\0');
+      if (ReadAt(fd, text.data(), text.size(), start)) tail = std::move(text);
+    }
+  }
+  ::close(fd);
+  return tail;
 }
 
 bool WriteFileAtomic(const std::string& path, const std::string& content, FileAccess access) {

@@ -45,6 +45,10 @@ enum class FileAccess {
 // Whole-file read; nullopt when the file cannot be opened or read, or is not a regular
 // file (a named pipe is refused without waiting for a writer).
 std::optional<std::string> ReadWholeFile(const std::string& path);
+// The end of a file: its last `maxLines` lines, and no more than `maxBytes` bytes (a
+// line that does not fit whole is left out), found by reading backwards in blocks, so
+// the memory used does not grow with the file. The same refusals as ReadWholeFile.
+std::optional<std::string> ReadFileTail(const std::string& path, size_t maxLines, size_t maxBytes);
 // Writes a temporary file beside `path`, flushes it to disk and renames it over `path`,
 // so a crash leaves either the old or the new file.
 bool WriteFileAtomic(const std::string& path, const std::string& content,

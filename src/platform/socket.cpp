@@ -289,6 +289,16 @@ bool SocketSetReceiveTimeout(SocketHandle s, int timeoutMs) {
   return ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 || Fail(false);
 }
 
+bool SocketSetSendTimeout(SocketHandle s, int timeoutMs) {
+  timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  return ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0 || Fail(false);
+}
+
+bool SocketSetResetOnClose(SocketHandle s) {
+  const linger off{1, 0};
+  return ::setsockopt(s, SOL_SOCKET, SO_LINGER, &off, sizeof off) == 0 || Fail(false);
+}
+
 bool SocketBind(SocketHandle s, const std::string& ip, int port) {
   sockaddr_in addr;
   if (!FillAddress(ip, port, addr)) return false;

@@ -19,6 +19,7 @@ constexpr int kSocketAddressInUse = 10048;
 constexpr int kSocketConnectionAborted = 10053;
 constexpr int kSocketConnectionReset = 10054;
 constexpr int kSocketShutDown = 10058;
+constexpr int kSocketTimedOut = 10060;
 constexpr int kSocketConnectInProgress = 10036;
 constexpr int kSocketHostNotFound = 11001;
 
@@ -48,6 +49,12 @@ bool SocketSetNoDelay(SocketHandle s);
 bool SocketSetNonBlocking(SocketHandle s, bool nonBlocking);
 // A blocking receive or accept that waits longer fails with kSocketWouldBlock.
 bool SocketSetReceiveTimeout(SocketHandle s, int timeoutMs);
+// A blocking send or file send that can hand the kernel no byte for that long fails with
+// kSocketWouldBlock (0: no limit). Accepted sockets inherit it from their listener.
+bool SocketSetSendTimeout(SocketHandle s, int timeoutMs);
+// Makes the next close reset the connection and drop what is still queued, so a peer
+// that stopped reading does not keep the queued bytes in the kernel.
+bool SocketSetResetOnClose(SocketHandle s);
 // A listener hands a connection to accept only once its first data has arrived (or
 // after about `seconds` for a client that stays silent), so the accepting thread does
 // not block again at once waiting for the request.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace morlak {
@@ -91,6 +92,19 @@ std::unique_ptr<TFileStream> TFileStream::FromHandle(int handle) {
   std::unique_ptr<TFileStream> stream(new TFileStream(fd, st));
   stream->position_ = position > 0 ? position : 0;
   return stream;
+}
+
+std::unique_ptr<TFileStream> TFileStream::CreateTemporary() {
+  const char* folder = std::getenv("TMPDIR");
+  if (!folder || !*folder) folder = "/tmp";
+  const int fd = ::open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::unique_ptr<TFileStream>(new TFileStream(fd, st));
 }
 
 TFileStream::~TFileStream() {

@@ -50,6 +50,9 @@ class TFileStream : public TStream {
   // A stream over a copy of an open descriptor of a regular file, positioned where the
   // descriptor is; nullptr when it is not one. The caller's descriptor stays its own.
   static std::unique_ptr<TFileStream> FromHandle(int handle);
+  // A nameless read-write file in the system's folder for temporary files, gone when
+  // closed; nullptr when none can be made.
+  static std::unique_ptr<TFileStream> CreateTemporary();
   ~TFileStream() override;
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;

@@ -1,5 +1,8 @@
 #include "server/log_file.h"
 
+#include <optional>
+
+#include "platform/atomic_file.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -20,15 +23,24 @@ std::string Stamp(TDateTime now) {
 
 }  // namespace
 
+TOzm_logfile::~TOzm_logfile() {
+  {
+    std::lock_guard lock(lock_);
+    stopping_ = true;
+  }
+  trimWake_.notify_all();
+  if (trimmer_.joinable()) trimmer_.join();
+}
+
 std::string TOzm_logfile::Filename() const {
   std::lock_guard lock(lock_);
   return filename_;
 }
 
 void TOzm_logfile::SetFilename(const std::string& filename) {
-  std::lock_guard lock(lock_);
+  std::unique_lock lock(lock_);
   if (filename != filename_) filename_ = filename;
-  LoadFile();
+  LoadFile(lock);
 }
 
 bool TOzm_logfile::LoadOnStartup() const {
@@ -84,8 +96,8 @@ void TOzm_logfile::SetOnError(ErrorEvent handler) {
 }
 
 void TOzm_logfile::Loaded() {
-  std::lock_guard lock(lock_);
-  LoadFile();
+  std::unique_lock lock(lock_);
+  LoadFile(lock);
 }
 
 void TOzm_logfile::Add(std::string line) {
@@ -99,15 +111,88 @@ void TOzm_logfile::Add(std::string line) {
   if (maxLines_ == 0) {
     while (lines_.size() > kMemoryLines) lines_.pop_front();
     if (!filename_.empty() && !AppendToFile(filename_, line + "\r\n")) return Fail(kCreateFailed);
+    ++fileLines_;
   } else {
     bool goAhead = true;
     if (onLogFull_) onLogFull_(*this, goAhead);
     if (goAhead)
       while (lines_.size() > static_cast<size_t>(maxLines_)) lines_.pop_front();
-    if (!filename_.empty() && !WriteFileAtomic(filename_, FileText())) return Fail(kCreateFailed);
+    if (!filename_.empty() && !WriteRolling(line)) return Fail(kCreateFailed);
   }
   lastError_.clear();
   if (afterLog_) afterLog_(*this, line);
+}
+
+bool TOzm_logfile::WriteRolling(const std::string& line) {
+  if (trimming_) {
+    heldBack_.append(line).append("\r\n");
+    ++heldBackLines_;
+    return true;
+  }
+  if (!AppendToFile(filename_, line + "\r\n")) return false;
+  ++fileLines_;
+  StartTrimIfDue();
+  return true;
+}
+
+void TOzm_logfile::StartTrimIfDue() {
+  const size_t limit = static_cast<size_t>(maxLines_);
+  if (limit == 0 || fileLines_ <= limit + limit / 4) return;
+  // The copy costs about what a quarter of MaxLines appends cost, once per that many lines.
+  trimming_ = trimDue_ = true;
+  trimText_ = FileText();
+  trimLines_ = lines_.size();
+  trimPath_ = filename_;
+  if (!trimmer_.joinable()) trimmer_ = std::thread([this] { RunTrims(); });
+  trimWake_.notify_all();
+}
+
+void TOzm_logfile::RunTrims() {
+  std::unique_lock lock(lock_);
+  for (;;) {
+    trimWake_.wait(lock, [this] { return trimDue_ || stopping_; });
+    if (!trimDue_) return;
+    trimDue_ = false;
+    const std::string text = std::move(trimText_);
+    const std::string path = trimPath_;
+    lock.unlock();
+    // Written and flushed to disk without the lock; only the rename waits for it.
+    std::optional<AtomicFileWriter> writer;
+    bool ok = false;
+    try {
+      writer.emplace(path);
+      writer->Stream().Write(text.data(), text.size());
+      ok = writer->Sync();
+    } catch (const EStreamError&) {
+      // Reported below, like a failed rename.
+    }
+    lock.lock();
+    ok = ok && writer->Commit();
+    // After a failure the file grows another quarter before the next attempt.
+    fileLines_ = ok ? trimLines_ : 0;
+    trimming_ = false;
+    if (!heldBack_.empty() && !filename_.empty()) {
+      if (AppendToFile(filename_, heldBack_))
+        fileLines_ += heldBackLines_;
+      else
+        ok = false;
+    }
+    heldBack_.clear();
+    heldBackLines_ = 0;
+    if (!ok) {
+      // OnError runs without the lock here: a handler that logs takes the front end's lock,
+      // which request threads hold while they wait for this one.
+      lastError_ = kCreateFailed;
+      const ErrorEvent handler = onError_;
+      trimWake_.notify_all();  // a load waiting for the rewrite goes first
+      lock.unlock();
+      if (handler) handler(*this, kCreateFailed);
+      lock.lock();
+    }
+    // Many lines held back during a slow rewrite call for the next one at once.
+    if (!filename_.empty()) StartTrimIfDue();
+    trimWake_.notify_all();
+  }
 }
 
 std::vector<std::string> TOzm_logfile::Lines() const {
@@ -132,14 +217,19 @@ std::string TOzm_logfile::LastError() const {
 
 // Only the newest lines that memory keeps are taken from the file, so a long-grown
 // append-mode file does not fill memory on every reload.
-void TOzm_logfile::LoadFile() {
-  if (!loadOnStartup_ || !FileExists(filename_)) return;
-  const auto content = ReadWholeFile(filename_);
-  if (!content) return Fail("Failed to load \"" + filename_ + "\" on startup.");
-  std::vector<std::string> lines = SplitDataLines(*content);
-  const size_t skip = lines.size() > kMemoryLines ? lines.size() - kMemoryLines : 0;
-  lines_.assign(std::make_move_iterator(lines.begin() + static_cast<std::ptrdiff_t>(skip)),
-                std::make_move_iterator(lines.end()));
+void TOzm_logfile::LoadFile(std::unique_lock<std::recursive_mutex>& lock) {
+  if (!loadOnStartup_) return;
+  // A rewrite under way is what the file is about to hold.
+  trimWake_.wait(lock, [this] { return !trimming_; });
+  if (!FileExists(filename_)) return;
+  const size_t keep = maxLines_ > 0 ? static_cast<size_t>(maxLines_) : kMemoryLines;
+  const auto tail = ReadFileTail(filename_, keep, kMaxLoadBytes);
+  if (!tail) return Fail("Failed to load \"" + filename_ + "\" on startup.");
+  std::vector<std::string> lines = SplitDataLines(*tail);
+  lines_.assign(std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
+  // A file longer than its tail is rewritten at the next rolling-mode line.
+  const bool whole = FileSize(filename_).value_or(0) <= static_cast<int64_t>(tail->size());
+  fileLines_ = whole ? lines_.size() : SIZE_MAX / 2;
 }
 
 void TOzm_logfile::Fail(const std::string& text) {

@@ -1,14 +1,17 @@
 // The log file: keeps the latest lines in memory and writes them to a file, either
-// appending one line at a time (MaxLines 0) or rewriting the file with only the last
-// MaxLines lines. Any thread may call it; every property and Add take one lock, and the
-// events run under that lock.
+// appending one line at a time (MaxLines 0) or keeping about the last MaxLines lines:
+// lines are appended until the file holds a quarter more, then a background thread
+// rewrites it once with the last MaxLines lines. Any thread may call it; every property
+// and Add take one lock, for no longer than one append, and the events run under it.
 // The class is TOzm_logfile.
 #pragma once
 
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/datetime.h"
@@ -27,7 +30,12 @@ class TOzm_logfile {
   static constexpr int kMaxRollingLines = 9999;
   static constexpr size_t kMemoryLines = 10000;
 
+  // The most a load takes from the end of the file, whatever its line count.
+  static constexpr size_t kMaxLoadBytes = 8 << 20;
+
   TOzm_logfile() = default;
+  // Finishes a rewrite under way.
+  ~TOzm_logfile();
   TOzm_logfile(const TOzm_logfile&) = delete;
   TOzm_logfile& operator=(const TOzm_logfile&) = delete;
 
@@ -65,9 +73,14 @@ class TOzm_logfile {
   std::string LastError() const;
 
  private:
-  void LoadFile();
+  void LoadFile(std::unique_lock<std::recursive_mutex>& lock);
   void Fail(const std::string& text);
   std::string FileText() const;
+  // Rolling mode: appends the line, or holds it back while a rewrite is under way, and
+  // starts a rewrite when the file has grown a quarter past MaxLines.
+  bool WriteRolling(const std::string& line);
+  void StartTrimIfDue();
+  void RunTrims();
 
   mutable std::recursive_mutex lock_;
   std::string filename_;
@@ -82,6 +95,19 @@ class TOzm_logfile {
   std::string lastLine_;
   TDateTime lastLineTime_ = 0;
   std::string lastError_;
+
+  // Rolling-mode rewrites, guarded by lock_.
+  size_t fileLines_ = 0;  // lines in the file as far as known
+  bool trimming_ = false;
+  bool trimDue_ = false;
+  bool stopping_ = false;
+  std::string trimText_;  // the file's next content, taken when the rewrite started
+  std::string trimPath_;
+  size_t trimLines_ = 0;
+  std::string heldBack_;  // lines written while the rewrite runs
+  size_t heldBackLines_ = 0;
+  std::condition_variable_any trimWake_;
+  std::thread trimmer_;
 };
 
 }  // namespace morlak

@@ -77,8 +77,10 @@ void ServerCore::IdHTTPServer1SessionStart(TIdHTTPSession& session) {
   members_.TouchActiveUser(session.SessionId(), session.ClientAddress(), "", "", "");
 }
 
-void ServerCore::IdHTTPServer1SessionEnd(TIdHTTPSession&) {
+void ServerCore::IdHTTPServer1SessionEnd(TIdHTTPSession& session) {
   ClientCount.fetch_sub(1);
+  // A session ended early by a cap takes its row along instead of leaving it to the prune.
+  members_.RemoveActiveUser(session.SessionId());
 }
 
 void ServerCore::IdHTTPServer1InvalidSession(TIdPeerThread&, TIdHTTPRequestInfo&,
@@ -117,8 +119,8 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
         const std::string user = request.ParamList.Value("user");
         const std::string pass = request.ParamList.Value("pass");
         if (!user.empty() || !pass.empty()) {
-          vars.SetValue("username", user);
-          vars.SetValue("password", pass);
+          vars.SetValue("username", std::string_view(user).substr(0, kSessionTextLimit));
+          vars.SetValue("password", std::string_view(pass).substr(0, kSessionTextLimit));
           loginAttempt = true;
         }
       }
@@ -134,7 +136,7 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
     }
     ctx.user = vars.Value("username");
     password = vars.Value("password");
-    ctx.host = request.Host;
+    ctx.host = request.Host.substr(0, kSessionTextLimit);
     vars.SetValue("host", ctx.host);
 
     ok = members_.MemberLogin(ctx.clientAddress, ctx.user, password, target);

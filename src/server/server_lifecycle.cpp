@@ -132,8 +132,9 @@ void ServerCore::Startup(std::optional<bool> startListeners) {
   rootAliases_.LoadRootAliases(settings_.GetMainPath());
   domainAliases_.LoadDomainAliases(settings_.GetMainPath());
 
-  logFile_.SetFilename(settings_.GetLogFileName());
+  // The line count first: the load that the name starts reads only what is kept.
   logFile_.SetMaxLines(settings_.GetLogToFileLines());
+  logFile_.SetFilename(settings_.GetLogFileName());
 
   if (startListeners.value_or(settings_.GetStartOnStartup())) StartServers();
 }

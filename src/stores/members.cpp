@@ -267,6 +267,11 @@ bool MembersStore::RefreshActiveUserLocked(const std::string& sessionId, const s
 bool MembersStore::TouchActiveUser(const std::string& sessionId, const std::string& address,
                                    const std::string& user, const std::string& password,
                                    const std::string& document) {
+  if (document.size() > kActiveUserTextLimit || user.size() > kActiveUserTextLimit ||
+      password.size() > kActiveUserTextLimit)
+    return TouchActiveUser(sessionId, address, user.substr(0, kActiveUserTextLimit),
+                           password.substr(0, kActiveUserTextLimit),
+                           document.substr(0, kActiveUserTextLimit));
   const TDateTime now = Now();
   {
     std::lock_guard lock(membersLock_);
@@ -288,6 +293,16 @@ bool MembersStore::TouchActiveUser(const std::string& sessionId, const std::stri
   IndexAddress(row);
   bySession_.Insert(HashBytes(row.sessionId), &row);
   return false;
+}
+
+void MembersStore::RemoveActiveUser(const std::string& sessionId) {
+  std::list<ActiveUserRow> gone;  // freed after the lock is given back
+  std::lock_guard lock(membersLock_);
+  ActiveUserRow* row = bySession_.Find(
+      HashBytes(sessionId), [&](const ActiveUserRow& r) { return r.sessionId == sessionId; });
+  if (!row) return;
+  DetachActiveUser(*row, gone);
+  activeUsersChanged_ = true;
 }
 
 bool MembersStore::ActiveUsersChanged() {

@@ -40,6 +40,8 @@ class MembersStore {
   static constexpr const char* kFileName = "httpmembers.lst";
   // A corrupt member count never makes the table larger than this.
   static constexpr int kMaxMembers = 100000;
+  // The most of a client-given text an active-user row keeps.
+  static constexpr size_t kActiveUserTextLimit = 1024;
 
   void ClearMembers();
   bool LoadMembers(const std::string& folder);
@@ -62,6 +64,8 @@ class MembersStore {
   bool TouchActiveUser(const std::string& sessionId, const std::string& address,
                        const std::string& user, const std::string& password,
                        const std::string& document);
+  // The row of the session, when it has one.
+  void RemoveActiveUser(const std::string& sessionId);
   bool ActiveUsersChanged();
   TStringList ListActiveUsers();
   void PruneActiveUsers(int64_t timeoutMs);

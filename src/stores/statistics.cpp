@@ -165,32 +165,32 @@ std::string Statistics::CountersText() const {
 bool Statistics::LoadStatistics(const std::string& folder, std::vector<std::string>* skipped) {
   const std::string base = IncludeTrailingSeparator(folder);
   std::lock_guard lock(mutex_);
-  auto fail = [this] {
-    ResetCounters();
-    agents_.clear();
-    return false;
-  };
-
+  // Each file on its own: one that is missing starts empty and costs the others nothing,
+  // or their buckets would be saved empty over the data.
+  bool all = true;
   ResetCounters();
-  auto text = ReadWholeFile(base + kCountersFile);
-  if (!text) return fail();
-  LoadCounters(*text, skipped);
-
+  if (auto text = ReadWholeFile(base + kCountersFile))
+    LoadCounters(*text, skipped);
+  else
+    all = false;
   agents_.clear();
-  text = ReadWholeFile(base + kAgentsFile);
-  if (!text) return fail();
-  agents_ = SplitDataLines(*text);
-
+  if (auto text = ReadWholeFile(base + kAgentsFile))
+    agents_ = SplitDataLines(*text);
+  else
+    all = false;
   connectionBuckets_.Clear();
-  text = ReadWholeFile(base + kConnectionsFile);
-  if (!text) return fail();
-  connectionBuckets_.Load(*text, kConnectionsFile, skipped);
-
+  if (auto text = ReadWholeFile(base + kConnectionsFile))
+    connectionBuckets_.Load(*text, kConnectionsFile, skipped);
+  else
+    all = false;
   byteBuckets_.Clear();
-  text = ReadWholeFile(base + kBytesFile);
-  if (!text) return fail();
-  byteBuckets_.Load(*text, kBytesFile, skipped);
-  return true;
+  if (auto text = ReadWholeFile(base + kBytesFile))
+    byteBuckets_.Load(*text, kBytesFile, skipped);
+  else
+    all = false;
+  // As before, an incomplete load leaves the counters at 0.
+  if (!all) ResetCounters();
+  return all;
 }
 
 bool Statistics::SaveStatistics(const std::string& folder) const {

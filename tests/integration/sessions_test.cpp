@@ -170,5 +170,33 @@ TEST_F(Sessions, ZeroTimeoutSwitchesSessionsOff) {
   EXPECT_FALSE(t_.server.SessionState());
 }
 
+// A cookie-less flood from one address ends that address's oldest sessions, with their end
+// events, and never a session of another address; the total cap ends the least recently
+// used.
+TEST_F(Sessions, CapsEndTheOldestSessionsOfTheFloodingAddress) {
+  t_.server.MaxSessionsPerAddress = 10;
+  t_.server.MaxSessions = 30;
+  Start(600000);
+  const std::string other = CookieId(Get("GET / HTTP/1.1\r\n\r\n", "127.0.0.2"));
+  std::vector<std::string> flood;
+  for (int i = 0; i < 50; ++i) flood.push_back(CookieId(Get("GET / HTTP/1.1\r\n\r\n")));
+  ASSERT_TRUE(t_.WaitIdle());
+  EXPECT_EQ(t_.server.SessionList().Count(), 11u);
+  {
+    std::lock_guard lock(m_);
+    EXPECT_EQ(endCount_, 40);
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(ended_.count(flood[i]), 1u) << i;
+  }
+  EXPECT_EQ(Body(Get(WithCookie("IDHTTPSESSIONID=" + other), "127.0.0.2")), other);
+  EXPECT_EQ(Body(Get(WithCookie("IDHTTPSESSIONID=" + flood.back()))), flood.back());
+
+  // 25 more addresses with one session each pass the total of 30.
+  for (int i = 3; i < 28; ++i) Get("GET / HTTP/1.1\r\n\r\n", "127.0.0." + std::to_string(i));
+  ASSERT_TRUE(t_.WaitIdle());
+  EXPECT_LE(t_.server.SessionList().Count(), 30u);
+  std::lock_guard lock(m_);
+  EXPECT_EQ(static_cast<size_t>(started_) - ended_.size(), t_.server.SessionList().Count());
+}
+
 }  // namespace
 }  // namespace morlak::test_support

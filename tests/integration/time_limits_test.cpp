@@ -8,7 +8,9 @@
 #include <thread>
 
 #include "integration/test_server.h"
+#include "platform/stream.h"
 #include "support/socket_client.h"
+#include "support/temp_folder.h"
 
 namespace morlak::test_support {
 namespace {
@@ -21,6 +23,7 @@ constexpr int kBoundMs = 1000;
 void Limit(TIdHTTPServer& server) {
   server.HeaderTimeout = kBoundMs;
   server.BodyGapTimeout = kBoundMs;
+  server.BodyRateGrace = kBoundMs;
   server.MaxConnections = 1;
 }
 
@@ -33,6 +36,7 @@ TEST(TimeLimits, SlowClientsAreDroppedAndFreeTheirSlot) {
       {"idle", "", 0},
       {"dripping header", "GET / HTTP/1.1\r\n", 40},
       {"stalled body", "POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n0123456789", 0},
+      {"dripping body", "POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n", 40},
   };
   TestServer t;
   Limit(t.server);
@@ -80,6 +84,32 @@ TEST(TimeLimits, AnUploadThatKeepsMovingIsNotCut) {
   }
   EXPECT_NE(client.ReadAll().find("\r\n\r\nok"), std::string::npos);
   EXPECT_EQ(received, 30 * piece.size());
+}
+
+// Answers far larger than the socket buffers, to a client that never reads: a page built
+// in memory and a file.
+TEST(TimeLimits, AClientThatNeverReadsIsDroppedAtTheSendBound) {
+  TempFolder dir;
+  const std::string big(32 << 20, 'x');
+  const std::string file = dir.Write("big.bin", big);
+  TestServer t;
+  t.server.SendTimeout = kBoundMs;
+  t.server.OnCommandGet = [&](TIdPeerThread&, TIdHTTPRequestInfo& rq, TIdHTTPResponseInfo& rs) {
+    if (rq.DocumentPath == "/file")
+      rs.BodyStream = std::make_unique<TFileStream>(file, TFileStream::Mode::kRead);
+    else
+      rs.BodyText = big;
+  };
+  const int port = t.Start();
+  for (const char* path : {"/page", "/file"}) {
+    const auto begin = Clock::now();
+    LoopbackClient reader(port);
+    reader.Send(std::string("GET ") + path + " HTTP/1.1\r\n\r\n");
+    while (t.server.ConnectionCount() == 0 && Clock::now() - begin < milliseconds(5000))
+      std::this_thread::sleep_for(milliseconds(10));
+    EXPECT_TRUE(t.WaitIdle(15000)) << path;
+    EXPECT_GE(Clock::now() - begin, milliseconds(kBoundMs - 100)) << path;
+  }
 }
 
 TEST(TimeLimits, DeactivationWithManyIdleClientsIsQuick) {

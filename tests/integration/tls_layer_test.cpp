@@ -183,6 +183,17 @@ TEST_F(TlsLayer, ARequestRecordCutShortIsDroppedAtTheHeaderBound) {
   EXPECT_TRUE(t_.WaitIdle());
 }
 
+TEST_F(TlsLayer, AClientThatNeverReadsIsDroppedAtTheSendBound) {
+  t_.server.SendTimeout = 1000;
+  t_.server.OnCommandGet = [](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& rs) {
+    rs.BodyText.assign(32 << 20, 'x');
+  };
+  const int port = Restart();
+  TlsClient client(port);
+  ASSERT_TRUE(client.SendCutShort(TlsGetRequest("/"), 0));
+  EXPECT_TRUE(t_.WaitIdle(15000));
+}
+
 TEST_F(TlsLayer, ClientCertificatesAreCheckedToTheVerifyDepth) {
   tls_->SSLOptions.VerifyMode = sslvrfPeer | sslvrfFailIfNoPeerCert;
   tls_->OnVerifyPeer = [](TIdX509&) { return true; };

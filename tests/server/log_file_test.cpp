@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <thread>
 
 #include "platform/text.h"
@@ -30,16 +31,37 @@ class LogFileTest : public ::testing::Test {
 };
 
 TEST_F(LogFileTest, RollingModeKeepsTheLastLinesWithTimeStamps) {
-  TOzm_logfile log;
-  log.SetFilename(dir.File("weblog.txt"));
-  ASSERT_TRUE(log.SetMaxLines(3));
-  for (int i = 1; i <= 5; ++i) log.Add("line " + std::to_string(i));
   const std::vector<std::string> expected = {
       "03/05/24 14:07:09> line 3", "03/05/24 14:07:09> line 4", "03/05/24 14:07:09> line 5"};
-  EXPECT_EQ(log.Lines(), expected);
+  {
+    TOzm_logfile log;
+    log.SetFilename(dir.File("weblog.txt"));
+    ASSERT_TRUE(log.SetMaxLines(3));
+    for (int i = 1; i <= 5; ++i) log.Add("line " + std::to_string(i));
+    EXPECT_EQ(log.Lines(), expected);
+    EXPECT_EQ(log.LastLine(), "line 5");
+    EXPECT_EQ(log.LastLineTime(), EncodeDateTime(2024, 3, 5, 14, 7, 9));
+  }  // the rewrite under way ends with the component
   EXPECT_EQ(dir.Read("weblog.txt"), JoinLinesCrLf(expected));
-  EXPECT_EQ(log.LastLine(), "line 5");
-  EXPECT_EQ(log.LastLineTime(), EncodeDateTime(2024, 3, 5, 14, 7, 9));
+}
+
+// The file grows to a quarter past the limit, then is rewritten once with the last lines;
+// lines written meanwhile are kept.
+TEST_F(LogFileTest, RollingModeRewritesInBatches) {
+  TOzm_logfile log;
+  log.SetTimeStamp(false);
+  log.SetLoadOnStartup(true);
+  ASSERT_TRUE(log.SetMaxLines(100));
+  log.SetFilename(dir.File("weblog.txt"));
+  for (int i = 1; i <= 125; ++i) log.Add(std::to_string(i));
+  EXPECT_EQ(SplitLines(dir.Read("weblog.txt")).size(), 125u);  // appended, not rewritten
+  for (int i = 126; i <= 400; ++i) log.Add(std::to_string(i));
+  log.SetFilename(dir.File("weblog.txt"));  // waits for a rewrite under way
+  const auto lines = SplitLines(dir.Read("weblog.txt"));
+  EXPECT_LE(lines.size(), 125u);
+  ASSERT_GE(lines.size(), 100u);
+  EXPECT_EQ(lines.back(), "400");
+  EXPECT_EQ(std::stoi(lines.front()), 401 - static_cast<int>(lines.size()));
 }
 
 TEST_F(LogFileTest, AppendModeAddsToTheFileAndCapsMemory) {
@@ -124,7 +146,9 @@ TEST_F(LogFileTest, LoadOnStartupReadsTheFileOnEveryAssignment) {
   log.SetMaxLines(3);
   log.Add("c");
   log.Add("d");
+  log.SetFilename(dir.File("weblog.txt"));  // after the rewrite
   EXPECT_EQ(dir.Read("weblog.txt"), "b\r\nc\r\nd\r\n");
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"b", "c", "d"}));
 
   dir.Write("weblog.txt", "changed outside\n");
   log.SetFilename(dir.File("weblog.txt"));  // same name: loads again
@@ -145,6 +169,32 @@ TEST_F(LogFileTest, LoadKeepsOnlyTheNewestLinesOfALongFile) {
   const auto lines = log.Lines();
   ASSERT_EQ(lines.size(), 10000u);
   EXPECT_EQ(lines.front(), "10");
+}
+
+// Peak resident memory in KiB since the last reset of the mark.
+long PeakKib() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
+}
+
+TEST_F(LogFileTest, LoadingAHugeFileReadsOnlyItsTail) {
+  {
+    std::ofstream file(dir.File("weblog.txt"), std::ios::binary);
+    const std::string filler(90, 'x');
+    for (int i = 0; i < 700000; ++i) file << filler << i << "\r\n";  // about 64 MB
+  }
+  std::ofstream("/proc/self/clear_refs") << "5";  // the peak mark starts from now
+  const long before = PeakKib();
+  ASSERT_GT(before, 0);
+  TOzm_logfile log;
+  log.SetLoadOnStartup(true);
+  log.SetFilename(dir.File("weblog.txt"));
+  EXPECT_LT(PeakKib() - before, 16 * 1024) << "KiB over the mark";
+  const auto lines = log.Lines();
+  ASSERT_EQ(lines.size(), 10000u);
+  EXPECT_EQ(lines.back(), std::string(90, 'x') + "699999");
 }
 
 TEST_F(LogFileTest, LoadFailureGivesTheExactMessage) {

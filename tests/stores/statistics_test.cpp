@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "platform/datetime.h"
 #include "support/temp_folder.h"
 
@@ -107,13 +109,16 @@ TEST_F(StatisticsTest, LoadingWithoutFilesAnswersFalseWithCountersAtZero) {
   EXPECT_EQ(stats_.GetConnections(), 0);
 }
 
-TEST_F(StatisticsTest, AMissingLaterFileResetsTheCountersButKeepsListsReadBefore) {
-  folder_.Write("statlist.lst", "sessions=7\r\n");
+TEST_F(StatisticsTest, AMissingFileStartsEmptyAndTheOthersKeepTheirData) {
+  WriteFiles("sessions=7\r\n", "agent\r\n", "44990.1=3\r\n", "44990.2=40\r\n");
+  std::remove(folder_.File("statlist.lst").c_str());
   stats_.AddConnections(2);
   EXPECT_FALSE(stats_.LoadStatistics(folder_.Path()));
   EXPECT_EQ(stats_.GetSessions(), 0);
-  // The connection list comes after the missing agents file: it is not touched.
-  EXPECT_EQ(Saved("statconnections.lst"), "45000.3=2\r\n");
+  EXPECT_EQ(stats_.GetConnections(), 0);
+  EXPECT_EQ(Saved("statconnections.lst"), "44990.1=3\r\n");
+  EXPECT_EQ(out_.Read("statbytes.lst"), "44990.2=40\r\n");
+  EXPECT_EQ(out_.Read("statagents.lst"), "agent\r\n");
 }
 
 TEST_F(StatisticsTest, LoadAndSaveRoundTrip) {
