@@ -59,11 +59,24 @@ void QtFrontEnd::RunQueued() {
 }
 
 void QtFrontEnd::PostLog(const std::string& text, TOzm_logfile* file) {
+  // A log file that cannot be written reports it with a line of its own, from inside
+  // file->Add on this thread: that line joins the queue under the lock already held.
+  static thread_local bool addingToFile = false;
+  if (addingToFile) {
+    lines_.push_back(text);
+    return;
+  }
   bool post;
   {
     std::lock_guard lock(mutex_);
     // Under the same lock as the queue, so the file and the window see one order.
-    if (file) file->Add(text);
+    if (file) {
+      addingToFile = true;
+      struct Reset {
+        ~Reset() { addingToFile = false; }
+      } reset;
+      file->Add(text);
+    }
     lines_.push_back(text);
     post = !linesPosted_;
     linesPosted_ = true;

@@ -49,6 +49,30 @@ TEST_F(MainWindowTest, StoppingWhileAConnectionThreadWaitsForTheWindowDoesNotDea
   EXPECT_EQ(List("monitored-file list").Model().Cell(0, 1), "1");
 }
 
+// A log file that cannot be written says so with a line of its own, raised while the
+// line that failed still holds the window's queue: neither may wait for the other.
+TEST_F(MainWindowTest, ALogFileThatCannotBeWrittenIsReportedWithoutHanging) {
+  Open();
+  SettingsValues values = window->Core().Settings().Get();
+  values.logToFile = true;
+  window->Core().Settings().Set(values);
+  window->Core().LogFile().SetFilename(folder.Path());  // a folder: every append fails
+  LogLines();
+  window->Log().Clear();
+  auto logged = std::async(std::launch::async,
+                           [this] { window->Core().LogWindowAndFile("- from a request"); });
+  ASSERT_EQ(logged.wait_for(10s), std::future_status::ready) << "the failed append hung";
+  QStringList lines;  // the window collects lines of other threads a moment later
+  for (int i = 0; i < 500 && lines.size() < 2; ++i) {
+    QTest::qWait(10);
+    lines = LogLines();
+  }
+  ASSERT_EQ(lines.size(), 2);
+  EXPECT_EQ(lines[0], "- from a request");
+  EXPECT_FALSE(window->Core().LogFile().LastError().empty());
+  EXPECT_EQ(lines[1].toStdString(), "- " + window->Core().LogFile().LastError());
+}
+
 // Calls from many threads all run on the GUI thread, each exactly once; log lines from
 // them reach the view without waiting, each thread's lines in their order.
 TEST_F(MainWindowTest, SynchronisedCallsRunOnTheGuiThreadAndLinesKeepTheirOrder) {
