@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 
 #include "platform/files.h"
@@ -34,16 +33,8 @@ std::string ExecArgument(const std::string& arg) {
 }  // namespace
 
 std::string AutostartEntryPath() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  std::string folder;
-  if (config && config[0] == '/') {
-    folder = config;
-  } else {
-    const char* home = std::getenv("HOME");
-    if (!home || home[0] != '/') return {};
-    folder = IncludeTrailingSeparator(home) + ".config";
-  }
-  return IncludeTrailingSeparator(folder) + "autostart/" + kEntryName;
+  const std::string base = DesktopBaseFolder("XDG_CONFIG_HOME", ".config");
+  return base.empty() ? base : base + "autostart/" + kEntryName;
 }
 
 std::string AutostartEntryText(const std::string& program, const std::vector<std::string>& args) {

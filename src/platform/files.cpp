@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 
 #include "platform/atomic_file.h"
 
@@ -233,6 +234,14 @@ std::string ExtractFileExt(const std::string& path) {
 std::string IncludeTrailingSeparator(const std::string& folder) {
   if (folder.empty() || IsSeparator(folder.back())) return folder;
   return folder + kPathSeparator;
+}
+
+std::string DesktopBaseFolder(const char* variable, const char* belowHome) {
+  const char* value = std::getenv(variable);
+  if (value && value[0] == '/') return IncludeTrailingSeparator(value);
+  const char* home = std::getenv("HOME");
+  if (!home || home[0] != '/') return {};
+  return IncludeTrailingSeparator(IncludeTrailingSeparator(home) + belowHome);
 }
 
 std::string ExecutablePath() {

@@ -62,6 +62,9 @@ std::string ExtractFileDir(const std::string& path);
 // The extension with its dot, from the last "." of the last path component; "" if none.
 std::string ExtractFileExt(const std::string& path);
 std::string IncludeTrailingSeparator(const std::string& folder);
+// A desktop base folder with a trailing separator: the environment variable `variable`
+// when it holds an absolute path, else `belowHome` under $HOME; empty when neither does.
+std::string DesktopBaseFolder(const char* variable, const char* belowHome);
 // The path made absolute against the working folder; nothing else about it changes.
 std::string ExpandFileName(const std::string& path);
 

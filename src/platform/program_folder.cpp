@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 
 #include "platform/files.h"
@@ -12,16 +11,8 @@ namespace morlak {
 namespace fs = std::filesystem;
 
 std::string UserProgramFolder() {
-  const char* dataHome = std::getenv("XDG_DATA_HOME");
-  std::string folder;
-  if (dataHome && dataHome[0] == '/') {
-    folder = dataHome;
-  } else {
-    const char* home = std::getenv("HOME");
-    if (!home || home[0] != '/') return {};
-    folder = IncludeTrailingSeparator(home) + ".local/share";
-  }
-  return IncludeTrailingSeparator(folder) + "morlak/";
+  const std::string base = DesktopBaseFolder("XDG_DATA_HOME", ".local/share");
+  return base.empty() ? base : base + "morlak/";
 }
 
 bool IsWritableFolder(const std::string& folder) {
