@@ -15,15 +15,7 @@ MORLAK_WITH_BENCH=1 scripts/install-deps.sh
 morlak=${MORLAK:-build/morlak}
 [ -n "${MORLAK:-}" ] || cmake --build build --target morlak -j2 >/dev/null
 
-work=$(mktemp -d /tmp/morlak-limits.XXXXXX)
-chmod 755 "$work"
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source bench/work_folder.sh limits
 site=$work/site
 mkdir -p "$site"
 head -c 1024 /dev/zero | tr '\0' 'a' >"$site/1k.html"

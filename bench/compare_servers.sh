@@ -33,15 +33,7 @@ MORLAK_WITH_BENCH=1 scripts/install-deps.sh
 scripts/build.sh >/dev/null
 cmake --build build --target tls_load -j2 >/dev/null
 
-work=$(mktemp -d /tmp/morlak-bench.XXXXXX)
-chmod 755 "$work"  # nginx workers run as an unprivileged user
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source bench/work_folder.sh bench
 
 site=$work/site
 mkdir -p "$site" "$work/morlak"

@@ -8,13 +8,7 @@ cd "$(dirname "$0")/.."
 count=${1:-5000}
 scripts/build.sh >/dev/null
 
-work=$(mktemp -d /tmp/morlak-idle.XXXXXX)
-pid=""
-cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source bench/work_folder.sh idle
 ulimit -n $((count * 2 + 1000))
 
 mkdir -p "$work/site" "$work/morlak"
@@ -24,6 +18,7 @@ printf '[settings]\r\nhomedirectory=%s/\r\nreplacedata=0\r\nlogtofile=0\r\n' "$w
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 build/morlak --headless --data-dir "$work/morlak" --http-port "$port" >/dev/null 2>&1 &
 pid=$!
+pids+=("$pid")
 for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
 
 python3 - "$port" "$count" "$pid" <<'EOF'

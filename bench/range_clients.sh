@@ -14,14 +14,7 @@ checks=${*:-resume seek}
 MORLAK_WITH_BROWSER=1 scripts/install-deps.sh
 [ -x build/morlak ] || scripts/build.sh >/dev/null
 
-work=$(mktemp -d /tmp/morlak-ranges.XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source bench/work_folder.sh ranges
 mkdir -p "$work/site" "$work/data"
 printf '[settings]\r\nhomedirectory=%s/site/\r\nlogtofile=0\r\n' "$work" >"$work/data/httpsettings.lst"
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
