@@ -187,6 +187,7 @@ bool ServerCore::StartListener(TIdHTTPServer& server, bool tls) {
   server.DefaultPort = tls ? options_.httpsPort.value_or(settings_.GetHttpsPort())
                            : options_.httpPort.value_or(settings_.GetHttpPort());
   server.SessionTimeOut = settings_.GetSessionTimeout();
+  server.MaxSessions = static_cast<size_t>(std::max(settings_.GetMaxSessions(), 0));
   server.KeepAlive = settings_.GetKeepAlive();
   server.KeepAliveTimeout = settings_.GetKeepAliveTimeout() * 1000;
   auto& cgi = tls ? idCGIRunner2 : idCGIRunner1;

@@ -79,6 +79,7 @@ const SettingKey kSettingKeys[] = {
     {"logtofilelines", &SettingsValues::logToFileLines},
     {"keepalive", &SettingsValues::keepAlive},
     {"keepalivetimeout", &SettingsValues::keepAliveTimeout},
+    {"maxsessions", &SettingsValues::maxSessions},
 };
 
 struct GeometryKey {
@@ -132,6 +133,7 @@ SettingsValues DefaultSettings(const std::string& mainPath) {
   v.maxLogLines = 1000;
   v.keepAlive = true;
   v.keepAliveTimeout = 5;
+  v.maxSessions = 100000;
   v.logFileName = mainPath + "weblog.txt";
   v.noCloseConfirmation = true;
   for (const std::string_view row : kBuiltInMimeRows) v.mimeList.append(row).push_back(';');

@@ -73,6 +73,7 @@ struct SettingsValues {
   int32_t logToFileLines = 0;
   bool keepAlive = false;
   int32_t keepAliveTimeout = 0;  // seconds
+  int32_t maxSessions = 0;       // live sessions of all clients; 0 or less: no limit
 
   std::string mimeList;
 
@@ -146,6 +147,7 @@ class ServerSettings {
   int32_t GetWriteSpeed() const { return Read(&SettingsValues::writeSpeed); }
   bool GetKeepAlive() const { return Read(&SettingsValues::keepAlive); }
   int32_t GetKeepAliveTimeout() const { return Read(&SettingsValues::keepAliveTimeout); }
+  int32_t GetMaxSessions() const { return Read(&SettingsValues::maxSessions); }
   int32_t GetHttpPort() const { return Read(&SettingsValues::httpPort); }
   int32_t GetHttpsPort() const { return Read(&SettingsValues::httpsPort); }
   bool GetCertHttp() const { return Read(&SettingsValues::certHttp); }

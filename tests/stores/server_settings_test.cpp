@@ -84,7 +84,7 @@ TEST_F(ServerSettingsTest, DefaultsAreWrittenInFileOrder) {
                 folder +
                 "weblog.txt\r\n"
                 "nocloseconfirmation=1\r\nredirect=\r\nlogtofilelines=0\r\n"
-                "keepalive=1\r\nkeepalivetimeout=5\r\n");
+                "keepalive=1\r\nkeepalivetimeout=5\r\nmaxsessions=100000\r\n");
   std::string mimeFile;
   for (const auto row : kBuiltInMimeRows) mimeFile.append(row).append("\r\n");
   EXPECT_EQ(dir.Read("httpmimelist.lst"), mimeFile);

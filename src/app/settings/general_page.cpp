@@ -29,6 +29,9 @@ GeneralPage::GeneralPage(QWidget* parent) : SettingsPage(parent) {
   addRow(tr("Session timeout (ms):"),
          Bind(new NumberEdit(this), "sessiontimeout", &SettingsValues::sessionTimeout),
          tr("Sessions will be automatically closed after inactivity of timeout value"));
+  addRow(tr("Max sessions (0 = no limit):"),
+         Bind(new NumberEdit(this), "maxsessions", &SettingsValues::maxSessions),
+         tr("Past this many live sessions the least recently used one ends"));
   addRow(tr("Keep-alive time-out (seconds):"),
          Bind(new NumberEdit(this), "keepalivetimeout", &SettingsValues::keepAliveTimeout),
          tr("An idle kept connection closes after this many seconds"));
