@@ -245,7 +245,13 @@ void TIdTCPServer::LeaveThread() {
 
 void TIdTCPServer::AcceptLoop(TIdListener& listener) {
   while (!listener.stop_.load()) {
-    listener.waiting_.fetch_add(1);
+    // Enough threads wait here already: this one goes back to the pool. Joining and
+    // checking in one step keeps the threads coming back from a burst from all getting in,
+    // where each would linger until the accept idle time.
+    if (listener.waiting_.fetch_add(1) >= MaxWaitingThreads()) {
+      listener.waiting_.fetch_sub(1);
+      break;
+    }
     SocketAddress peer;
     const SocketHandle accepted = SocketAccept(listener.socket_, peer);
     const int code = accepted == kInvalidSocket ? LastSocketErrorCode() : 0;
@@ -282,7 +288,6 @@ void TIdTCPServer::AcceptLoop(TIdListener& listener) {
     } catch (const std::exception& e) {
       RaiseListenException(listener, e);
     }
-    if (listener.waiting_.load() >= MaxWaitingThreads()) break;
   }
   LeaveThread();
 }

@@ -167,6 +167,7 @@ size_t ThreadCount() {
 
 TEST_F(KeepAliveTest, IdleConnectionsHoldNoThreads) {
   constexpr size_t kIdle = 1000;
+  t.server.KeepAliveTimeout = 60000;  // outlasts the wait for spare threads to leave
   const int port = t.Start();
   for (int i = 0; i < 4; ++i) Exchange(port, "GET /a HTTP/1.1\r\nConnection: close\r\n\r\n");
   const size_t before = ThreadCount();
@@ -182,7 +183,13 @@ TEST_F(KeepAliveTest, IdleConnectionsHoldNoThreads) {
   while (t.server.ConnectionCount() < kIdle && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_EQ(t.server.ConnectionCount(), kIdle);
-  EXPECT_LT(ThreadCount(), before + 2 * std::thread::hardware_concurrency() + 16);
+  // On a busy machine the accept burst may start spare threads; they leave once idle, while
+  // a thread held by a waiting connection would stay.
+  const size_t bound = before + 2 * std::thread::hardware_concurrency() + 16;
+  const auto settled = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (ThreadCount() >= bound && std::chrono::steady_clock::now() < settled)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_LT(ThreadCount(), bound);
   // A waiting connection is served as soon as its request comes.
   idle[0]->Send("GET /b HTTP/1.1\r\n\r\n");
   const std::vector<Answer> answers = ReadAnswers(*idle[0], 1);
