@@ -15,22 +15,9 @@ pause=${2:-52}
 MORLAK_WITH_BENCH=1 scripts/install-deps.sh
 scripts/build.sh >/dev/null
 
-work=$(mktemp -d /tmp/morlak-expiry.XXXXXX)
-pid=""
-cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source bench/work_folder.sh expiry
 
-mkdir -p "$work/site" "$work/morlak"
-head -c 1024 /dev/zero | tr '\0' 'a' >"$work/site/1k.html"
-printf '[settings]\r\nhomedirectory=%s/\r\nreplacedata=0\r\nlogtofile=0\r\n' "$work/site" \
-  >"$work/morlak/httpsettings.lst"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-build/morlak --headless --data-dir "$work/morlak" --http-port "$port" >/dev/null 2>&1 &
-pid=$!
-for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
+start_console_1k
 
 ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
 hz=$(getconf CLK_TCK)

@@ -11,15 +11,7 @@ scripts/build.sh >/dev/null
 source bench/work_folder.sh idle
 ulimit -n $((count * 2 + 1000))
 
-mkdir -p "$work/site" "$work/morlak"
-head -c 1024 /dev/zero | tr '\0' 'a' >"$work/site/1k.html"
-printf '[settings]\r\nhomedirectory=%s/\r\nreplacedata=0\r\nlogtofile=0\r\n' "$work/site" \
-  >"$work/morlak/httpsettings.lst"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-build/morlak --headless --data-dir "$work/morlak" --http-port "$port" >/dev/null 2>&1 &
-pid=$!
-pids+=("$pid")
-for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
+start_console_1k
 
 python3 - "$port" "$count" "$pid" <<'EOF'
 import selectors, socket, subprocess, sys, time
