@@ -36,7 +36,7 @@ RangeResult ReadRange(std::string_view header, int64_t size, int64_t& first, int
   if (eq == std::string_view::npos || !SameText(TrimView(header.substr(0, eq)), "bytes"))
     return RangeResult::kIgnored;
   const std::string_view set = header.substr(eq + 1);
-  std::string_view spec;
+  std::string_view range;
   // Empty list elements are allowed; the search ends at the second range, however many
   // follow.
   for (size_t start = 0;;) {
@@ -44,24 +44,24 @@ RangeResult ReadRange(std::string_view header, int64_t size, int64_t& first, int
     const std::string_view element =
         TrimView(set.substr(start, comma == std::string_view::npos ? comma : comma - start));
     if (!element.empty()) {
-      if (!spec.empty()) return RangeResult::kIgnored;
-      spec = element;
+      if (!range.empty()) return RangeResult::kIgnored;
+      range = element;
     }
     if (comma == std::string_view::npos) break;
     start = comma + 1;
   }
-  const size_t dash = spec.find('-');
+  const size_t dash = range.find('-');
   if (dash == std::string_view::npos) return RangeResult::kIgnored;
   int64_t from = 0, to = INT64_MAX;
   if (dash == 0) {
-    if (!ReadPosition(spec.substr(1), to)) return RangeResult::kIgnored;
+    if (!ReadPosition(range.substr(1), to)) return RangeResult::kIgnored;
     if (to == 0 || size == 0) return RangeResult::kUnsatisfiable;
     first = size - std::min(to, size);
     last = size - 1;
     return RangeResult::kPart;
   }
-  const std::string_view end = spec.substr(dash + 1);
-  if (!ReadPosition(spec.substr(0, dash), from) ||
+  const std::string_view end = range.substr(dash + 1);
+  if (!ReadPosition(range.substr(0, dash), from) ||
       (!end.empty() && (!ReadPosition(end, to) || to < from)))
     return RangeResult::kIgnored;
   if (from >= size) return RangeResult::kUnsatisfiable;
