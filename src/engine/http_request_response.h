@@ -100,7 +100,7 @@ class TIdHTTPResponseInfo {
   std::string Location, CacheControl, Pragma, ContentVersion, ContentEncoding, ContentLanguage;
   TDateTime Date = 0, Expires = 0, LastModified = 0;  // written when above 0
   TIdHeaderList CustomHeaders;  // complete lines, appended to the header block as they are
-  TIdHeaderList HeaderLines;    // built when the header is sent
+  TIdHeaderList HeaderLines;    // free for a gateway's own header lines; never sent
   TIdCookies ResponseCookies;   // one "Set-Cookie" line each
   std::shared_ptr<TIdHTTPSession> Session;
 
@@ -119,7 +119,6 @@ class TIdHTTPResponseInfo {
  private:
   // Builds the header block into the connection's write buffer, which stays open.
   void StartHeader();
-  void BuildHeaderLines();
   bool FileBodyFollows() const;
   void DropBody();
 

@@ -103,8 +103,9 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
   TIdTCPServerConnection& connection = thread.Connection();
   // A client that sends nothing, or drips its header, must not hold the thread for ever.
   connection.LimitReads(HeaderTimeout, 0);
-  const std::string line =
-      connection.ReadLine('\n', TIdTCPConnection::kUseDefault, kRequestLineLimit);
+  TIdHTTPRequestInfo request;
+  request.RequestLine = connection.ReadLine('\n', TIdTCPConnection::kUseDefault, kRequestLineLimit);
+  const std::string& line = request.RequestLine;
   const size_t lastBlank = line.rfind(' ');
   if (lastBlank == std::string::npos) throw EIdException("Error in parsing command.");
   const std::string_view head = std::string_view(line).substr(0, lastBlank);
@@ -120,12 +121,12 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
     return true;
   }
 
-  TIdHTTPRequestInfo request;
-  request.RequestLine = line;
   request.ProtocolVersion = line.substr(lastBlank + 1);
   request.PeerAddress = connection.PeerAddress();
   request.RequestMethod = command;
 
+  // Room for what a browser sends, so the list is not regrown line by line.
+  request.HeaderLines.lines.reserve(16);
   const uint64_t headerStart = connection.BytesConsumed();
   for (;;) {
     std::string header =
@@ -147,7 +148,7 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
     refusal.SetStatusCode(417);
     refusal.SetStatusText("Expectation Failed");
     refusal.SetCloseConnection(true);
-    if (!Trim(ServerSoftware).empty()) refusal.Server = ServerSoftware;
+    if (!TrimView(ServerSoftware).empty()) refusal.Server = ServerSoftware;
     refusal.SendBody();
     return true;
   }
@@ -187,7 +188,7 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
                               thread.RequestCount >= kMaxRequestsPerConnection ||
                               !ClientKeepsConnection(request.ProtocolVersion, request.Connection));
   const bool goOn = AttachSession(thread, request, response);
-  if (!Trim(ServerSoftware).empty()) response.Server = ServerSoftware;
+  if (!TrimView(ServerSoftware).empty()) response.Server = ServerSoftware;
   if (goOn) {
     try {
       OnCommandGet(thread, request, response);

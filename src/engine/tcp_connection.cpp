@@ -25,6 +25,14 @@ struct SpareBuffer {
 };
 constexpr size_t kSpareBufferLimit = 65536;
 thread_local SpareBuffer t_spare;
+// The same for the write buffer, in which every answer's header is built.
+thread_local std::string t_spareWrite;
+
+// Empties the write buffer once its bytes are sent, or failed to be; it keeps its room.
+struct ClearAfterSend {
+  std::string& buffer;
+  ~ClearAfterSend() { buffer.clear(); }
+};
 
 }  // namespace
 
@@ -36,6 +44,9 @@ TIdTCPConnection::~TIdTCPConnection() {
     t_spare.data = std::move(in_);
     t_spare.capacity = inCapacity_;
   }
+  if (writeBuffer_.capacity() <= kSpareBufferLimit &&
+      writeBuffer_.capacity() > t_spareWrite.capacity())
+    t_spareWrite.swap(writeBuffer_);
 }
 
 void TIdTCPConnection::Consume(size_t n) {
@@ -118,6 +129,10 @@ void TIdTCPConnection::ReserveInput(size_t chunk) {
 }
 
 void TIdTCPConnection::ReleaseInputBuffer() {
+  if (writeBuffer_.capacity() <= kSpareBufferLimit &&
+      writeBuffer_.capacity() > t_spareWrite.capacity())
+    t_spareWrite.swap(writeBuffer_);
+  std::string().swap(writeBuffer_);
   if (!in_ || Buffered() > 0) return;
   if (inCapacity_ <= kSpareBufferLimit && inCapacity_ > t_spare.capacity) {
     t_spare.data = std::move(in_);
@@ -286,14 +301,16 @@ void TIdTCPConnection::BeginBatch(int64_t threshold, size_t sizeHint) {
   batching_ = true;
   batchThreshold_ = threshold;
   writeBuffer_.clear();
+  if (writeBuffer_.capacity() < sizeHint && t_spareWrite.capacity() >= sizeHint)
+    writeBuffer_.swap(t_spareWrite);
   writeBuffer_.reserve(sizeHint);
 }
 
 void TIdTCPConnection::EndBatch(bool moreFollows) {
   batching_ = false;
-  std::string pending;
-  pending.swap(writeBuffer_);
-  if (!pending.empty()) SendAll(pending.data(), pending.size(), moreFollows);
+  if (writeBuffer_.empty()) return;
+  ClearAfterSend clear{writeBuffer_};
+  SendAll(writeBuffer_.data(), writeBuffer_.size(), moreFollows);
 }
 
 void TIdTCPConnection::FailSend(int code) {
@@ -323,9 +340,8 @@ void TIdTCPConnection::WriteFromStream(TStream& stream, bool fromStart, int64_t 
   const int64_t count = size > 0 ? size : stream.Size() - start;
   if (count <= 0) return;
   if (batching_ && !writeBuffer_.empty()) {
-    std::string pending;
-    pending.swap(writeBuffer_);
-    SendAll(pending.data(), pending.size(), true);
+    ClearAfterSend clear{writeBuffer_};
+    SendAll(writeBuffer_.data(), writeBuffer_.size(), true);
   }
   if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
     if (start + count > memory->Size()) throw EIdNoDataToRead();

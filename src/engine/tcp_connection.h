@@ -76,13 +76,16 @@ class TIdTCPConnection {
   // transport that more data is coming at once (a file after its header).
   void EndBatch(bool moreFollows = false);
   bool Batching() const { return batching_; }
+  // The open write buffer, for text built in place; no threshold applies to it.
+  std::string& BatchBuffer() { return writeBuffer_; }
 
   // True when a read would not wait: bytes are buffered or have arrived (they are taken
   // into the buffer), or the peer has closed. Never blocks.
   bool InputPending();
   // The peer has closed and every byte it sent has been read.
   bool InputEnded() const { return Buffered() == 0 && !CanReceive(); }
-  // Gives up the empty input buffer while the connection waits without a thread.
+  // Gives up the empty input buffer, and the write buffer's room, while the connection
+  // waits without a thread.
   void ReleaseInputBuffer();
 
   bool IsConnected() const { return io_->Binding().HandleAllocated(); }
