@@ -244,6 +244,7 @@ void TIdTCPServer::LeaveThread() {
 }
 
 void TIdTCPServer::AcceptLoop(TIdListener& listener) {
+  listener.acceptThreads_.fetch_add(1);
   while (!listener.stop_.load()) {
     // Enough threads wait here already: this one goes back to the pool. Joining and
     // checking in one step keeps the threads coming back from a burst from all getting in,
@@ -275,20 +276,14 @@ void TIdTCPServer::AcceptLoop(TIdListener& listener) {
       std::this_thread::sleep_for(std::chrono::milliseconds(kAcceptErrorPauseMs));
       continue;
     }
-    if (wasLast) {
-      try {
-        StartThread([this, &listener] { AcceptLoop(listener); });
-      } catch (const std::exception& e) {
-        // No thread to spare: this one accepts again once its connection is done.
-        RaiseListenException(listener, e);
-      }
-    }
+    if (wasLast) EnsureAcceptor(listener);
     try {
       ServeAccepted(listener, accepted, peer);
     } catch (const std::exception& e) {
       RaiseListenException(listener, e);
     }
   }
+  listener.acceptThreads_.fetch_sub(1);
   LeaveThread();
 }
 
@@ -387,21 +382,41 @@ void TIdTCPServer::EnsureWaiter(TIdListener& l) {
   if (supervisorAsleep_) superviseWake_.notify_one();
 }
 
+void TIdTCPServer::EnsureAcceptor(TIdListener& l) {
+  if (l.acceptThreads_.load() < MaxWaitingThreads()) {
+    try {
+      StartThread([this, &l] { AcceptLoop(l); });
+    } catch (const std::exception& e) {
+      // No thread to spare: this one accepts again once its connection is done.
+      RaiseListenException(l, e);
+    }
+    return;
+  }
+  std::lock_guard lock(superviseMutex_);
+  acceptorWanted_ = true;
+  if (supervisorAsleep_) superviseWake_.notify_one();
+}
+
 void TIdTCPServer::SuperviseLoop() {
   std::unique_lock lock(superviseMutex_);
   while (!superviseStop_) {
     supervisorAsleep_ = true;
-    superviseWake_.wait(lock, [this] { return waiterWanted_ || superviseStop_; });
+    superviseWake_.wait(lock,
+                        [this] { return waiterWanted_ || acceptorWanted_ || superviseStop_; });
     supervisorAsleep_ = false;
     // Threads that come back within the grace need no help.
     if (superviseWake_.wait_for(lock, kWaiterGrace, [this] { return superviseStop_; })) break;
-    waiterWanted_ = false;
+    const bool waiters = std::exchange(waiterWanted_, false);
+    const bool acceptors = std::exchange(acceptorWanted_, false);
     lock.unlock();
     for (auto& l : listeners_) {
-      if (l->idleWaiting_.load() > 0 || l->stop_.load()) continue;
+      if (l->stop_.load()) continue;
+      TIdListener* listener = l.get();
       try {
-        TIdListener* listener = l.get();
-        StartThread([this, listener] { IdleLoop(*listener); });
+        if (waiters && l->idleWaiting_.load() == 0)
+          StartThread([this, listener] { IdleLoop(*listener); });
+        if (acceptors && l->waiting_.load() == 0)
+          StartThread([this, listener] { AcceptLoop(*listener); });
       } catch (const std::exception& e) {
         RaiseListenException(*l, e);
       }

@@ -107,7 +107,8 @@ class TIdListener {
   int boundPort_ = 0;
   SocketHandle socket_ = kInvalidSocket;
   std::atomic<bool> stop_{false};
-  std::atomic<int> waiting_{0};  // threads blocked in accept
+  std::atomic<int> waiting_{0};        // threads blocked in accept
+  std::atomic<int> acceptThreads_{0};  // threads of its accept loop, serving or waiting
 
   std::unique_ptr<ReadinessSet> idle_;
   std::mutex idleMutex_;
@@ -212,6 +213,11 @@ class TIdTCPServer {
   // Gets a thread to wait in the listener's readiness set: at once while fewer threads
   // serve it than MaxWaitingThreads, else through the supervisor.
   void EnsureWaiter(TIdListener& listener);
+  // The same for the listener's accept: at once while fewer threads than cores run its
+  // accept loop, else through the supervisor, so that under load the threads coming back
+  // from their connections take the next ones instead of a parked thread being woken for
+  // each.
+  void EnsureAcceptor(TIdListener& listener);
   // Adds a waiter to a listener whose threads have all stayed away from its readiness set
   // for a while (held by slow requests). Without it every ready connection of a burst
   // would start a thread of its own.
@@ -244,6 +250,7 @@ class TIdTCPServer {
   std::mutex superviseMutex_;
   std::condition_variable superviseWake_;
   bool waiterWanted_ = false;      // a listener's readiness set has no waiter
+  bool acceptorWanted_ = false;    // a listener has no thread in accept
   bool supervisorAsleep_ = false;  // in its wait without a time limit
   bool superviseStop_ = false;
 

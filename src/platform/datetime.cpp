@@ -119,15 +119,28 @@ void SetFixedNow(std::optional<TDateTime> value) {
 }
 
 TDateTime UnixToLocalDateTime(std::time_t t) {
+  // The same file's date comes again and again; each conversion takes the zone lock.
+  thread_local std::time_t lastTime = -1;
+  thread_local TDateTime lastResult = 0;
+  if (t == lastTime && lastResult != 0) return lastResult;
   std::tm tm;
   localtime_r(&t, &tm);
-  return EncodeDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                        tm.tm_sec);
+  lastResult = EncodeDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                              tm.tm_sec);
+  lastTime = t;
+  return lastResult;
 }
 
 std::time_t LocalDateTimeToUnix(TDateTime value) {
+  // mktime reads the zone file's state again on every call (a stat and the C library's
+  // zone lock), and a served file gives the same date request after request.
+  thread_local TDateTime lastValue = -1;
+  thread_local std::time_t lastResult = 0;
+  if (value == lastValue) return lastResult;
   std::tm tm = ToTm(value);
-  return std::mktime(&tm);
+  lastResult = std::mktime(&tm);
+  lastValue = value;
+  return lastResult;
 }
 
 int LocalUtcOffsetMinutes() {
