@@ -373,6 +373,7 @@ void TIdHTTPResponseInfo::StartHeader() {
     connection_.WriteText("\r\n");
   }
   connection_.WriteLine("");
+  headerSize_ = connection_.BatchBuffer().size();
 }
 
 void TIdHTTPResponseInfo::SetBodyRange(int64_t offset, int64_t length) {

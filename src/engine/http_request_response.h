@@ -105,6 +105,8 @@ class TIdHTTPResponseInfo {
   std::shared_ptr<TIdHTTPSession> Session;
 
   bool HeaderSent() const { return headerSent_; }
+  // Bytes of the header block, once it is built.
+  size_t HeaderSize() const { return headerSize_; }
   // Writes the status line, headers, cookies and blank line in one send; a second call
   // fails with "Header has already been written.".
   void SendHeader();
@@ -127,6 +129,7 @@ class TIdHTTPResponseInfo {
   std::string statusText_ = "OK";
   bool closeAfterResponse_ = true;
   bool headerSent_ = false;
+  size_t headerSize_ = 0;
   int64_t bodyOffset_ = 0;
   int64_t bodyLength_ = -1;  // -1: the whole stream
 };

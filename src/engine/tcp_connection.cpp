@@ -25,6 +25,8 @@ struct SpareBuffer {
 };
 constexpr size_t kSpareBufferLimit = 65536;
 thread_local SpareBuffer t_spare;
+// Files up to this size are copied into an open write buffer instead of sent on their own.
+constexpr int64_t kFileJoinLimit = 16384;
 // The same for the write buffer, in which every answer's header is built.
 thread_local std::string t_spareWrite;
 
@@ -339,6 +341,23 @@ void TIdTCPConnection::WriteFromStream(TStream& stream, bool fromStart, int64_t 
   const int64_t start = stream.Position();
   const int64_t count = size > 0 ? size : stream.Size() - start;
   if (count <= 0) return;
+  auto* file = dynamic_cast<TFileStream*>(&stream);
+  if (file && batching_ && batchThreshold_ <= 0 && count <= kFileJoinLimit) {
+    // A small file joins what waits in the buffer (its header): copying a few pages costs
+    // less than a second send and the kernel's file-to-socket path.
+    const size_t held = writeBuffer_.size();
+    writeBuffer_.resize(held + static_cast<size_t>(count));
+    for (size_t got = 0; got < static_cast<size_t>(count);) {
+      const size_t n =
+          file->Read(writeBuffer_.data() + held + got, static_cast<size_t>(count) - got);
+      if (n == 0) {
+        writeBuffer_.resize(held);
+        throw EIdNoDataToRead();
+      }
+      got += n;
+    }
+    return;
+  }
   if (batching_ && !writeBuffer_.empty()) {
     ClearAfterSend clear{writeBuffer_};
     SendAll(writeBuffer_.data(), writeBuffer_.size(), true);
@@ -349,7 +368,7 @@ void TIdTCPConnection::WriteFromStream(TStream& stream, bool fromStart, int64_t 
     memory->Seek(start + count);
     return;
   }
-  if (auto* file = dynamic_cast<TFileStream*>(&stream)) {
+  if (file) {
     int64_t sent = 0;
     while (sent < count) {
       if (!IsConnected()) throw EIdClosedSocket();

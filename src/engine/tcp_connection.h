@@ -66,8 +66,8 @@ class TIdTCPConnection {
   void WriteLine(std::string_view text);
   void WriteBytes(const void* data, size_t count, bool sendNow = false);
   // Sends the stream from its start (or its position) to its end or for `size` bytes.
-  // File streams go out through the transport's file send; a stream that ends early
-  // fails with "No data to read.".
+  // File streams go out through the transport's file send, a small one in the open write
+  // buffer; a stream that ends early fails with "No data to read.".
   void WriteFromStream(TStream& stream, bool fromStart = true, int64_t size = 0);
   // Opens the write buffer; a positive threshold sends that many bytes whenever reached.
   // `sizeHint` reserves room for what is about to be written.

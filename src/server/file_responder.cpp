@@ -171,8 +171,7 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
     }
   } else {
     TIdTCPConnection& connection = thread.Connection();
-    uint64_t sentBefore = 0;
-    bool begun = false;  // the header is out, the body on its way
+    const uint64_t sentBefore = connection.BytesSent();
     try {
       auto file = OpenUnlessOpened(std::move(opened), localPath);
       size = file->Size();
@@ -188,9 +187,7 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
         if (page && answer.offset == 0) statistics_.AddPagesDownloaded(1);
         response.BodyStream = std::move(file);
         if (answer.status == 206) response.SetBodyRange(answer.offset, answer.length);
-        response.SendHeader();
-        sentBefore = connection.BytesSent();
-        begun = true;
+        // Header and body leave together where the file is small.
         response.SendBody();
       }
       line = FileLine(ctx, "> served ", localPath, size, ",", contentType) + OutcomeText(answer);
@@ -200,8 +197,11 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
              OutcomeText(answer);
       failed = true;
     }
-    if (begun) {
-      statistics_.AddBytesDownloaded(static_cast<int64_t>(connection.BytesSent() - sentBefore));
+    // Begun once the header is out, whatever became of the body.
+    const uint64_t sent = connection.BytesSent() - sentBefore;
+    if (response.HeaderSent() && sent > 0) {
+      statistics_.AddBytesDownloaded(
+          static_cast<int64_t>(sent > response.HeaderSize() ? sent - response.HeaderSize() : 0));
       // Counted once begun: a player stops reading whenever it likes.
       if (answer.offset == 0) ReportMonitoredHit(localPath, clientAddress);
     }
