@@ -19,6 +19,14 @@ int MaxWaitingThreads() {
   static const int count = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 2, 64);
   return count;
 }
+// Threads that accept and serve the connections they take, beyond which a thread leaving
+// accept last gets a successor only through the supervisor: a burst of connects would
+// otherwise start a thread per connection in flight (70 for a thousand at once on two
+// cores), each of them soon to end again.
+int MaxDirectAcceptThreads() {
+  static const int count = 16 + MaxWaitingThreads();
+  return count;
+}
 // A thread waiting this long in accept while others wait too leaves for the pool.
 constexpr int kAcceptIdleMs = 30000;
 // How often the idle time limits of waiting connections are checked, and so how late one
@@ -244,6 +252,7 @@ void TIdTCPServer::LeaveThread() {
 }
 
 void TIdTCPServer::AcceptLoop(TIdListener& listener) {
+  listener.acceptThreads_.fetch_add(1);
   while (!listener.stop_.load()) {
     // Enough threads wait here already: this one goes back to the pool. Joining and
     // checking in one step keeps the threads coming back from a burst from all getting in,
@@ -275,21 +284,34 @@ void TIdTCPServer::AcceptLoop(TIdListener& listener) {
       std::this_thread::sleep_for(std::chrono::milliseconds(kAcceptErrorPauseMs));
       continue;
     }
-    if (wasLast) {
-      try {
-        StartThread([this, &listener] { AcceptLoop(listener); });
-      } catch (const std::exception& e) {
-        // No thread to spare: this one accepts again once its connection is done.
-        RaiseListenException(listener, e);
-      }
-    }
+    if (wasLast) EnsureAcceptor(listener);
     try {
       ServeAccepted(listener, accepted, peer);
     } catch (const std::exception& e) {
       RaiseListenException(listener, e);
     }
   }
+  listener.acceptThreads_.fetch_sub(1);
   LeaveThread();
+}
+
+void TIdTCPServer::EnsureAcceptor(TIdListener& l) {
+  if (l.acceptThreads_.load() < MaxDirectAcceptThreads()) {
+    try {
+      StartThread([this, &l] { AcceptLoop(l); });
+    } catch (const std::exception& e) {
+      // No thread to spare: this one accepts again once its connection is done.
+      RaiseListenException(l, e);
+    }
+    return;
+  }
+  WantWaiter();
+}
+
+void TIdTCPServer::WantWaiter() {
+  std::lock_guard lock(superviseMutex_);
+  waiterWanted_ = true;
+  if (supervisorAsleep_) superviseWake_.notify_one();
 }
 
 void TIdTCPServer::ServeAccepted(TIdListener& listener, SocketHandle accepted,
@@ -382,9 +404,7 @@ void TIdTCPServer::EnsureWaiter(TIdListener& l) {
     }
     return;
   }
-  std::lock_guard lock(superviseMutex_);
-  waiterWanted_ = true;
-  if (supervisorAsleep_) superviseWake_.notify_one();
+  WantWaiter();
 }
 
 void TIdTCPServer::SuperviseLoop() {
@@ -398,10 +418,11 @@ void TIdTCPServer::SuperviseLoop() {
     waiterWanted_ = false;
     lock.unlock();
     for (auto& l : listeners_) {
-      if (l->idleWaiting_.load() > 0 || l->stop_.load()) continue;
+      if (l->stop_.load()) continue;
+      TIdListener* listener = l.get();
       try {
-        TIdListener* listener = l.get();
-        StartThread([this, listener] { IdleLoop(*listener); });
+        if (l->idleWaiting_.load() == 0) StartThread([this, listener] { IdleLoop(*listener); });
+        if (l->waiting_.load() == 0) StartThread([this, listener] { AcceptLoop(*listener); });
       } catch (const std::exception& e) {
         RaiseListenException(*l, e);
       }

@@ -107,7 +107,8 @@ class TIdListener {
   int boundPort_ = 0;
   SocketHandle socket_ = kInvalidSocket;
   std::atomic<bool> stop_{false};
-  std::atomic<int> waiting_{0};  // threads blocked in accept
+  std::atomic<int> waiting_{0};        // threads blocked in accept
+  std::atomic<int> acceptThreads_{0};  // threads accepting on it, waiting or serving
 
   std::unique_ptr<ReadinessSet> idle_;
   std::mutex idleMutex_;
@@ -212,9 +213,13 @@ class TIdTCPServer {
   // Gets a thread to wait in the listener's readiness set: at once while fewer threads
   // serve it than MaxWaitingThreads, else through the supervisor.
   void EnsureWaiter(TIdListener& listener);
-  // Adds a waiter to a listener whose threads have all stayed away from its readiness set
-  // for a while (held by slow requests). Without it every ready connection of a burst
-  // would start a thread of its own.
+  // Gets a thread to wait in accept: at once while few threads accept, else through the
+  // supervisor.
+  void EnsureAcceptor(TIdListener& listener);
+  void WantWaiter();
+  // Adds a waiter to a listener whose threads have all stayed away from its readiness set,
+  // or from accept, for a while (held by slow requests). Without it every ready or new
+  // connection of a burst would start a thread of its own.
   void SuperviseLoop();
   // Ends, through their own input, the waiting connections whose time has passed.
   void SweepIdle(TIdListener& listener);
@@ -243,7 +248,7 @@ class TIdTCPServer {
 
   std::mutex superviseMutex_;
   std::condition_variable superviseWake_;
-  bool waiterWanted_ = false;      // a listener's readiness set has no waiter
+  bool waiterWanted_ = false;      // a listener's readiness set or accept has no waiter
   bool supervisorAsleep_ = false;  // in its wait without a time limit
   bool superviseStop_ = false;
 
