@@ -202,13 +202,18 @@ bool TIdTCPConnection::ReceiveMore(int timeoutMs, bool raiseOnTimeout) {
   throw EIdSocketError(code);
 }
 
-std::string TIdTCPConnection::TakeLine(size_t length, size_t dropAfter) {
-  std::string line(in_.get() + inBegin_, length);
+std::string_view TIdTCPConnection::TakeLine(size_t length, size_t dropAfter) {
+  const std::string_view line(in_.get() + inBegin_, length);
+  // The bytes stay where they are until the next receive.
   Consume(length + dropAfter);
   return line;
 }
 
 std::string TIdTCPConnection::ReadLine(char terminator, int timeoutMs, int maxLength) {
+  return std::string(ReadLineView(terminator, timeoutMs, maxLength));
+}
+
+std::string_view TIdTCPConnection::ReadLineView(char terminator, int timeoutMs, int maxLength) {
   if (timeoutMs == kUseDefault) timeoutMs = ReadTimeout;
   if (maxLength == kUseDefault) maxLength = MaxLineLength;
   const size_t limit = maxLength > 0 ? static_cast<size_t>(maxLength) : SIZE_MAX;
@@ -225,8 +230,8 @@ std::string TIdTCPConnection::ReadLine(char terminator, int timeoutMs, int maxLe
         if (MaxLineAction == TIdMaxLineAction::maException) throw EIdMaxLineLengthExceeded();
         return TakeLine(limit, 0);
       }
-      std::string line = TakeLine(length, 1);
-      if (terminator == '\n' && !line.empty() && line.back() == '\r') line.pop_back();
+      std::string_view line = TakeLine(length, 1);
+      if (terminator == '\n' && !line.empty() && line.back() == '\r') line.remove_suffix(1);
       return line;
     }
     searched = Buffered();
@@ -237,7 +242,7 @@ std::string TIdTCPConnection::ReadLine(char terminator, int timeoutMs, int maxLe
     if (!CanReceive()) throw EIdConnClosedGracefully();
     if (!ReceiveMore(timeoutMs, false)) {
       readLnTimedOut_ = true;
-      return std::string();
+      return std::string_view();
     }
   }
 }

@@ -55,6 +55,9 @@ class TIdTCPConnection {
   // ReadLnTimedOut(). The peer closing first fails with "Connection Closed Gracefully."
   std::string ReadLine(char terminator = '\n', int timeoutMs = kUseDefault,
                        int maxLength = kUseDefault);
+  // The same line as a view into the input buffer, valid until the next read.
+  std::string_view ReadLineView(char terminator = '\n', int timeoutMs = kUseDefault,
+                                int maxLength = kUseDefault);
   bool ReadLnTimedOut() const { return readLnTimedOut_; }
   void ReadExact(void* buffer, size_t count);
   // Appends `byteCount` bytes to the stream, or with `readUntilClose` everything until
@@ -117,7 +120,7 @@ class TIdTCPConnection {
   [[noreturn]] void FailSend(int code);
   // Adds to the write buffer, sending a threshold's worth when it is reached.
   void Append(const char* data, size_t count);
-  std::string TakeLine(size_t length, size_t dropAfter);
+  std::string_view TakeLine(size_t length, size_t dropAfter);
   // The wait for the next receive under the read bounds; -1: none. `bounded` tells
   // whether a bound (rather than the caller's timeout) set it.
   int WaitFor(int timeoutMs, bool& bounded) const;

@@ -180,7 +180,15 @@ char DecimalSeparator() {
 }
 
 std::string FormatFloatGeneral(double value) {
-  if (value == 0 || !std::isfinite(value)) return "0";
+  char out[kFloatGeneralSize];
+  return std::string(out, FormatFloatGeneral(value, out));
+}
+
+size_t FormatFloatGeneral(double value, char (&out)[kFloatGeneralSize]) {
+  if (value == 0 || !std::isfinite(value)) {
+    out[0] = '0';
+    return 1;
+  }
   // Round to 15 significant digits first, so the choice between the fixed and the
   // scientific form sees the exponent of the rounded value (999999999999999.9 is 1E15).
   // to_chars rounds as printf does at a fraction of its cost, and the text is put together
@@ -200,7 +208,6 @@ std::string FormatFloatGeneral(double value) {
                   scientific.data() + scientific.size(), exponent);
 
   const char point = DecimalSeparator();
-  char out[64];
   char* p = out;
   if (value < 0) *p++ = '-';
   const auto put = [&p](const char* from, size_t n) {
@@ -231,7 +238,7 @@ std::string FormatFloatGeneral(double value) {
       put(digits + integerDigits, count - integerDigits);
     }
   }
-  return std::string(out, p);
+  return static_cast<size_t>(p - out);
 }
 
 std::string FormatFixed(double value, int decimals) {

@@ -22,7 +22,8 @@ const char kNoSessionBody[] = "<html><body><b>Failed to Create Session</b></body
 // exactly what the list then holds, so it is allocated once and needs no shrinking.
 void InitSessionVariables(TPackedStringList& vars, const std::string& address,
                           const std::string& port, size_t laterBytes) {
-  const std::string start = FormatFloatGeneral(Now());
+  char startText[kFloatGeneralSize];
+  const std::string_view start(startText, FormatFloatGeneral(Now(), startText));
   // The names with their "=" and the user "Anonymous".
   constexpr size_t kFixedBytes = 69;
   vars.Reserve(kFixedBytes + address.size() + port.size() + start.size() + laterBytes, 8);
