@@ -120,9 +120,9 @@ void SetFixedNow(std::optional<TDateTime> value) {
 
 TDateTime UnixToLocalDateTime(std::time_t t) {
   // The same file's date comes again and again; each conversion takes the zone lock.
-  thread_local std::time_t lastTime = -1;
+  thread_local std::optional<std::time_t> lastTime;
   thread_local TDateTime lastResult = 0;
-  if (t == lastTime && lastResult != 0) return lastResult;
+  if (t == lastTime) return lastResult;
   std::tm tm;
   localtime_r(&t, &tm);
   lastResult = EncodeDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
@@ -134,7 +134,7 @@ TDateTime UnixToLocalDateTime(std::time_t t) {
 std::time_t LocalDateTimeToUnix(TDateTime value) {
   // mktime reads the zone file's state again on every call (a stat and the C library's
   // zone lock), and a served file gives the same date request after request.
-  thread_local TDateTime lastValue = -1;
+  thread_local std::optional<TDateTime> lastValue;
   thread_local std::time_t lastResult = 0;
   if (value == lastValue) return lastResult;
   std::tm tm = ToTm(value);
