@@ -275,16 +275,8 @@ void TIdTCPServer::AcceptLoop(TIdListener& listener) {
       std::this_thread::sleep_for(std::chrono::milliseconds(kAcceptErrorPauseMs));
       continue;
     }
-    if (wasLast) {
-      try {
-        StartThread([this, &listener] { AcceptLoop(listener); });
-      } catch (const std::exception& e) {
-        // No thread to spare: this one accepts again once its connection is done.
-        RaiseListenException(listener, e);
-      }
-    }
     try {
-      ServeAccepted(listener, accepted, peer);
+      ServeAccepted(listener, accepted, peer, wasLast);
     } catch (const std::exception& e) {
       RaiseListenException(listener, e);
     }
@@ -292,8 +284,17 @@ void TIdTCPServer::AcceptLoop(TIdListener& listener) {
   LeaveThread();
 }
 
+void TIdTCPServer::AddAccepter(TIdListener& listener) {
+  try {
+    StartThread([this, &listener] { AcceptLoop(listener); });
+  } catch (const std::exception& e) {
+    // No thread to spare: this one accepts again once its connection is done.
+    RaiseListenException(listener, e);
+  }
+}
+
 void TIdTCPServer::ServeAccepted(TIdListener& listener, SocketHandle accepted,
-                                 const SocketAddress& peer) {
+                                 const SocketAddress& peer, bool lastAccepter) {
   std::unique_ptr<TIdPeerThread> thread;
   bool refused = false;
   try {
@@ -323,6 +324,7 @@ void TIdTCPServer::ServeAccepted(TIdListener& listener, SocketHandle accepted,
     c.Close();
     return;
   }
+  thread->replaceAccepter_ = lastAccepter;
   RunPeer(std::move(thread), false);
 }
 
@@ -507,13 +509,28 @@ void TIdTCPServer::RunPeer(std::unique_ptr<TIdPeerThread> owned, bool waiterFoll
   TIdPeerThread& thread = *owned;
   TIdTCPServerConnection& connection = thread.connection_;
   if (!thread.started_) {
-    thread.started_ = true;
+    int waitMs = 0;
     try {
-      connection.IOHandler().AfterAccept();
-      DoConnect(thread);
+      // A handshake that outlived its bound in the readiness set ends here too.
+      if (thread.expired_) throw EIdClosedSocket();
+      waitMs = connection.IOHandler().AfterAccept();
+      if (waitMs == 0) {
+        // The thread that took the connection from accept, the last one there, stays with
+        // it from now on: another takes its place. A connection that goes on to wait, or
+        // fails, gives the thread back to accept at once, so none is needed then.
+        if (std::exchange(thread.replaceAccepter_, false)) AddAccepter(thread.listener_);
+        thread.started_ = true;
+        DoConnect(thread);
+      }
     } catch (...) {
       // Refused in the connect step (banned address, failed handshake): no reply, no events.
       Finish(std::move(owned));
+      return;
+    }
+    if (waitMs > 0) {
+      thread.replaceAccepter_ = false;
+      thread.WaitForInput(waitMs);
+      if (!Park(owned, waiterFollows)) Finish(std::move(owned));
       return;
     }
     if (!connection.IsConnected()) {
