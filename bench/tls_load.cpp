@@ -129,7 +129,10 @@ void KeptRequests(SSL_CTX* ctx, int port, const std::string& request, Clock::tim
 
 int main(int argc, char** argv) {
   const bool resumeKeep = argc == 7 && std::strcmp(argv[5], "resume-keep") == 0;
-  if (argc != 6 && !resumeKeep) {
+  const bool known =
+      argc == 6 && (std::strcmp(argv[5], "full") == 0 || std::strcmp(argv[5], "resume") == 0 ||
+                    std::strcmp(argv[5], "keep") == 0);
+  if (!known && !resumeKeep) {
     std::fprintf(stderr,
                  "usage: tls_load PORT PATH CONNECTIONS SECONDS full|resume|keep|resume-keep N\n");
     return 2;
