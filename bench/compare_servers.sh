@@ -2,6 +2,9 @@
 # Morlak's console front end, nginx and lighttpd side by side on loopback, serving the
 # same folder, measured with wrk:
 #   W1  a 1 KiB html file, a new connection per request, 32 connections
+#   W1c the same with clients that keep their session: each sends back the session cookie
+#       of its first answer (bench/keep_session_cookie.lua), so Morlak makes no session per
+#       request
 #   W2  the 1 KiB file over 32 kept connections (keep-alive: many requests per connection)
 #   W3  a 64 MiB file over 4 kept connections (MB/s)
 #   W4  a missing file, a new connection per request, 32 connections
@@ -29,7 +32,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 duration=${1:-10}
 rounds=${2:-2}
-loads=${LOADS:-W1 W2 W3 W4 W5 W6 W6r W6k W6rk W7 W8}
+loads=${LOADS:-W1 W1c W2 W3 W4 W5 W6 W6r W6k W6rk W7 W8}
 
 MORLAK_WITH_BENCH=1 scripts/install-deps.sh
 scripts/build.sh >/dev/null
@@ -241,6 +244,7 @@ for _ in $(seq "$rounds"); do
     keep=close script=
     case $load in
       W1) path=/1k.html conns=32 size=1024 ;;
+      W1c) path=/1k.html conns=32 size=1024 script=bench/keep_session_cookie.lua ;;
       W2) path=/1k.html conns=32 size=1024 keep=keep ;;
       W6 | W6r | W6k | W6rk) path=/1k.html conns=16 size=1024 ;;
       W3) path=/big.bin conns=4 size=$((64 * 1024 * 1024)) keep=keep ;;

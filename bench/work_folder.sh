@@ -12,12 +12,14 @@ cleanup() {
 trap cleanup EXIT
 
 # Starts Morlak's console front end on a free port serving $work/site/1k.html (1 KiB, no
-# replace tags, no log file) and waits until it listens; sets $port and $pid.
+# replace tags, no log file) and waits until it listens; sets $port and $pid. Arguments are
+# further settings lines ("sessiontimeout=10000").
 start_console_1k() {
   mkdir -p "$work/site" "$work/morlak"
   head -c 1024 /dev/zero | tr '\0' 'a' >"$work/site/1k.html"
   printf '[settings]\r\nhomedirectory=%s/\r\nreplacedata=0\r\nlogtofile=0\r\n' "$work/site" \
     >"$work/morlak/httpsettings.lst"
+  [ $# -eq 0 ] || printf '%s\r\n' "$@" >>"$work/morlak/httpsettings.lst"
   port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
   build/morlak --headless --data-dir "$work/morlak" --http-port "$port" >/dev/null 2>&1 &
   pid=$!

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <utility>
 
 #include "engine/engine_errors.h"
@@ -19,11 +20,21 @@ int MaxWaitingThreads() {
   static const int count = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 2, 64);
   return count;
 }
+// Threads that accept and serve the connections they take, beyond which a thread leaving
+// accept last gets a successor only through the supervisor: a burst of connects would
+// otherwise start a thread per connection in flight (70 for a thousand at once on two
+// cores), each of them soon to end again.
+int MaxDirectAcceptThreads() {
+  static const int count = 16 + MaxWaitingThreads();
+  return count;
+}
 // A thread waiting this long in accept while others wait too leaves for the pool.
 constexpr int kAcceptIdleMs = 30000;
 // How often the idle time limits of waiting connections are checked, and so how late one
 // may end past its limit.
 constexpr int kIdleSweepMs = 250;
+// The deadline of a connection that may wait without limit.
+constexpr int64_t kNoDeadline = std::numeric_limits<int64_t>::max();
 // How long the threads of a readiness set may all stay away from it before the supervisor
 // adds one: a request that takes longer holds its thread (a download to a slow client).
 constexpr auto kWaiterGrace = std::chrono::milliseconds(5);
@@ -244,6 +255,7 @@ void TIdTCPServer::LeaveThread() {
 }
 
 void TIdTCPServer::AcceptLoop(TIdListener& listener) {
+  listener.acceptThreads_.fetch_add(1);
   while (!listener.stop_.load()) {
     // Enough threads wait here already: this one goes back to the pool. Joining and
     // checking in one step keeps the threads coming back from a burst from all getting in,
@@ -255,7 +267,8 @@ void TIdTCPServer::AcceptLoop(TIdListener& listener) {
     SocketAddress peer;
     const SocketHandle accepted = SocketAccept(listener.socket_, peer);
     const int code = accepted == kInvalidSocket ? LastSocketErrorCode() : 0;
-    // Whoever leaves accept last makes sure another thread takes its place.
+    // Whoever leaves accept last makes sure another thread takes its place, once its
+    // connection keeps it (RunPeer).
     const bool wasLast = listener.waiting_.fetch_sub(1) == 1;
     if (listener.stop_.load()) {
       if (accepted != kInvalidSocket) SocketClose(accepted);
@@ -281,16 +294,27 @@ void TIdTCPServer::AcceptLoop(TIdListener& listener) {
       RaiseListenException(listener, e);
     }
   }
+  listener.acceptThreads_.fetch_sub(1);
   LeaveThread();
 }
 
-void TIdTCPServer::AddAccepter(TIdListener& listener) {
-  try {
-    StartThread([this, &listener] { AcceptLoop(listener); });
-  } catch (const std::exception& e) {
-    // No thread to spare: this one accepts again once its connection is done.
-    RaiseListenException(listener, e);
+void TIdTCPServer::EnsureAcceptor(TIdListener& l) {
+  if (l.acceptThreads_.load() < MaxDirectAcceptThreads()) {
+    try {
+      StartThread([this, &l] { AcceptLoop(l); });
+    } catch (const std::exception& e) {
+      // No thread to spare: this one accepts again once its connection is done.
+      RaiseListenException(l, e);
+    }
+    return;
   }
+  WantWaiter();
+}
+
+void TIdTCPServer::WantWaiter() {
+  std::lock_guard lock(superviseMutex_);
+  waiterWanted_ = true;
+  if (supervisorAsleep_) superviseWake_.notify_one();
 }
 
 void TIdTCPServer::ServeAccepted(TIdListener& listener, SocketHandle accepted,
@@ -341,19 +365,16 @@ bool TIdTCPServer::Park(std::unique_ptr<TIdPeerThread>& owned, bool waiterFollow
   TIdPeerThread* thread = owned.get();
   TIdListener& l = thread->listener_;
   thread->connection_.ReleaseInputBuffer();
-  {
-    std::lock_guard lock(l.idleMutex_);
-    if (l.stop_.load()) return false;
-    thread->idleDeadline_ =
-        thread->idleTimeoutMs_ > 0
-            ? std::chrono::steady_clock::now() + std::chrono::milliseconds(thread->idleTimeoutMs_)
-            : std::chrono::steady_clock::time_point::max();
-    thread->idlePrev_ = nullptr;
-    thread->idleNext_ = l.idleHead_;
-    if (l.idleHead_) l.idleHead_->idlePrev_ = thread;
-    l.idleHead_ = thread;
-    ++l.idleCount_;
+  // Counted before the stop is checked, so a thread that sees the listener stopped and
+  // nothing parked can leave: nothing parks after that.
+  l.parked_.fetch_add(1);
+  if (l.stop_.load()) {
+    l.parked_.fetch_sub(1);
+    return false;
   }
+  thread->idleDeadlineMs_.store(
+      thread->idleTimeoutMs_ > 0 ? SteadyMs() + thread->idleTimeoutMs_ : kNoDeadline,
+      std::memory_order_relaxed);
   // Once armed, another thread may take the connection at once: nothing of it is touched
   // after that.
   const bool added = std::exchange(thread->watched_, true);
@@ -361,10 +382,8 @@ bool TIdTCPServer::Park(std::unique_ptr<TIdPeerThread>& owned, bool waiterFollow
   owned.release();
   if (!l.idle_->ArmOnce(handle, thread, added)) {
     const int code = LastSocketErrorCode();
-    {
-      std::lock_guard lock(l.idleMutex_);
-      UnlinkIdle(l, thread);
-    }
+    thread->idleDeadlineMs_.store(0, std::memory_order_relaxed);
+    l.parked_.fetch_sub(1);
     owned.reset(thread);
     thread->watched_ = added;
     RaiseException(*thread, EIdSocketError(code));
@@ -384,9 +403,7 @@ void TIdTCPServer::EnsureWaiter(TIdListener& l) {
     }
     return;
   }
-  std::lock_guard lock(superviseMutex_);
-  waiterWanted_ = true;
-  if (supervisorAsleep_) superviseWake_.notify_one();
+  WantWaiter();
 }
 
 void TIdTCPServer::SuperviseLoop() {
@@ -400,10 +417,11 @@ void TIdTCPServer::SuperviseLoop() {
     waiterWanted_ = false;
     lock.unlock();
     for (auto& l : listeners_) {
-      if (l->idleWaiting_.load() > 0 || l->stop_.load()) continue;
+      if (l->stop_.load()) continue;
+      TIdListener* listener = l.get();
       try {
-        TIdListener* listener = l.get();
-        StartThread([this, listener] { IdleLoop(*listener); });
+        if (l->idleWaiting_.load() == 0) StartThread([this, listener] { IdleLoop(*listener); });
+        if (l->waiting_.load() == 0) StartThread([this, listener] { AcceptLoop(*listener); });
       } catch (const std::exception& e) {
         RaiseListenException(*l, e);
       }
@@ -414,38 +432,24 @@ void TIdTCPServer::SuperviseLoop() {
   LeaveThread();
 }
 
-void TIdTCPServer::UnlinkIdle(TIdListener& l, TIdPeerThread* thread) {
-  if (thread->idlePrev_)
-    thread->idlePrev_->idleNext_ = thread->idleNext_;
-  else
-    l.idleHead_ = thread->idleNext_;
-  if (thread->idleNext_) thread->idleNext_->idlePrev_ = thread->idlePrev_;
-  --l.idleCount_;
-}
-
 void TIdTCPServer::IdleLoop(TIdListener& l) {
   l.idleThreads_.fetch_add(1);
   auto lastWork = std::chrono::steady_clock::now();
   for (;;) {
-    {
-      std::lock_guard lock(l.idleMutex_);
-      if (l.stop_.load() && l.idleCount_ == 0) break;
-    }
+    if (l.stop_.load() && l.parked_.load() == 0) break;
     l.idleWaiting_.fetch_add(1);
     auto* thread = static_cast<TIdPeerThread*>(l.idle_->WaitOne(kIdleSweepMs));
     // Whoever leaves the wait last makes sure another thread takes its place.
     const bool wasLast = l.idleWaiting_.fetch_sub(1) == 1;
-    SweepIdle(l);
+    SweepIdle();
     const auto now = std::chrono::steady_clock::now();
     if (!thread) {
       if (!wasLast && now - lastWork > std::chrono::milliseconds(kAcceptIdleMs)) break;
       continue;
     }
     lastWork = now;
-    {
-      std::lock_guard lock(l.idleMutex_);
-      UnlinkIdle(l, thread);
-    }
+    thread->idleDeadlineMs_.store(0, std::memory_order_relaxed);
+    l.parked_.fetch_sub(1);
     if (wasLast) EnsureWaiter(l);
     RunPeer(std::unique_ptr<TIdPeerThread>(thread), true);
     if (l.idleWaiting_.load() >= MaxWaitingThreads()) break;
@@ -454,16 +458,16 @@ void TIdTCPServer::IdleLoop(TIdListener& l) {
   LeaveThread();
 }
 
-void TIdTCPServer::SweepIdle(TIdListener& l) {
-  int64_t due = l.nextSweepMs_.load(std::memory_order_relaxed);
-  const int64_t nowMs = SteadyMs();
-  if (nowMs < due || !l.nextSweepMs_.compare_exchange_strong(due, nowMs + kIdleSweepMs)) return;
-  const auto now = std::chrono::steady_clock::now();
-  std::lock_guard lock(l.idleMutex_);
-  for (TIdPeerThread* t = l.idleHead_; t; t = t->idleNext_) {
-    if (t->expired_ || t->idleDeadline_ > now) continue;
+void TIdTCPServer::SweepIdle() {
+  int64_t due = nextSweepMs_.load(std::memory_order_relaxed);
+  const int64_t now = SteadyMs();
+  if (now < due || !nextSweepMs_.compare_exchange_strong(due, now + kIdleSweepMs)) return;
+  // The live list holds every connection until it is freed; a waiting one has a deadline.
+  std::lock_guard lock(connectionsMutex_);
+  for (TIdPeerThread* t = connections_; t; t = t->next_) {
+    const int64_t deadline = t->idleDeadlineMs_.load(std::memory_order_relaxed);
+    if (deadline == 0 || deadline > now || t->expired_.exchange(true)) continue;
     // Its hang-up reaches the set like input; the thread that takes it ends it.
-    t->expired_ = true;
     t->connection_.Interrupt();
   }
 }
@@ -518,7 +522,7 @@ void TIdTCPServer::RunPeer(std::unique_ptr<TIdPeerThread> owned, bool waiterFoll
         // The thread that took the connection from accept, the last one there, stays with
         // it from now on: another takes its place. A connection that goes on to wait, or
         // fails, gives the thread back to accept at once, so none is needed then.
-        if (std::exchange(thread.replaceAccepter_, false)) AddAccepter(thread.listener_);
+        if (std::exchange(thread.replaceAccepter_, false)) EnsureAcceptor(thread.listener_);
         thread.started_ = true;
         DoConnect(thread);
       }

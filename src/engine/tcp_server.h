@@ -84,13 +84,11 @@ class TIdPeerThread {
   bool replaceAccepter_ = false;
   bool idleWait_ = false;
   int idleTimeoutMs_ = 0;
-  bool watched_ = false;  // in the listener's readiness set
-  bool expired_ = false;  // its idle time passed (under the listener's idle lock)
-  std::chrono::steady_clock::time_point idleDeadline_;
-  TIdPeerThread* prev_ = nullptr;  // the server's list of live connections
+  bool watched_ = false;                    // in the listener's readiness set
+  std::atomic<bool> expired_{false};        // its idle time passed
+  std::atomic<int64_t> idleDeadlineMs_{0};  // steady clock, while it waits; else 0
+  TIdPeerThread* prev_ = nullptr;           // the server's list of live connections
   TIdPeerThread* next_ = nullptr;
-  TIdPeerThread* idlePrev_ = nullptr;  // the listener's list of waiting connections
-  TIdPeerThread* idleNext_ = nullptr;
 };
 
 // One listening socket. There is no thread of its own: idle server threads wait in accept
@@ -110,15 +108,13 @@ class TIdListener {
   int boundPort_ = 0;
   SocketHandle socket_ = kInvalidSocket;
   std::atomic<bool> stop_{false};
-  std::atomic<int> waiting_{0};  // threads blocked in accept
+  std::atomic<int> waiting_{0};        // threads blocked in accept
+  std::atomic<int> acceptThreads_{0};  // threads accepting on it, waiting or serving
 
   std::unique_ptr<ReadinessSet> idle_;
-  std::mutex idleMutex_;
-  TIdPeerThread* idleHead_ = nullptr;  // connections waiting for input
-  size_t idleCount_ = 0;
-  std::atomic<int> idleWaiting_{0};      // threads blocked in the readiness set
-  std::atomic<int> idleThreads_{0};      // threads serving it, waiting or not
-  std::atomic<int64_t> nextSweepMs_{0};  // when idle time limits are checked next
+  std::atomic<size_t> parked_{0};    // connections waiting in it
+  std::atomic<int> idleWaiting_{0};  // threads blocked in the readiness set
+  std::atomic<int> idleThreads_{0};  // threads serving it, waiting or not
 };
 
 class TIdTCPServer {
@@ -203,8 +199,6 @@ class TIdTCPServer {
   // `lastAccepter`: no other thread waits in accept now.
   void ServeAccepted(TIdListener& listener, SocketHandle accepted, const SocketAddress& peer,
                      bool lastAccepter);
-  // Starts one more thread accepting on the listener.
-  void AddAccepter(TIdListener& listener);
   // Serves the connection until it ends or waits for input. `waiterFollows`: the calling
   // thread goes on to wait in the readiness set.
   void RunPeer(std::unique_ptr<TIdPeerThread> thread, bool waiterFollows);
@@ -214,17 +208,19 @@ class TIdTCPServer {
   // Serves connections whose input arrived, until the listener stops with none waiting
   // or enough other threads wait.
   void IdleLoop(TIdListener& listener);
-  // Under the listener's idle lock.
-  void UnlinkIdle(TIdListener& listener, TIdPeerThread* thread);
   // Gets a thread to wait in the listener's readiness set: at once while fewer threads
   // serve it than MaxWaitingThreads, else through the supervisor.
   void EnsureWaiter(TIdListener& listener);
-  // Adds a waiter to a listener whose threads have all stayed away from its readiness set
-  // for a while (held by slow requests). Without it every ready connection of a burst
-  // would start a thread of its own.
+  // Gets a thread to wait in accept: at once while few threads accept, else through the
+  // supervisor.
+  void EnsureAcceptor(TIdListener& listener);
+  void WantWaiter();
+  // Adds a waiter to a listener whose threads have all stayed away from its readiness set,
+  // or from accept, for a while (held by slow requests). Without it every ready or new
+  // connection of a burst would start a thread of its own.
   void SuperviseLoop();
   // Ends, through their own input, the waiting connections whose time has passed.
-  void SweepIdle(TIdListener& listener);
+  void SweepIdle();
   // Removes the connection from the server and frees it.
   void Finish(std::unique_ptr<TIdPeerThread> thread);
   void RaiseException(TIdPeerThread& thread, const std::exception& e);
@@ -247,10 +243,11 @@ class TIdTCPServer {
   size_t liveCount_ = 0;                  // live connections
   bool stopping_ = false;                 // set while deactivating: no connection may register then
   size_t activeThreads_ = 0;              // threads accepting or serving for this server
+  std::atomic<int64_t> nextSweepMs_{0};   // when idle time limits are checked next
 
   std::mutex superviseMutex_;
   std::condition_variable superviseWake_;
-  bool waiterWanted_ = false;      // a listener's readiness set has no waiter
+  bool waiterWanted_ = false;      // a listener's readiness set or accept has no waiter
   bool supervisorAsleep_ = false;  // in its wait without a time limit
   bool superviseStop_ = false;
 

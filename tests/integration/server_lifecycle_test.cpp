@@ -4,6 +4,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "engine/engine_errors.h"
 #include "integration/test_server.h"
@@ -150,6 +153,42 @@ TEST(ServerLifecycle, BusyHandlerPastTheWaitTimeKeepsTheServerActiveUntilItEnds)
   cv.notify_all();
   t.server.SetActive(false);
   EXPECT_FALSE(t.server.Active());
+}
+
+// More handlers than the threads that accept on their own account: the next client is
+// still accepted and served while they all wait.
+TEST(ServerLifecycle, NewClientIsServedWhileHandlersHoldEveryAcceptingThread) {
+  std::mutex m;
+  std::condition_variable cv;
+  int held = 0;
+  bool release = false;
+  TestServer t;
+  t.server.OnCommandGet = [&](TIdPeerThread&, TIdHTTPRequestInfo& rq, TIdHTTPResponseInfo& rs) {
+    rs.BodyText = "ok";
+    if (rq.DocumentPath != "/hold") return;
+    std::unique_lock lock(m);
+    ++held;
+    cv.notify_all();
+    cv.wait_for(lock, std::chrono::seconds(20), [&] { return release; });
+  };
+  const int port = t.Start();
+  const int kHeld = 2 * static_cast<int>(std::thread::hardware_concurrency()) + 20;
+  std::vector<std::unique_ptr<LoopbackClient>> clients;
+  for (int i = 0; i < kHeld; ++i) {
+    clients.push_back(std::make_unique<LoopbackClient>(port));
+    clients.back()->Send("GET /hold HTTP/1.1\r\n\r\n");
+  }
+  {
+    std::unique_lock lock(m);
+    EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return held == kHeld; }));
+  }
+  EXPECT_NE(Exchange(port, kGet).find("\r\n\r\nok"), std::string::npos);
+  {
+    std::lock_guard lock(m);
+    release = true;
+  }
+  cv.notify_all();
+  for (auto& c : clients) EXPECT_NE(c->ReadAll().find("\r\n\r\nok"), std::string::npos);
 }
 
 TEST(ServerLifecycle, KeepAliveCarriesSeveralRequestsUntilA404) {
