@@ -14,6 +14,8 @@
 #       resumes nothing), 16 connections, a new connection per request
 #   W6r the same with resumption: each client connection offers its last session
 #   W6k the 1 KiB file over HTTPS on 16 kept connections (one handshake per connection)
+#   W6rk the 1 KiB file over HTTPS, 16 connections, each resuming its client's last session
+#       and carrying 8 requests (keep-alive, the last asks the server to close)
 #   W7  Morlak only: the sample extension library through the extension alias, a new
 #       connection per request, 32 connections (every call ends with a 75 ms pause, so one
 #       connection manages about 13 requests/s)
@@ -30,7 +32,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 duration=${1:-10}
 rounds=${2:-2}
-loads=${LOADS:-W1 W1c W2 W3 W4 W5 W6 W6r W6k W7 W8}
+loads=${LOADS:-W1 W1c W2 W3 W4 W5 W6 W6r W6k W6rk W7 W8}
 
 MORLAK_WITH_BENCH=1 scripts/install-deps.sh
 scripts/build.sh >/dev/null
@@ -189,7 +191,9 @@ run_tls() { # name pid workload path connections
   local name=$1 pid=$2 load=$3 mode=full before after out
   [ "$load" = W6r ] && mode=resume
   [ "$load" = W6k ] && mode=keep
+  [ "$load" = W6rk ] && mode="resume-keep 8"
   before=$(cpu_ticks "$pid")
+  # $mode unquoted: "resume-keep 8" is two arguments.
   out=$(build/bench/tls_load "${tls_port[$name]}" "$4" "$5" "$(awk -v d="$duration" 'BEGIN {print d / 3}')" $mode)
   after=$(cpu_ticks "$pid")
   echo "$load $name: $out" >&2
@@ -242,7 +246,7 @@ for _ in $(seq "$rounds"); do
       W1) path=/1k.html conns=32 size=1024 ;;
       W1c) path=/1k.html conns=32 size=1024 script=bench/keep_session_cookie.lua ;;
       W2) path=/1k.html conns=32 size=1024 keep=keep ;;
-      W6 | W6r | W6k) path=/1k.html conns=16 size=1024 ;;
+      W6 | W6r | W6k | W6rk) path=/1k.html conns=16 size=1024 ;;
       W3) path=/big.bin conns=4 size=$((64 * 1024 * 1024)) keep=keep ;;
       W4) path=/missing.html conns=32 size=0 ;;
       W5) path=/cgi-bin/hello conns=8 size=6 ;;

@@ -1,12 +1,14 @@
 // A TLS load client for the HTTPS benchmarks: CONNECTIONS threads, each opening a new
 // connection per request, with a full handshake every time or resuming its last session,
 // or (keep) sending its requests one after another over one kept connection, opened anew
-// only when the server closes it.
-// Usage: tls_load PORT PATH CONNECTIONS SECONDS full|resume|keep
-// Prints "requests=N seconds=S rps=R resumed=K errors=E".
+// only when the server closes it, or (resume-keep N) resuming its last session on each new
+// connection and sending N requests over it, the last one asking the server to close.
+// Usage: tls_load PORT PATH CONNECTIONS SECONDS full|resume|keep|resume-keep N
+// Prints "requests=N seconds=S rps=R resumed=K errors=E" (K counts resumed connections).
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -83,22 +85,37 @@ bool ReadAnswer(SSL* ssl, std::string& pending, std::string& head) {
 }
 
 // Requests over one kept connection until `end` or the server closes it; counts the 200s.
+// With `session` (resume-keep) the connection offers it and keeps the one it gets, and
+// sends `count` requests, the last with `lastRequest`.
 void KeptRequests(SSL_CTX* ctx, int port, const std::string& request, Clock::time_point end,
-                  Totals& totals) {
+                  Totals& totals, SSL_SESSION** session = nullptr, int count = 0,
+                  const std::string& lastRequest = std::string()) {
   const morlak::SocketHandle s = morlak::SocketCreateStream();
   if (s == morlak::kInvalidSocket) return;
   SSL* ssl = nullptr;
   if (morlak::SocketConnect(s, "127.0.0.1", port) && (ssl = SSL_new(ctx)) &&
-      SSL_set_fd(ssl, s) == 1 && SSL_connect(ssl) == 1) {
+      SSL_set_fd(ssl, s) == 1 && (!session || !*session || SSL_set_session(ssl, *session) == 1) &&
+      SSL_connect(ssl) == 1) {
+    if (session && SSL_session_reused(ssl) == 1) ++totals.resumed;
     std::string pending, head;
-    while (Clock::now() < end &&
-           SSL_write(ssl, request.data(), static_cast<int>(request.size())) > 0 &&
-           ReadAnswer(ssl, pending, head)) {
+    for (int sent = 1; Clock::now() < end; ++sent) {
+      const std::string& r = sent == count ? lastRequest : request;
+      if (SSL_write(ssl, r.data(), static_cast<int>(r.size())) <= 0 ||
+          !ReadAnswer(ssl, pending, head))
+        break;
       if (head.rfind("HTTP/1.1 200", 0) == 0)
         ++totals.requests;
       else
         ++totals.errors;
       if (head.find("Connection: close") != std::string::npos) break;
+    }
+    if (session) {
+      // As in OneRequest: a connection marked shut down leaves its session resumable.
+      SSL_set_shutdown(ssl, SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
+      if (SSL_SESSION* got = SSL_get1_session(ssl)) {
+        if (*session) SSL_SESSION_free(*session);
+        *session = got;
+      }
     }
   } else {
     ++totals.errors;
@@ -111,17 +128,24 @@ void KeptRequests(SSL_CTX* ctx, int port, const std::string& request, Clock::tim
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6) {
-    std::fprintf(stderr, "usage: tls_load PORT PATH CONNECTIONS SECONDS full|resume|keep\n");
+  const bool resumeKeep = argc == 7 && std::strcmp(argv[5], "resume-keep") == 0;
+  const bool known =
+      argc == 6 && (std::strcmp(argv[5], "full") == 0 || std::strcmp(argv[5], "resume") == 0 ||
+                    std::strcmp(argv[5], "keep") == 0);
+  if (!known && !resumeKeep) {
+    std::fprintf(stderr,
+                 "usage: tls_load PORT PATH CONNECTIONS SECONDS full|resume|keep|resume-keep N\n");
     return 2;
   }
   const int port = std::atoi(argv[1]);
-  const bool keep = std::strcmp(argv[5], "keep") == 0;
-  const std::string request = std::string("GET ") + argv[2] + " HTTP/1.1\r\nHost: localhost\r\n" +
-                              (keep ? "" : "Connection: close\r\n") + "\r\n";
+  const bool keep = std::strcmp(argv[5], "keep") == 0 || resumeKeep;
+  const int perConnection = resumeKeep ? std::max(std::atoi(argv[6]), 1) : 0;
+  const std::string head = std::string("GET ") + argv[2] + " HTTP/1.1\r\nHost: localhost\r\n";
+  const std::string closing = head + "Connection: close\r\n\r\n";
+  const std::string request = keep ? head + "\r\n" : closing;
   const int connections = std::atoi(argv[3]);
   const double seconds = std::atof(argv[4]);
-  const bool resume = std::strcmp(argv[5], "resume") == 0;
+  const bool resume = std::strcmp(argv[5], "resume") == 0 || resumeKeep;
 
   SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
   SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
@@ -137,7 +161,9 @@ int main(int argc, char** argv) {
   for (int i = 0; i < connections; ++i) {
     threads.emplace_back([&] {
       SSL_SESSION* session = nullptr;
-      while (keep && Clock::now() < end) KeptRequests(ctx, port, request, end, totals);
+      while (keep && Clock::now() < end)
+        KeptRequests(ctx, port, request, end, totals, resumeKeep ? &session : nullptr,
+                     perConnection, closing);
       while (!keep && Clock::now() < end) {
         bool reused = false;
         if (OneRequest(ctx, port, request, session, resume, reused)) {

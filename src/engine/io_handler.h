@@ -52,9 +52,11 @@ class TIdIOHandler {
   TIdIOHandler(const TIdIOHandler&) = delete;
   TIdIOHandler& operator=(const TIdIOHandler&) = delete;
 
-  // First thing in the connection's own thread (the TLS handshake); throws to refuse the
-  // connection without a reply.
-  virtual void AfterAccept() {}
+  // The connection's opening exchange (the TLS handshake), before anything else of it;
+  // throws to refuse the connection without a reply. 0 when done; otherwise how long (ms)
+  // the connection may wait, without a thread, for the peer's next bytes, after which
+  // this is called again.
+  virtual int AfterAccept() { return 0; }
   // 0 when the peer closed.
   virtual int64_t Recv(void* buffer, size_t length) = 0;
   // What has already arrived, without waiting; -kSocketWouldBlock when nothing has, and

@@ -267,7 +267,8 @@ void TIdTCPServer::AcceptLoop(TIdListener& listener) {
     SocketAddress peer;
     const SocketHandle accepted = SocketAccept(listener.socket_, peer);
     const int code = accepted == kInvalidSocket ? LastSocketErrorCode() : 0;
-    // Whoever leaves accept last makes sure another thread takes its place.
+    // Whoever leaves accept last makes sure another thread takes its place, once its
+    // connection keeps it (RunPeer).
     const bool wasLast = listener.waiting_.fetch_sub(1) == 1;
     if (listener.stop_.load()) {
       if (accepted != kInvalidSocket) SocketClose(accepted);
@@ -287,9 +288,8 @@ void TIdTCPServer::AcceptLoop(TIdListener& listener) {
       std::this_thread::sleep_for(std::chrono::milliseconds(kAcceptErrorPauseMs));
       continue;
     }
-    if (wasLast) EnsureAcceptor(listener);
     try {
-      ServeAccepted(listener, accepted, peer);
+      ServeAccepted(listener, accepted, peer, wasLast);
     } catch (const std::exception& e) {
       RaiseListenException(listener, e);
     }
@@ -318,7 +318,7 @@ void TIdTCPServer::WantWaiter() {
 }
 
 void TIdTCPServer::ServeAccepted(TIdListener& listener, SocketHandle accepted,
-                                 const SocketAddress& peer) {
+                                 const SocketAddress& peer, bool lastAccepter) {
   std::unique_ptr<TIdPeerThread> thread;
   bool refused = false;
   try {
@@ -348,6 +348,7 @@ void TIdTCPServer::ServeAccepted(TIdListener& listener, SocketHandle accepted,
     c.Close();
     return;
   }
+  thread->replaceAccepter_ = lastAccepter;
   RunPeer(std::move(thread), false);
 }
 
@@ -512,13 +513,28 @@ void TIdTCPServer::RunPeer(std::unique_ptr<TIdPeerThread> owned, bool waiterFoll
   TIdPeerThread& thread = *owned;
   TIdTCPServerConnection& connection = thread.connection_;
   if (!thread.started_) {
-    thread.started_ = true;
+    int waitMs = 0;
     try {
-      connection.IOHandler().AfterAccept();
-      DoConnect(thread);
+      // A handshake that outlived its bound in the readiness set ends here too.
+      if (thread.expired_) throw EIdClosedSocket();
+      waitMs = connection.IOHandler().AfterAccept();
+      if (waitMs == 0) {
+        // The thread that took the connection from accept, the last one there, stays with
+        // it from now on: another takes its place. A connection that goes on to wait, or
+        // fails, gives the thread back to accept at once, so none is needed then.
+        if (std::exchange(thread.replaceAccepter_, false)) EnsureAcceptor(thread.listener_);
+        thread.started_ = true;
+        DoConnect(thread);
+      }
     } catch (...) {
       // Refused in the connect step (banned address, failed handshake): no reply, no events.
       Finish(std::move(owned));
+      return;
+    }
+    if (waitMs > 0) {
+      thread.replaceAccepter_ = false;
+      thread.WaitForInput(waitMs);
+      if (!Park(owned, waiterFollows)) Finish(std::move(owned));
       return;
     }
     if (!connection.IsConnected()) {

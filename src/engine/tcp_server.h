@@ -79,6 +79,9 @@ class TIdPeerThread {
   TIdListener& listener_;
   std::atomic<bool> stopped_{false};
   bool started_ = false;  // the connect step has run
+  // Its thread came from accept as the last one there; another must take its place once
+  // the connection keeps it.
+  bool replaceAccepter_ = false;
   bool idleWait_ = false;
   int idleTimeoutMs_ = 0;
   bool watched_ = false;                    // in the listener's readiness set
@@ -193,7 +196,9 @@ class TIdTCPServer {
   void StartThread(std::function<void()> loop);
   // Accepts and serves connections until the listener stops or enough other threads wait.
   void AcceptLoop(TIdListener& listener);
-  void ServeAccepted(TIdListener& listener, SocketHandle accepted, const SocketAddress& peer);
+  // `lastAccepter`: no other thread waits in accept now.
+  void ServeAccepted(TIdListener& listener, SocketHandle accepted, const SocketAddress& peer,
+                     bool lastAccepter);
   // Serves the connection until it ends or waits for input. `waiterFollows`: the calling
   // thread goes on to wait in the readiness set.
   void RunPeer(std::unique_ptr<TIdPeerThread> thread, bool waiterFollows);

@@ -84,37 +84,48 @@ TIdSSLIOHandlerSocket::~TIdSSLIOHandlerSocket() {
   if (ssl_) SSL_free(ssl_);
 }
 
-void TIdSSLIOHandlerSocket::AfterAccept() {
+int TIdSSLIOHandlerSocket::AfterAccept() {
   using Clock = std::chrono::steady_clock;
   auto refuse = [] {
     // The queue is per thread and the thread serves other connections next.
     ERR_clear_error();
     throw EIdException("Error accepting connection with SSL.");
   };
-  ssl_ = SSL_new(context_->Handle());
-  if (!ssl_) refuse();
-  if (SSL_set_app_data(ssl_, this) != 1) {
-    ERR_clear_error();
-    throw EIdException("Error binding data to SSL socket.");
+  if (!ssl_) {
+    ssl_ = SSL_new(context_->Handle());
+    if (!ssl_) refuse();
+    if (SSL_set_app_data(ssl_, this) != 1) {
+      ERR_clear_error();
+      throw EIdException("Error binding data to SSL socket.");
+    }
+    BIO* bio = TlsSocketBio::Method() ? BIO_new(TlsSocketBio::Method()) : nullptr;
+    if (!bio) refuse();
+    BIO_set_data(bio, this);
+    BIO_set_init(bio, 1);
+    SSL_set_bio(ssl_, bio, bio);
+    // Without blocking calls every wait below has a time limit, so a client that stops in
+    // the middle of its hello cannot keep a thread.
+    if (!SocketSetNonBlocking(Binding().Handle(), true)) refuse();
+    handshakeDeadline_ = Clock::now() + std::chrono::milliseconds(handshakeTimeoutMs_);
   }
-  BIO* bio = TlsSocketBio::Method() ? BIO_new(TlsSocketBio::Method()) : nullptr;
-  if (!bio) refuse();
-  BIO_set_data(bio, this);
-  BIO_set_init(bio, 1);
-  SSL_set_bio(ssl_, bio, bio);
-  // Without blocking calls every wait below has a time limit, so a client that stops in
-  // the middle of its hello cannot keep this thread.
-  if (!SocketSetNonBlocking(Binding().Handle(), true)) refuse();
-  const auto deadline = Clock::now() + std::chrono::milliseconds(handshakeTimeoutMs_);
   for (;;) {
     const int r = SSL_accept(ssl_);
     if (r == 1) break;
     const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(handshakeDeadline_ - Clock::now())
+            .count();
+    if (left <= 0) refuse();
+    if (SSL_get_error(ssl_, r) == SSL_ERROR_WANT_READ) {
+      // The client's next flight takes at least a round trip: the connection waits for it
+      // in its listener's readiness set, and this thread serves others meanwhile.
+      if (!records_.empty() && !FlushRecords(false, static_cast<int>(left))) refuse();
+      return static_cast<int>(left);
+    }
     int64_t ignored;
-    if (left <= 0 || !WaitForRetry(r, static_cast<int>(left), ignored)) refuse();
+    if (!WaitForRetry(r, static_cast<int>(left), ignored)) refuse();
   }
   if (context_->HasStatusHandler()) ReportCipher();
+  return 0;
 }
 
 bool TIdSSLIOHandlerSocket::FlushRecords(bool moreFollows, int timeoutMs) {

@@ -1,10 +1,11 @@
 // The TLS transport of the HTTPS listener. The server handler builds one OpenSSL context
 // at every activation; each accepted connection gets a per-connection handler sharing it,
-// which runs the handshake first thing in the connection's thread and then carries every
+// which runs the handshake before anything else of the connection and then carries every
 // receive and send through TLS, below the unchanged line reader.
 // TIdServerIOHandlerSSL is the listener's handler, TIdSSLIOHandlerSocket one connection's.
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include "engine/io_handler.h"
@@ -18,9 +19,10 @@ class TIdSSLIOHandlerSocket : public TIdIOHandler {
                         std::shared_ptr<const TIdSSLContext> context, int handshakeTimeoutMs);
   ~TIdSSLIOHandlerSocket() override;
 
-  // The handshake, bounded by the handshake time; fails with "Error accepting connection
-  // with SSL." (the connection then closes without a reply).
-  void AfterAccept() override;
+  // The handshake, bounded by the handshake time as a whole; fails with "Error accepting
+  // connection with SSL." (the connection then closes without a reply). Each wait for the
+  // client's next flight is left to the caller, so a handshake holds no thread meanwhile.
+  int AfterAccept() override;
   // Before the handshake (a client refused for the connection limit) these use the plain
   // socket.
   int64_t Recv(void* buffer, size_t length) override;
@@ -49,6 +51,7 @@ class TIdSSLIOHandlerSocket : public TIdIOHandler {
 
   std::shared_ptr<const TIdSSLContext> context_;
   const int handshakeTimeoutMs_;
+  std::chrono::steady_clock::time_point handshakeDeadline_;
   SSL* ssl_ = nullptr;
   // Records OpenSSL has written and not yet sent: a header sent with more to follow leaves
   // with its body in one system call.

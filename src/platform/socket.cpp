@@ -1,11 +1,11 @@
 #include "platform/socket.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -278,10 +278,9 @@ bool SocketSetDeferAccept(SocketHandle s, int seconds) {
 }
 
 bool SocketSetNonBlocking(SocketHandle s, bool nonBlocking) {
-  const int flags = ::fcntl(s, F_GETFL);
-  if (flags < 0) return Fail(false);
-  const int wanted = nonBlocking ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
-  return ::fcntl(s, F_SETFL, wanted) == 0 || Fail(false);
+  // One call that touches only this flag, where reading and writing the flags takes two.
+  int on = nonBlocking ? 1 : 0;
+  return ::ioctl(s, FIONBIO, &on) == 0 || Fail(false);
 }
 
 bool SocketSetReceiveTimeout(SocketHandle s, int timeoutMs) {

@@ -1,7 +1,6 @@
 // Kept connections through the real engine on loopback: which answers keep the
 // connection, pipelined requests answered in order, the request cap, the interim answer to
 // "Expect", the idle bound, and idle connections held without threads.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "integration/test_server.h"
+#include "support/process_state.h"
 #include "support/socket_client.h"
 
 namespace morlak::test_support {
@@ -154,15 +154,6 @@ TEST_F(KeepAliveTest, IdleConnectionsEndAtTheirBoundAndOnDeactivation) {
   ASSERT_EQ(ReadAnswers(waiting, 1).size(), 1u);
   t.server.SetActive(false);
   EXPECT_TRUE(waiting.ClosedByServer(1000));
-}
-
-size_t ThreadCount() {
-  size_t count = 0;
-  if (DIR* dir = opendir("/proc/self/task")) {
-    while (dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
-    closedir(dir);
-  }
-  return count;
 }
 
 TEST_F(KeepAliveTest, IdleConnectionsHoldNoThreads) {

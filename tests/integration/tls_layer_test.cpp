@@ -1,12 +1,18 @@
 // The TLS transport on a real listener: pages over TLS, protocol floor, resumption, the
-// handshake bound, bad input on the TLS port and client-certificate checks.
+// handshake bound, handshakes that wait without a thread, bad input on the TLS port and
+// client-certificate checks.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "engine/tls_io_handler.h"
 #include "integration/test_server.h"
 #include "platform/random.h"
+#include "support/process_state.h"
 #include "support/socket_client.h"
 #include "support/temp_folder.h"
 #include "support/tls_test_support.h"
@@ -171,6 +177,31 @@ TEST_F(TlsLayer, HandshakeIsBoundedInTimeButASlowHelloStillCompletes) {
   const int again = Restart();
   TlsClient slow(again, {.byteByByte = true});
   EXPECT_TRUE(Served(slow.Fetch(TlsGetRequest("/"))));
+}
+
+TEST_F(TlsLayer, HandshakesWaitingForTheClientHoldNoThreads) {
+  constexpr size_t kStalled = 64;
+  tls_->HandshakeTimeout = 60000;  // outlasts the wait for spare threads to leave
+  const int port = Restart();
+  TlsClient first(port);
+  ASSERT_TRUE(Served(first.Fetch(TlsGetRequest("/"))));
+  const size_t before = ThreadCount();
+  const std::string hello = MakeClientHello();
+  std::vector<std::unique_ptr<LoopbackClient>> stalled;
+  for (size_t i = 0; i < kStalled; ++i) {
+    stalled.push_back(std::make_unique<LoopbackClient>(port));
+    stalled.back()->Send(hello);
+    // The server's flight: its handshake now waits for an answer that never comes.
+    ASSERT_FALSE(stalled.back()->ReadSome(5000).empty());
+  }
+  // Spare threads of the burst leave once idle; a thread held by a handshake would stay.
+  const size_t bound = before + 2 * std::thread::hardware_concurrency() + 16;
+  const auto settled = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (ThreadCount() >= bound && std::chrono::steady_clock::now() < settled)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_LT(ThreadCount(), bound);
+  TlsClient next(port);
+  EXPECT_TRUE(Served(next.Fetch(TlsGetRequest("/"))));
 }
 
 TEST_F(TlsLayer, ARequestRecordCutShortIsDroppedAtTheHeaderBound) {

@@ -1,5 +1,8 @@
-// Whether a process still runs, for tests that check that nothing is left behind.
+// Whether a process still runs and how many threads this one has, for tests that check
+// that nothing is left behind.
 #pragma once
+
+#include <dirent.h>
 
 #include <chrono>
 #include <fstream>
@@ -24,6 +27,16 @@ inline bool ProcessEnds(int pid) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
+}
+
+// The threads of this process.
+inline size_t ThreadCount() {
+  size_t count = 0;
+  if (DIR* dir = opendir("/proc/self/task")) {
+    while (dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
+    closedir(dir);
+  }
+  return count;
 }
 
 }  // namespace morlak::test_support
