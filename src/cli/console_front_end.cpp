@@ -36,6 +36,12 @@ void ConsoleFrontEnd::AddLog(const std::string& text) {
   if (interactive_ || text.rfind("- ", 0) == 0) std::fflush(out_);
 }
 
+void ConsoleFrontEnd::PostLog(const std::string& text, TOzm_logfile* file) {
+  std::lock_guard<std::recursive_mutex> lock(mainThread_);
+  AddLog(text);
+  if (file) file->Add(text);
+}
+
 void ConsoleFrontEnd::FlushLog() {
   std::lock_guard<std::recursive_mutex> lock(mainThread_);
   std::fflush(out_);

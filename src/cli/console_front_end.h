@@ -18,6 +18,8 @@ class ConsoleFrontEnd : public FrontEnd {
 
   void Synchronize(const std::function<void()>& work) override;
   void AddLog(const std::string& text) override;
+  // The line is written under the main-thread lock, with no call object to build.
+  void PostLog(const std::string& text, TOzm_logfile* file) override;
   void ShowMessage(const std::string& text) override;
   // The console shows no lists.
   void RefreshMemberList() override {}

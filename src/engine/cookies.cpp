@@ -11,9 +11,11 @@ namespace morlak {
 
 namespace {
 
-void AppendPart(std::string& text, std::string_view name, std::string_view value) {
+// Appends "; name=value" to the cookie text that starts at `start` of `text` (no "; "
+// before its first part).
+void AppendPart(std::string& text, size_t start, std::string_view name, std::string_view value) {
   if (value.empty()) return;
-  if (!text.empty()) text += "; ";
+  if (text.size() > start) text += "; ";
   text += name;
   text += '=';
   text += value;
@@ -45,21 +47,27 @@ std::string TIdCookieRFC2109::CookieText() const {
   std::string text;
   // Room for the usual parts, so the text is not regrown while it is built.
   text.reserve(96 + Name.size() + Value.size() + Path.size() + Domain.size());
-  AppendPart(text, Name, Value);
-  AppendPart(text, "path", Path);
-  std::string expires = Expires;
-  if (IsServerCookie) {
-    if (MaxAge >= 0) expires = ExpiresText(MaxAge);
-    AppendPart(text, "expires", expires);
-  }
-  AppendPart(text, "domain", Domain);
-  if (Secure) text += text.empty() ? "secure" : "; secure";
-  if (MaxAge >= 0 && expires.empty()) AppendPart(text, "max-age", std::to_string(MaxAge));
-  AppendPart(text, "comment", Comment);
-  AppendPart(text, "version", Version);
-  if (HttpOnly) text += "; HttpOnly";
-  AppendPart(text, "SameSite", SameSite);
+  AppendCookieText(text);
   return text;
+}
+
+void TIdCookieRFC2109::AppendCookieText(std::string& text) const {
+  const size_t start = text.size();
+  AppendPart(text, start, Name, Value);
+  AppendPart(text, start, "path", Path);
+  std::string computedExpiry;
+  std::string_view expires = Expires;
+  if (IsServerCookie) {
+    if (MaxAge >= 0) expires = computedExpiry = ExpiresText(MaxAge);
+    AppendPart(text, start, "expires", expires);
+  }
+  AppendPart(text, start, "domain", Domain);
+  if (Secure) text += text.size() == start ? "secure" : "; secure";
+  if (MaxAge >= 0 && expires.empty()) AppendPart(text, start, "max-age", std::to_string(MaxAge));
+  AppendPart(text, start, "comment", Comment);
+  AppendPart(text, start, "version", Version);
+  if (HttpOnly) text += "; HttpOnly";
+  AppendPart(text, start, "SameSite", SameSite);
 }
 
 const TIdCookieRFC2109* TIdCookies::Find(std::string_view name) const {

@@ -23,6 +23,8 @@ struct TIdCookieRFC2109 {
 
   // The text after "Set-Cookie: ".
   std::string CookieText() const;
+  // The same text appended to `text`.
+  void AppendCookieText(std::string& text) const;
 };
 
 // A cookie the server sets: path, domain and an expiry computed from max-age.

@@ -139,12 +139,17 @@ std::string DateTimeToInternetStr(TDateTime localTime) {
   return buf;
 }
 
-std::string DateTimeToGmtStr(TDateTime localTime) {
+size_t FormatDateTimeGmt(TDateTime localTime, char (&buffer)[kGmtDateSize]) {
   const DateTimeParts p = DecodeDateTime(LocalToUtc(localTime));
-  char buf[80];
-  std::snprintf(buf, sizeof buf, "%s, %.2d %s %.4d %02d:%02d:%02d GMT", kDayWords[p.dayOfWeek],
-                p.day, kMonthWords[p.month - 1], p.year, p.hour, p.minute, p.second);
-  return buf;
+  const int n = std::snprintf(buffer, sizeof buffer, "%s, %.2d %s %.4d %02d:%02d:%02d GMT",
+                              kDayWords[p.dayOfWeek], p.day, kMonthWords[p.month - 1], p.year,
+                              p.hour, p.minute, p.second);
+  return static_cast<size_t>(std::clamp(n, 0, static_cast<int>(sizeof buffer) - 1));
+}
+
+std::string DateTimeToGmtStr(TDateTime localTime) {
+  char buffer[kGmtDateSize];
+  return std::string(buffer, FormatDateTimeGmt(localTime, buffer));
 }
 
 namespace {

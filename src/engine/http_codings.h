@@ -32,6 +32,9 @@ TIdTargetParts SplitTarget(std::string_view target);
 std::string DateTimeToInternetStr(TDateTime localTime);
 // "Sun, 06 Nov 1994 07:49:37 GMT": the local time converted to UTC ("Last-Modified").
 std::string DateTimeToGmtStr(TDateTime localTime);
+// The same text written into the buffer; returns its length.
+constexpr size_t kGmtDateSize = 40;
+size_t FormatDateTimeGmt(TDateTime localTime, char (&buffer)[kGmtDateSize]);
 // Reads RFC 1123, RFC 850 and asctime dates with an optional zone (offset or name) and
 // gives local time; 0 for text it cannot read.
 TDateTime InternetStrToDateTime(std::string_view text);

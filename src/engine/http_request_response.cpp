@@ -1,5 +1,8 @@
 #include "engine/http_request_response.h"
 
+#include <charconv>
+#include <iterator>
+
 #include "engine/base64.h"
 #include "engine/engine_errors.h"
 #include "engine/http_codings.h"
@@ -288,7 +291,9 @@ void TIdHTTPResponseInfo::Redirect(const std::string& url) {
   Location = url;
 }
 
-void TIdHTTPResponseInfo::BuildHeaderLines() {
+void TIdHTTPResponseInfo::StartHeader() {
+  if (headerSent_) throw EIdException("Header has already been written.");
+  headerSent_ = true;
   if (ContentLength == -1) {
     if (!BodyText.empty())
       ContentLength = static_cast<int64_t>(BodyText.size());
@@ -297,19 +302,35 @@ void TIdHTTPResponseInfo::BuildHeaderLines() {
   }
   // Without a length only the close tells the client where the body ends.
   if (ContentLength < 0 && statusCode_ != 204 && statusCode_ != 304) SetCloseConnection(true);
-  const std::string length = ContentLength >= 0 ? std::to_string(ContentLength) : std::string();
-  const std::string lastModified =
-      LastModified > 0 ? DateTimeToGmtStr(LastModified) : std::string();
-  TIdHeaderList& h = HeaderLines;
-  h.Clear();
-  h.lines.reserve(12 + CustomHeaders.Count());
-  auto add = [&h](std::string_view name, std::string_view value) {
+  char lengthText[24];
+  const std::string_view length(
+      lengthText,
+      ContentLength >= 0
+          ? static_cast<size_t>(std::to_chars(lengthText, std::end(lengthText), ContentLength).ptr -
+                                lengthText)
+          : 0);
+  char lastModifiedText[kGmtDateSize];
+  const std::string_view lastModified(
+      lastModifiedText, LastModified > 0 ? FormatDateTimeGmt(LastModified, lastModifiedText) : 0);
+
+  // Room for the whole block, and for a text body that will join it in the same send.
+  size_t size = 320 + statusText_.size() + Server.size() + Location.size() + CacheControl.size();
+  for (const std::string& line : CustomHeaders.lines) size += line.size() + 2;
+  size += ResponseCookies.Count() * 160;
+  if (BodyText.size() <= kBodyJoinLimit) size += BodyText.size();
+  connection_.BeginBatch(-1, size);
+  auto add = [this](std::string_view name, std::string_view value) {
     if (value.empty()) return;
-    std::string line;
-    line.reserve(name.size() + 2 + value.size());
-    line.append(name).append(": ").append(value);
-    h.lines.push_back(std::move(line));
+    connection_.WriteText(name);
+    connection_.WriteText(": ");
+    connection_.WriteLine(value);
   };
+  char codeText[12];
+  connection_.WriteText("HTTP/1.1 ");
+  connection_.WriteText(
+      std::string_view(codeText, std::to_chars(codeText, std::end(codeText), statusCode_).ptr));
+  connection_.WriteText(" ");
+  connection_.WriteLine(statusText_);
   add("Connection", Connection);
   add("Content-Version", ContentVersion);
   add("Content-Encoding", ContentEncoding);
@@ -321,48 +342,38 @@ void TIdHTTPResponseInfo::BuildHeaderLines() {
   if (Expires > 0) add("Expires", DateTimeToInternetStr(Expires));
   add("Last-Modified", lastModified);
   add("Pragma", Pragma);
-  for (const std::string& line : CustomHeaders.lines) h.lines.push_back(line);
-  // Setting by name replaces the first line of that name. A non-empty Content-Type,
-  // Content-Length or Last-Modified was just added ahead of the custom lines, so it is that
-  // line already; Server and Location are not among the lines above, so without custom
-  // lines they are simply appended.
-  const bool custom = !CustomHeaders.lines.empty();
-  if (custom) {
-    h.SetValue("Server", Server);
-  } else {
-    add("Server", Server);
+  // The fields the engine sets win over custom lines of their name: the first custom
+  // "Server" or "Location" line carries the field's value instead (none when it is empty),
+  // and a custom "Content-Type", "Content-Length" or "Last-Modified" line goes out only
+  // where the field gave no line of its own.
+  bool serverDone = false, locationDone = false, typeSeen = false, lengthSeen = false,
+       modifiedSeen = false;
+  auto firstOf = [](const std::string& line, std::string_view name, bool& seen) {
+    if (seen || line.size() <= name.size() || line[name.size()] != ':' ||
+        !SameText(std::string_view(line).substr(0, name.size()), name))
+      return false;
+    return seen = true;
+  };
+  for (const std::string& line : CustomHeaders.lines) {
+    if (firstOf(line, "Server", serverDone)) {
+      add("Server", Server);
+    } else if (firstOf(line, "Location", locationDone)) {
+      add("Location", Location);
+    } else if (!(firstOf(line, "Content-Type", typeSeen) && ContentType.empty()) &&
+               !(firstOf(line, "Content-Length", lengthSeen) && length.empty()) &&
+               !(firstOf(line, "Last-Modified", modifiedSeen) && lastModified.empty())) {
+      connection_.WriteLine(line);
+    }
   }
-  if (custom && ContentType.empty()) h.SetValue("Content-Type", ContentType);
-  if (custom) {
-    h.SetValue("Location", Location);
-  } else {
-    add("Location", Location);
-  }
-  if (custom && length.empty()) h.SetValue("Content-Length", length);
-  if (custom && lastModified.empty()) h.SetValue("Last-Modified", lastModified);
-}
-
-void TIdHTTPResponseInfo::StartHeader() {
-  if (headerSent_) throw EIdException("Header has already been written.");
-  headerSent_ = true;
-  BuildHeaderLines();
-  // Room for the whole block, and for a text body that will join it in the same send.
-  size_t size = 64 + statusText_.size();
-  for (const std::string& line : HeaderLines.lines) size += line.size() + 2;
-  size += ResponseCookies.Count() * 80;
-  if (BodyText.size() <= kBodyJoinLimit) size += BodyText.size();
-  connection_.BeginBatch(-1, size);
-  std::string status = "HTTP/1.1 ";
-  status += std::to_string(statusCode_);
-  status += ' ';
-  status += statusText_;
-  connection_.WriteLine(status);
-  for (const std::string& line : HeaderLines.lines) connection_.WriteLine(line);
+  if (!serverDone) add("Server", Server);
+  if (!locationDone) add("Location", Location);
   for (const TIdCookieRFC2109& cookie : ResponseCookies.items) {
     connection_.WriteText("Set-Cookie: ");
-    connection_.WriteLine(cookie.CookieText());
+    cookie.AppendCookieText(connection_.BatchBuffer());
+    connection_.WriteText("\r\n");
   }
   connection_.WriteLine("");
+  headerSize_ = connection_.BatchBuffer().size();
 }
 
 void TIdHTTPResponseInfo::SetBodyRange(int64_t offset, int64_t length) {

@@ -100,11 +100,13 @@ class TIdHTTPResponseInfo {
   std::string Location, CacheControl, Pragma, ContentVersion, ContentEncoding, ContentLanguage;
   TDateTime Date = 0, Expires = 0, LastModified = 0;  // written when above 0
   TIdHeaderList CustomHeaders;  // complete lines, appended to the header block as they are
-  TIdHeaderList HeaderLines;    // built when the header is sent
+  TIdHeaderList HeaderLines;    // free for a gateway's own header lines; never sent
   TIdCookies ResponseCookies;   // one "Set-Cookie" line each
   std::shared_ptr<TIdHTTPSession> Session;
 
   bool HeaderSent() const { return headerSent_; }
+  // Bytes of the header block, once it is built.
+  size_t HeaderSize() const { return headerSize_; }
   // Writes the status line, headers, cookies and blank line in one send; a second call
   // fails with "Header has already been written.".
   void SendHeader();
@@ -119,7 +121,6 @@ class TIdHTTPResponseInfo {
  private:
   // Builds the header block into the connection's write buffer, which stays open.
   void StartHeader();
-  void BuildHeaderLines();
   bool FileBodyFollows() const;
   void DropBody();
 
@@ -128,6 +129,7 @@ class TIdHTTPResponseInfo {
   std::string statusText_ = "OK";
   bool closeAfterResponse_ = true;
   bool headerSent_ = false;
+  size_t headerSize_ = 0;
   int64_t bodyOffset_ = 0;
   int64_t bodyLength_ = -1;  // -1: the whole stream
 };

@@ -1,5 +1,8 @@
 #include "engine/http_server.h"
 
+#include <string>
+#include <vector>
+
 #include "engine/engine_errors.h"
 
 namespace morlak {
@@ -14,6 +17,30 @@ constexpr uint64_t kHeaderBlockLimit = 1 << 20;
 constexpr size_t kHeaderLineCountLimit = 1000;
 constexpr char kBodyTooLarge[] = "Request body too large.";
 constexpr const char* kSessionCookie = "IDHTTPSESSIONID";
+
+// The request line and header lines of a thread's last request, handed to its next one with
+// their room, so a request like the last one reads its header without allocating. Only a
+// header of ordinary size is kept.
+constexpr size_t kSpareHeaderLines = 32;
+constexpr size_t kSpareLineRoom = 512;
+struct SpareHeader {
+  std::string requestLine;
+  std::vector<std::string> lines;
+};
+thread_local SpareHeader t_spareHeader;
+
+// Gives the request's header back to the thread when the request ends, however it ends.
+struct HeaderReturn {
+  TIdHTTPRequestInfo& request;
+  ~HeaderReturn() {
+    std::vector<std::string>& lines = request.HeaderLines.lines;
+    if (lines.size() > kSpareHeaderLines || request.RequestLine.capacity() > kSpareLineRoom) return;
+    for (const std::string& line : lines)
+      if (line.capacity() > kSpareLineRoom) return;
+    t_spareHeader.requestLine.swap(request.RequestLine);
+    t_spareHeader.lines.swap(lines);
+  }
+};
 
 // True when the comma-separated list holds the token, without regard to case.
 bool HasToken(std::string_view list, std::string_view token) {
@@ -103,8 +130,13 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
   TIdTCPServerConnection& connection = thread.Connection();
   // A client that sends nothing, or drips its header, must not hold the thread for ever.
   connection.LimitReads(HeaderTimeout, 0);
-  const std::string line =
-      connection.ReadLine('\n', TIdTCPConnection::kUseDefault, kRequestLineLimit);
+  TIdHTTPRequestInfo request;
+  request.RequestLine.swap(t_spareHeader.requestLine);
+  request.HeaderLines.lines.swap(t_spareHeader.lines);
+  const HeaderReturn headerReturn{request};
+  request.RequestLine.assign(
+      connection.ReadLineView('\n', TIdTCPConnection::kUseDefault, kRequestLineLimit));
+  const std::string& line = request.RequestLine;
   const size_t lastBlank = line.rfind(' ');
   if (lastBlank == std::string::npos) throw EIdException("Error in parsing command.");
   const std::string_view head = std::string_view(line).substr(0, lastBlank);
@@ -120,23 +152,33 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
     return true;
   }
 
-  TIdHTTPRequestInfo request;
-  request.RequestLine = line;
   request.ProtocolVersion = line.substr(lastBlank + 1);
   request.PeerAddress = connection.PeerAddress();
   request.RequestMethod = command;
 
+  // The lines of the thread's last request take the new ones where they can; room for what
+  // a browser sends, so the list is not regrown line by line.
+  std::vector<std::string>& lines = request.HeaderLines.lines;
+  lines.reserve(16);
+  size_t count = 0;
   const uint64_t headerStart = connection.BytesConsumed();
   for (;;) {
-    std::string header =
-        connection.ReadLine('\n', TIdTCPConnection::kUseDefault, kRequestLineLimit);
+    std::string_view header =
+        connection.ReadLineView('\n', TIdTCPConnection::kUseDefault, kRequestLineLimit);
     if (header.empty()) break;
     if (connection.BytesConsumed() - headerStart > kHeaderBlockLimit ||
-        request.HeaderLines.Count() >= kHeaderLineCountLimit)
+        count >= kHeaderLineCountLimit) {
+      lines.resize(count);
       throw EIdException("Request header too large.");
-    if (header.size() >= 2 && header[0] == '.' && header[1] == '.') header.erase(0, 1);
-    request.HeaderLines.Add(std::move(header));
+    }
+    if (header.size() >= 2 && header[0] == '.' && header[1] == '.') header.remove_prefix(1);
+    if (count < lines.size())
+      lines[count].assign(header);
+    else
+      lines.emplace_back(header);
+    ++count;
   }
+  lines.resize(count);
   request.ProcessHeaders();
   ++thread.RequestCount;
   const bool http11 = request.ProtocolVersion == "HTTP/1.1";
@@ -147,7 +189,7 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
     refusal.SetStatusCode(417);
     refusal.SetStatusText("Expectation Failed");
     refusal.SetCloseConnection(true);
-    if (!Trim(ServerSoftware).empty()) refusal.Server = ServerSoftware;
+    if (!TrimView(ServerSoftware).empty()) refusal.Server = ServerSoftware;
     refusal.SendBody();
     return true;
   }
@@ -187,7 +229,7 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
                               thread.RequestCount >= kMaxRequestsPerConnection ||
                               !ClientKeepsConnection(request.ProtocolVersion, request.Connection));
   const bool goOn = AttachSession(thread, request, response);
-  if (!Trim(ServerSoftware).empty()) response.Server = ServerSoftware;
+  if (!TrimView(ServerSoftware).empty()) response.Server = ServerSoftware;
   if (goOn) {
     try {
       OnCommandGet(thread, request, response);

@@ -25,6 +25,16 @@ struct SpareBuffer {
 };
 constexpr size_t kSpareBufferLimit = 65536;
 thread_local SpareBuffer t_spare;
+// Files up to this size are copied into an open write buffer instead of sent on their own.
+constexpr int64_t kFileJoinLimit = 16384;
+// The same for the write buffer, in which every answer's header is built.
+thread_local std::string t_spareWrite;
+
+// Empties the write buffer once its bytes are sent, or failed to be; it keeps its room.
+struct ClearAfterSend {
+  std::string& buffer;
+  ~ClearAfterSend() { buffer.clear(); }
+};
 
 }  // namespace
 
@@ -36,6 +46,9 @@ TIdTCPConnection::~TIdTCPConnection() {
     t_spare.data = std::move(in_);
     t_spare.capacity = inCapacity_;
   }
+  if (writeBuffer_.capacity() <= kSpareBufferLimit &&
+      writeBuffer_.capacity() > t_spareWrite.capacity())
+    t_spareWrite.swap(writeBuffer_);
 }
 
 void TIdTCPConnection::Consume(size_t n) {
@@ -118,6 +131,10 @@ void TIdTCPConnection::ReserveInput(size_t chunk) {
 }
 
 void TIdTCPConnection::ReleaseInputBuffer() {
+  if (writeBuffer_.capacity() <= kSpareBufferLimit &&
+      writeBuffer_.capacity() > t_spareWrite.capacity())
+    t_spareWrite.swap(writeBuffer_);
+  std::string().swap(writeBuffer_);
   if (!in_ || Buffered() > 0) return;
   if (inCapacity_ <= kSpareBufferLimit && inCapacity_ > t_spare.capacity) {
     t_spare.data = std::move(in_);
@@ -185,13 +202,18 @@ bool TIdTCPConnection::ReceiveMore(int timeoutMs, bool raiseOnTimeout) {
   throw EIdSocketError(code);
 }
 
-std::string TIdTCPConnection::TakeLine(size_t length, size_t dropAfter) {
-  std::string line(in_.get() + inBegin_, length);
+std::string_view TIdTCPConnection::TakeLine(size_t length, size_t dropAfter) {
+  const std::string_view line(in_.get() + inBegin_, length);
+  // The bytes stay where they are until the next receive.
   Consume(length + dropAfter);
   return line;
 }
 
 std::string TIdTCPConnection::ReadLine(char terminator, int timeoutMs, int maxLength) {
+  return std::string(ReadLineView(terminator, timeoutMs, maxLength));
+}
+
+std::string_view TIdTCPConnection::ReadLineView(char terminator, int timeoutMs, int maxLength) {
   if (timeoutMs == kUseDefault) timeoutMs = ReadTimeout;
   if (maxLength == kUseDefault) maxLength = MaxLineLength;
   const size_t limit = maxLength > 0 ? static_cast<size_t>(maxLength) : SIZE_MAX;
@@ -208,8 +230,8 @@ std::string TIdTCPConnection::ReadLine(char terminator, int timeoutMs, int maxLe
         if (MaxLineAction == TIdMaxLineAction::maException) throw EIdMaxLineLengthExceeded();
         return TakeLine(limit, 0);
       }
-      std::string line = TakeLine(length, 1);
-      if (terminator == '\n' && !line.empty() && line.back() == '\r') line.pop_back();
+      std::string_view line = TakeLine(length, 1);
+      if (terminator == '\n' && !line.empty() && line.back() == '\r') line.remove_suffix(1);
       return line;
     }
     searched = Buffered();
@@ -220,7 +242,7 @@ std::string TIdTCPConnection::ReadLine(char terminator, int timeoutMs, int maxLe
     if (!CanReceive()) throw EIdConnClosedGracefully();
     if (!ReceiveMore(timeoutMs, false)) {
       readLnTimedOut_ = true;
-      return std::string();
+      return std::string_view();
     }
   }
 }
@@ -286,14 +308,16 @@ void TIdTCPConnection::BeginBatch(int64_t threshold, size_t sizeHint) {
   batching_ = true;
   batchThreshold_ = threshold;
   writeBuffer_.clear();
+  if (writeBuffer_.capacity() < sizeHint && t_spareWrite.capacity() >= sizeHint)
+    writeBuffer_.swap(t_spareWrite);
   writeBuffer_.reserve(sizeHint);
 }
 
 void TIdTCPConnection::EndBatch(bool moreFollows) {
   batching_ = false;
-  std::string pending;
-  pending.swap(writeBuffer_);
-  if (!pending.empty()) SendAll(pending.data(), pending.size(), moreFollows);
+  if (writeBuffer_.empty()) return;
+  ClearAfterSend clear{writeBuffer_};
+  SendAll(writeBuffer_.data(), writeBuffer_.size(), moreFollows);
 }
 
 void TIdTCPConnection::FailSend(int code) {
@@ -322,10 +346,26 @@ void TIdTCPConnection::WriteFromStream(TStream& stream, bool fromStart, int64_t 
   const int64_t start = stream.Position();
   const int64_t count = size > 0 ? size : stream.Size() - start;
   if (count <= 0) return;
+  auto* file = dynamic_cast<TFileStream*>(&stream);
+  if (file && batching_ && batchThreshold_ <= 0 && count <= kFileJoinLimit) {
+    // A small file joins what waits in the buffer (its header): copying a few pages costs
+    // less than a second send and the kernel's file-to-socket path.
+    const size_t held = writeBuffer_.size();
+    writeBuffer_.resize(held + static_cast<size_t>(count));
+    for (size_t got = 0; got < static_cast<size_t>(count);) {
+      const size_t n =
+          file->Read(writeBuffer_.data() + held + got, static_cast<size_t>(count) - got);
+      if (n == 0) {
+        writeBuffer_.resize(held);
+        throw EIdNoDataToRead();
+      }
+      got += n;
+    }
+    return;
+  }
   if (batching_ && !writeBuffer_.empty()) {
-    std::string pending;
-    pending.swap(writeBuffer_);
-    SendAll(pending.data(), pending.size(), true);
+    ClearAfterSend clear{writeBuffer_};
+    SendAll(writeBuffer_.data(), writeBuffer_.size(), true);
   }
   if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
     if (start + count > memory->Size()) throw EIdNoDataToRead();
@@ -333,7 +373,7 @@ void TIdTCPConnection::WriteFromStream(TStream& stream, bool fromStart, int64_t 
     memory->Seek(start + count);
     return;
   }
-  if (auto* file = dynamic_cast<TFileStream*>(&stream)) {
+  if (file) {
     int64_t sent = 0;
     while (sent < count) {
       if (!IsConnected()) throw EIdClosedSocket();

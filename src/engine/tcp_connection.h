@@ -55,6 +55,9 @@ class TIdTCPConnection {
   // ReadLnTimedOut(). The peer closing first fails with "Connection Closed Gracefully."
   std::string ReadLine(char terminator = '\n', int timeoutMs = kUseDefault,
                        int maxLength = kUseDefault);
+  // The same line as a view into the input buffer, valid until the next read.
+  std::string_view ReadLineView(char terminator = '\n', int timeoutMs = kUseDefault,
+                                int maxLength = kUseDefault);
   bool ReadLnTimedOut() const { return readLnTimedOut_; }
   void ReadExact(void* buffer, size_t count);
   // Appends `byteCount` bytes to the stream, or with `readUntilClose` everything until
@@ -66,8 +69,8 @@ class TIdTCPConnection {
   void WriteLine(std::string_view text);
   void WriteBytes(const void* data, size_t count, bool sendNow = false);
   // Sends the stream from its start (or its position) to its end or for `size` bytes.
-  // File streams go out through the transport's file send; a stream that ends early
-  // fails with "No data to read.".
+  // File streams go out through the transport's file send, a small one in the open write
+  // buffer; a stream that ends early fails with "No data to read.".
   void WriteFromStream(TStream& stream, bool fromStart = true, int64_t size = 0);
   // Opens the write buffer; a positive threshold sends that many bytes whenever reached.
   // `sizeHint` reserves room for what is about to be written.
@@ -76,13 +79,16 @@ class TIdTCPConnection {
   // transport that more data is coming at once (a file after its header).
   void EndBatch(bool moreFollows = false);
   bool Batching() const { return batching_; }
+  // The open write buffer, for text built in place; no threshold applies to it.
+  std::string& BatchBuffer() { return writeBuffer_; }
 
   // True when a read would not wait: bytes are buffered or have arrived (they are taken
   // into the buffer), or the peer has closed. Never blocks.
   bool InputPending();
   // The peer has closed and every byte it sent has been read.
   bool InputEnded() const { return Buffered() == 0 && !CanReceive(); }
-  // Gives up the empty input buffer while the connection waits without a thread.
+  // Gives up the empty input buffer, and the write buffer's room, while the connection
+  // waits without a thread.
   void ReleaseInputBuffer();
 
   bool IsConnected() const { return io_->Binding().HandleAllocated(); }
@@ -114,7 +120,7 @@ class TIdTCPConnection {
   [[noreturn]] void FailSend(int code);
   // Adds to the write buffer, sending a threshold's worth when it is reached.
   void Append(const char* data, size_t count);
-  std::string TakeLine(size_t length, size_t dropAfter);
+  std::string_view TakeLine(size_t length, size_t dropAfter);
   // The wait for the next receive under the read bounds; -1: none. `bounded` tells
   // whether a bound (rather than the caller's timeout) set it.
   int WaitFor(int timeoutMs, bool& bounded) const;

@@ -119,15 +119,28 @@ void SetFixedNow(std::optional<TDateTime> value) {
 }
 
 TDateTime UnixToLocalDateTime(std::time_t t) {
+  // The same file's date comes again and again; each conversion takes the zone lock.
+  thread_local std::optional<std::time_t> lastTime;
+  thread_local TDateTime lastResult = 0;
+  if (t == lastTime) return lastResult;
   std::tm tm;
   localtime_r(&t, &tm);
-  return EncodeDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                        tm.tm_sec);
+  lastResult = EncodeDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                              tm.tm_sec);
+  lastTime = t;
+  return lastResult;
 }
 
 std::time_t LocalDateTimeToUnix(TDateTime value) {
+  // mktime reads the zone file's state again on every call (a stat and the C library's
+  // zone lock), and a served file gives the same date request after request.
+  thread_local std::optional<TDateTime> lastValue;
+  thread_local std::time_t lastResult = 0;
+  if (value == lastValue) return lastResult;
   std::tm tm = ToTm(value);
-  return std::mktime(&tm);
+  lastResult = std::mktime(&tm);
+  lastValue = value;
+  return lastResult;
 }
 
 int LocalUtcOffsetMinutes() {
@@ -167,7 +180,15 @@ char DecimalSeparator() {
 }
 
 std::string FormatFloatGeneral(double value) {
-  if (value == 0 || !std::isfinite(value)) return "0";
+  char out[kFloatGeneralSize];
+  return std::string(out, FormatFloatGeneral(value, out));
+}
+
+size_t FormatFloatGeneral(double value, char (&out)[kFloatGeneralSize]) {
+  if (value == 0 || !std::isfinite(value)) {
+    out[0] = '0';
+    return 1;
+  }
   // Round to 15 significant digits first, so the choice between the fixed and the
   // scientific form sees the exponent of the rounded value (999999999999999.9 is 1E15).
   // to_chars rounds as printf does at a fraction of its cost, and the text is put together
@@ -187,7 +208,6 @@ std::string FormatFloatGeneral(double value) {
                   scientific.data() + scientific.size(), exponent);
 
   const char point = DecimalSeparator();
-  char out[64];
   char* p = out;
   if (value < 0) *p++ = '-';
   const auto put = [&p](const char* from, size_t n) {
@@ -218,7 +238,7 @@ std::string FormatFloatGeneral(double value) {
       put(digits + integerDigits, count - integerDigits);
     }
   }
-  return std::string(out, p);
+  return static_cast<size_t>(p - out);
 }
 
 std::string FormatFixed(double value, int decimals) {

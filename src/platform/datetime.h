@@ -50,6 +50,9 @@ bool TryParseShortDateLongTime(const std::string& text, TDateTime& out);
 // General floating-point text with up to 15 significant digits and the locale's
 // decimal separator ("0" for zero, "45000.5", "1E-5").
 std::string FormatFloatGeneral(double value);
+// The same text written into the buffer; returns its length.
+constexpr size_t kFloatGeneralSize = 64;
+size_t FormatFloatGeneral(double value, char (&out)[kFloatGeneralSize]);
 // Fixed text with `decimals` digits after the separator and at least one integer digit,
 // rounded half away from zero ("0.00" and "0.0" formats).
 std::string FormatFixed(double value, int decimals);

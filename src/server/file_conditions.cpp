@@ -113,7 +113,7 @@ std::optional<int64_t> DateValue(const TIdHeaderList& headers, std::string_view 
 
 // An empty If-Range holds; a tag holds when it is this version's strong tag, a date when
 // it is this version's strong modification time.
-bool IfRangeHolds(std::string_view value, const FileVersion& version, const std::string& tag) {
+bool IfRangeHolds(std::string_view value, const FileVersion& version, std::string_view tag) {
   value = TrimView(value);
   if (value.empty()) return true;
   if (!version.strong) return false;
@@ -141,11 +141,11 @@ int64_t FileVersion::ModifiedSeconds() const {
   return modifiedNs % kNsPerSecond < 0 ? seconds - 1 : seconds;
 }
 
-std::string FileVersion::ETag() const {
-  char text[64];
-  std::snprintf(text, sizeof text, "%s\"%" PRIx64 "-%" PRIx64 "\"", strong ? "" : "W/",
-                static_cast<uint64_t>(modifiedNs), static_cast<uint64_t>(size));
-  return text;
+size_t FileVersion::FormatETag(char (&text)[kETagSize]) const {
+  const int n =
+      std::snprintf(text, sizeof text, "%s\"%" PRIx64 "-%" PRIx64 "\"", strong ? "" : "W/",
+                    static_cast<uint64_t>(modifiedNs), static_cast<uint64_t>(size));
+  return static_cast<size_t>(std::clamp(n, 0, static_cast<int>(sizeof text) - 1));
 }
 
 std::string FileAnswer::ContentRange() const {
@@ -162,7 +162,8 @@ FileAnswer ChooseFileAnswer(const TIdHeaderList& headers, std::string_view metho
   answer.length = version.size;
   const bool get = method == "GET";
   if (!get && method != "HEAD") return answer;
-  const std::string tag = version.ETag();
+  char tagText[FileVersion::kETagSize];
+  const std::string_view tag(tagText, version.FormatETag(tagText));
   const int64_t modified = version.ModifiedSeconds();
 
   const std::string ifMatch = ListValue(headers, "If-Match");

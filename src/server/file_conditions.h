@@ -21,8 +21,10 @@ struct FileVersion {
 
   static FileVersion Of(int64_t size, int64_t modifiedNs, int64_t nowSeconds);
   int64_t ModifiedSeconds() const;
-  // "\"<time>-<size>\"" in hexadecimal, with "W/" before it when not strong.
-  std::string ETag() const;
+  // "\"<time>-<size>\"" in hexadecimal, with "W/" before it when not strong, written into
+  // the buffer; returns its length.
+  static constexpr size_t kETagSize = 48;
+  size_t FormatETag(char (&text)[kETagSize]) const;
 };
 
 struct FileAnswer {

@@ -1,7 +1,9 @@
 // Answers a request with one existing file: headers only for HEAD, tag-replaced text
 // for pages, and every other file streamed straight from disk.
+#include <charconv>
 #include <ctime>
 #include <exception>
+#include <iterator>
 #include <memory>
 
 #include "platform/files.h"
@@ -39,13 +41,16 @@ std::string ReadToEnd(TFileStream& file) {
 }
 
 // prefix + what + path + " (<size>b<separator> <content type>)", built in one piece.
-std::string FileLine(const std::string& prefix, std::string_view what, const std::string& path,
+std::string FileLine(const RequestContext& ctx, std::string_view what, const std::string& path,
                      int64_t size, const char* separator, const std::string& contentType) {
-  const std::string sizeText = std::to_string(size);
+  char sizeText[24];
+  const std::string_view sizeView(sizeText,
+                                  std::to_chars(sizeText, std::end(sizeText), size).ptr - sizeText);
   std::string line;
-  line.reserve(prefix.size() + what.size() + path.size() + sizeText.size() + contentType.size() +
+  line.reserve(ctx.PrefixSize() + what.size() + path.size() + sizeView.size() + contentType.size() +
                8);
-  line.append(prefix).append(what).append(path).append(" (").append(sizeText).append("b");
+  ctx.AppendPrefix(line);
+  line.append(what).append(path).append(" (").append(sizeView).append("b");
   line.append(separator).append(" ").append(contentType).append(")");
   return line;
 }
@@ -69,8 +74,14 @@ FileAnswer AnswerWithValidators(const TIdHTTPRequestInfo& request, const TFileSt
   const FileAnswer answer =
       ChooseFileAnswer(request.HeaderLines, request.RequestMethod, version, now);
   response.LastModified = UnixToLocalDateTime(static_cast<std::time_t>(version.ModifiedSeconds()));
+  response.CustomHeaders.lines.reserve(4);
   response.CustomHeaders.Add("Accept-Ranges: bytes");
-  response.CustomHeaders.Add("ETag: " + version.ETag());
+  char tag[FileVersion::kETagSize];
+  const size_t tagLength = version.FormatETag(tag);
+  std::string line;
+  line.reserve(6 + tagLength);
+  line.append("ETag: ").append(tag, tagLength);
+  response.CustomHeaders.Add(std::move(line));
   if (answer.status == 200) return answer;
   response.SetStatusCode(answer.status);
   const std::string contentRange = answer.ContentRange();
@@ -91,7 +102,6 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
   ctx.host = request.Host;
   ctx.user = user;
   ctx.clientAddress = clientAddress;
-  const std::string prefix = ctx.Prefix();
   const std::string extension = ExtractFileExt(localPath);
   const std::string contentType = settings_.GetContentType(extension);
   const bool page = IsPage(contentType, UpperCase(extension));
@@ -113,10 +123,9 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
       response.ContentLength = file->Size();
       size = file->Size();
       if (validated) answer = AnswerWithValidators(request, *file, response);
-      line =
-          FileLine(prefix, "> head of ", localPath, size, ",", contentType) + OutcomeText(answer);
+      line = FileLine(ctx, "> head of ", localPath, size, ",", contentType) + OutcomeText(answer);
     } catch (const std::exception&) {
-      line = FileLine(prefix, "> failed to serve head of ", localPath, size, ",", contentType);
+      line = FileLine(ctx, "> failed to serve head of ", localPath, size, ",", contentType);
       failed = true;
     }
     LogWindow(line);
@@ -146,7 +155,7 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
       tags.serverStartTime = ServerStartTime.load();
       tags.statistics = &statistics_;
       tags.monitoredFiles = &monitored_;
-      tags.requestPrefix = prefix;
+      tags.requestPrefix = ctx.Prefix();
       tags.logWindow = [this](const std::string& text) { LogWindow(text); };
       tags.htmlEscapeClientValues = IsMarkupContentType(contentType);
       tags.pageFolder = IncludeTrailingSeparator(ExtractFileDir(localPath));
@@ -154,16 +163,15 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
       response.BodyText = ReplaceTags(JoinLinesCrLf(SplitLines(content)), tags);
       size = static_cast<int64_t>(response.BodyText.size());
       statistics_.AddBytesDownloaded(size);
-      line = FileLine(prefix, "> replaced ", localPath, size, ";", contentType);
+      line = FileLine(ctx, "> replaced ", localPath, size, ";", contentType);
       ReportMonitoredHit(localPath, clientAddress);
     } catch (const std::exception&) {
-      line = FileLine(prefix, "> failed to serve replaced ", localPath, size, ";", contentType);
+      line = FileLine(ctx, "> failed to serve replaced ", localPath, size, ";", contentType);
       failed = true;
     }
   } else {
     TIdTCPConnection& connection = thread.Connection();
-    uint64_t sentBefore = 0;
-    bool begun = false;  // the header is out, the body on its way
+    const uint64_t sentBefore = connection.BytesSent();
     try {
       auto file = OpenUnlessOpened(std::move(opened), localPath);
       size = file->Size();
@@ -179,20 +187,21 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
         if (page && answer.offset == 0) statistics_.AddPagesDownloaded(1);
         response.BodyStream = std::move(file);
         if (answer.status == 206) response.SetBodyRange(answer.offset, answer.length);
-        response.SendHeader();
-        sentBefore = connection.BytesSent();
-        begun = true;
+        // Header and body leave together where the file is small.
         response.SendBody();
       }
-      line = FileLine(prefix, "> served ", localPath, size, ",", contentType) + OutcomeText(answer);
+      line = FileLine(ctx, "> served ", localPath, size, ",", contentType) + OutcomeText(answer);
     } catch (const std::exception&) {
       response.BodyStream.reset();
-      line = FileLine(prefix, "> failed to serve ", localPath, size, ",", contentType) +
+      line = FileLine(ctx, "> failed to serve ", localPath, size, ",", contentType) +
              OutcomeText(answer);
       failed = true;
     }
-    if (begun) {
-      statistics_.AddBytesDownloaded(static_cast<int64_t>(connection.BytesSent() - sentBefore));
+    // Begun once the header is out, whatever became of the body.
+    const uint64_t sent = connection.BytesSent() - sentBefore;
+    if (response.HeaderSent() && sent > 0) {
+      statistics_.AddBytesDownloaded(
+          static_cast<int64_t>(sent > response.HeaderSize() ? sent - response.HeaderSize() : 0));
       // Counted once begun: a player stops reading whenever it likes.
       if (answer.offset == 0) ReportMonitoredHit(localPath, clientAddress);
     }

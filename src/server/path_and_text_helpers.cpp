@@ -11,9 +11,9 @@ bool IsSeparator(char c) {
 }
 }  // namespace
 
-std::string AddTrailingBackslash(const std::string& text) {
-  if (text.empty() || text.back() == kPathSeparator) return text;
-  return text + kPathSeparator;
+std::string AddTrailingBackslash(std::string text) {
+  if (!text.empty() && text.back() != kPathSeparator) text += kPathSeparator;
+  return text;
 }
 
 std::string ToLocalPath(const std::string& text) {
@@ -24,14 +24,14 @@ std::string ToLocalPath(const std::string& text) {
   return path;
 }
 
-std::string CollapseBackslashes(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    if (c == kPathSeparator && !out.empty() && out.back() == kPathSeparator) continue;
-    out.push_back(c);
+std::string CollapseBackslashes(std::string text) {
+  size_t kept = 0;
+  for (const char c : text) {
+    if (c == kPathSeparator && kept > 0 && text[kept - 1] == kPathSeparator) continue;
+    text[kept++] = c;
   }
-  return out;
+  text.resize(kept);
+  return text;
 }
 
 std::string DelimitedText(const std::vector<std::string>& lines) {

@@ -8,12 +8,12 @@
 namespace morlak {
 
 // Appends the separator to a non-empty text that does not end in one.
-std::string AddTrailingBackslash(const std::string& text);
+std::string AddTrailingBackslash(std::string text);
 // Turns a request path into a path relative to a document folder: every "/" or "\"
 // becomes the separator and one leading separator is removed.
 std::string ToLocalPath(const std::string& text);
-// Collapses every run of separators into one.
-std::string CollapseBackslashes(const std::string& text);
+// Collapses every run of separators into one (in the text itself, which is returned).
+std::string CollapseBackslashes(std::string text);
 
 // Lines joined with commas; a line holding a control character, a blank, a comma or a
 // double quote is enclosed in double quotes with inner quotes doubled.

@@ -1,7 +1,9 @@
 // Who asked, over which listener: the values every request log line starts with.
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "engine/io_handler.h"
 #include "engine/tcp_server.h"
@@ -30,10 +32,27 @@ struct RequestContext {
   // protocol://host> address:port, user
   std::string Prefix() const {
     std::string p;
-    p.reserve(protocol.size() + host.size() + clientAddress.size() + user.size() + 16);
+    p.reserve(PrefixSize());
+    AppendPrefix(p);
+    return p;
+  }
+  // The prefix followed by the parts, built in one piece.
+  std::string PrefixedLine(std::initializer_list<std::string_view> parts) const {
+    size_t size = PrefixSize();
+    for (const std::string_view part : parts) size += part.size();
+    std::string line;
+    line.reserve(size);
+    AppendPrefix(line);
+    for (const std::string_view part : parts) line.append(part);
+    return line;
+  }
+  size_t PrefixSize() const {
+    return protocol.size() + host.size() + clientAddress.size() + clientPort.size() + user.size() +
+           8;
+  }
+  void AppendPrefix(std::string& p) const {
     p.append(protocol).append("://").append(host).append("> ").append(clientAddress);
     p.append(":").append(clientPort).append(", ").append(user);
-    return p;
   }
 };
 

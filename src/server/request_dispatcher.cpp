@@ -1,5 +1,6 @@
 // The listeners' event handlers: connection refusal, session bookkeeping and the
 // request dispatcher that picks exactly one answer for every request.
+#include <algorithm>
 #include <mutex>
 #include <stdexcept>
 
@@ -16,12 +17,16 @@ namespace {
 
 const char kNoSessionBody[] = "<html><body><b>Failed to Create Session</b></body></html>";
 
-// The eight variables a new session starts with, in their order. `laterBytes` is about
-// what the request goes on to set, so the list is allocated once.
+// The eight variables a new session starts with, in their order. `laterBytes` are the
+// values the request goes on to set (host, document and template folders): the room is
+// exactly what the list then holds, so it is allocated once and needs no shrinking.
 void InitSessionVariables(TPackedStringList& vars, const std::string& address,
                           const std::string& port, size_t laterBytes) {
-  const std::string start = FormatFloatGeneral(Now());
-  vars.Reserve(80 + address.size() + port.size() + start.size() + laterBytes, 8);
+  char startText[kFloatGeneralSize];
+  const std::string_view start(startText, FormatFloatGeneral(Now(), startText));
+  // The names with their "=" and the user "Anonymous".
+  constexpr size_t kFixedBytes = 69;
+  vars.Reserve(kFixedBytes + address.size() + port.size() + start.size() + laterBytes, 8);
   // The names are new, so setting a value appends its line without a copy of its own.
   const auto add = [&vars](std::string_view name, std::string_view value) {
     if (value.empty())
@@ -105,6 +110,8 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
   }
 
   std::string target = settings_.ResolveRedirect(request.DocumentPath);
+  std::string homeDirectory = settings_.GetHomeDirectory();
+  const std::string templateDirectory = settings_.GetTemplateDirectory();
   std::string documentDirectory, password;
   bool ok = false;
   {
@@ -112,7 +119,9 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
     TPackedStringList& vars = session->Variables;
     const bool newSession = vars.Empty();
     if (newSession)
-      InitSessionVariables(vars, ctx.clientAddress, ctx.clientPort, request.Host.size() + 128);
+      InitSessionVariables(vars, ctx.clientAddress, ctx.clientPort,
+                           std::min(request.Host.size(), kSessionTextLimit) + homeDirectory.size() +
+                               templateDirectory.size());
     if (!request.ParamList.Empty()) {
       const std::string action = request.ParamList.Value("action");
       if (SameText(action, "login")) {
@@ -146,10 +155,10 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
         documentDirectory = home;
         frontEnd_.Synchronize([this] { frontEnd_.RefreshMemberList(); });
       } else {
-        documentDirectory = settings_.GetHomeDirectory();
+        documentDirectory = std::move(homeDirectory);
       }
     } else {
-      documentDirectory = settings_.GetHomeDirectory();
+      documentDirectory = std::move(homeDirectory);
       vars.SetValue("username", "Anonymous");
       vars.SetValue("password", "");
     }
@@ -166,13 +175,14 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
       }
     }
     vars.SetValue("docdir", documentDirectory);
-    vars.SetValue("templatedir", settings_.GetTemplateDirectory());
+    vars.SetValue("templatedir", templateDirectory);
     // The session may live for minutes with what its first request set.
     if (newSession) vars.ShrinkToFit();
   }
-  const std::string prefix = ctx.Prefix();
+  // Only the answers other than a file log a line of their own here.
+  const auto prefix = [&ctx] { return ctx.Prefix(); };
 
-  documentDirectory = AddTrailingBackslash(documentDirectory);
+  documentDirectory = AddTrailingBackslash(std::move(documentDirectory));
   std::string localPath = CollapseBackslashes(documentDirectory + ToLocalPath(target));
   members_.TouchActiveUser(session->SessionId(), ctx.clientAddress, ctx.user, password, localPath);
 
@@ -202,18 +212,17 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
       localPath = compiler;
       pathChanged();
     } else {
-      LogWindow(prefix + "> no PHP compiler specified (" + localPath + ")");
+      LogWindow(prefix() + "> no PHP compiler specified (" + localPath + ")");
     }
   }
 
   const std::string& documentPath = request.DocumentPath;
-  const std::string phpCompiler = settings_.GetPhpCompiler();
   if (settings_.GetEnableCgi()) {
     runCgi = ContainsAlias(documentPath, settings_.GetCgiAlias()) ||
-             (localPath == phpCompiler && !IsLibraryFile(localPath));
+             (!IsLibraryFile(localPath) && settings_.IsPhpCompiler(localPath));
   } else if (settings_.GetEnableIsapi()) {
     const bool candidate = ContainsAlias(documentPath, settings_.GetIsapiAlias()) ||
-                           (localPath == phpCompiler && IsLibraryFile(localPath));
+                           (IsLibraryFile(localPath) && settings_.IsPhpCompiler(localPath));
     const size_t dll = documentPath.find(".dll");
     if (candidate && dll != std::string::npos) {
       runIsapi = true;
@@ -227,10 +236,11 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
   // Any ".." under the document folder is refused, whatever its encoding was.
   // The local path was collapsed, so it is compared with the collapsed folder: a folder
   // setting holding a doubled separator must not let ".." through.
-  const std::string collapsedDirectory = CollapseBackslashes(documentDirectory);
   auto climbsOut = [&](const std::string& path) {
-    return path.find("..") != std::string::npos &&
-           SameText(path.substr(0, collapsedDirectory.size()), collapsedDirectory);
+    if (path.find("..") == std::string::npos) return false;
+    const std::string collapsedDirectory = CollapseBackslashes(documentDirectory);
+    return SameText(std::string_view(path).substr(0, collapsedDirectory.size()),
+                    collapsedDirectory);
   };
   const bool refused = climbsOut(localPath) ||
                        // A library is never handed a way out of the document folder.
@@ -242,43 +252,43 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
   const bool phpNotRun = !phpPage.empty() && !runCgi && !runIsapi;
 
   if (refused) {
-    LogWindowAndFile(prefix + "> unauthorized to " + (phpPage.empty() ? localPath : phpPage));
+    LogWindowAndFile(prefix() + "> unauthorized to " + (phpPage.empty() ? localPath : phpPage));
     SendUnauthorizedPage(thread, request, ctx.user, ctx.clientAddress, response);
   } else if (loginAttempt) {
     if (ok) {
-      LogWindowAndFile(prefix + "> logged in succesfully (" + documentDirectory + ")");
+      LogWindowAndFile(prefix() + "> logged in succesfully (" + documentDirectory + ")");
       SendLoginOkPage(thread, request, ctx.user, ctx.clientAddress, response);
     } else {
-      LogWindowAndFile(prefix + "> login failed");
+      LogWindowAndFile(prefix() + "> login failed");
       SendLoginFailedPage(thread, request, ctx.user, ctx.clientAddress, response);
       std::lock_guard<TIdHTTPSession> guard(*session);
       session->Variables.SetValue("username", "Anonymous");
       session->Variables.SetValue("password", "");
     }
   } else if (logout) {
-    LogWindowAndFile(prefix + "> logged out succesfully");
+    LogWindowAndFile(prefix() + "> logged out succesfully");
     SendLogoutOkPage(thread, request, ctx.user, ctx.clientAddress, response);
   } else if (runCgi && (ctx.tls ? idCGIRunner2 : idCGIRunner1)) {
     // A PHP page run as a program of its own (no compiler) is no page of a compiler.
     TidCGIRunner::Call call{localPath != phpPage ? phpPage : std::string(), {}};
     (ctx.tls ? idCGIRunner2 : idCGIRunner1)
         ->Run(localPath, thread, request, response, documentDirectory, "", call);
-    LogWindowAndFile(prefix + "> exec CGI \"" + localPath + "\", params=\"" +
+    LogWindowAndFile(prefix() + "> exec CGI \"" + localPath + "\", params=\"" +
                      DelimitedText(request.ParamList.lines) + "\"");
-    if (!call.failure.empty()) LogWindowAndFile(prefix + "> " + call.failure);
+    if (!call.failure.empty()) LogWindowAndFile(prefix() + "> " + call.failure);
   } else if (runIsapi && (ctx.tls ? idISAPIRunner2 : idISAPIRunner1)) {
     (ctx.tls ? idISAPIRunner2 : idISAPIRunner1)
         ->Execute(localPath, thread, request, response, documentDirectory, pathInfo);
-    LogWindowAndFile(prefix + "> exec ISAPI \"" + localPath + "\", action=\"" + pathInfo +
+    LogWindowAndFile(prefix() + "> exec ISAPI \"" + localPath + "\", action=\"" + pathInfo +
                      "\", params=\"" + ParamLinesWithCrLf(request.ParamList) + "\"");
   } else if (phpNotRun) {
-    LogWindowAndFile(prefix + "> PHP is not set up to run " + phpPage);
+    LogWindowAndFile(prefix() + "> PHP is not set up to run " + phpPage);
     SendNotFoundPage(thread, request, ctx.user, ctx.clientAddress, response);
   } else if (fileExists) {
     ServeFile(thread, request, localPath, ctx.user, ctx.clientAddress, response,
               std::move(found.file));
   } else {
-    LogWindowAndFile(prefix + "> file not found " + localPath);
+    LogWindowAndFile(ctx.PrefixedLine({"> file not found ", localPath}));
     SendNotFoundPage(thread, request, ctx.user, ctx.clientAddress, response);
   }
 }

@@ -86,7 +86,12 @@ void ServerCore::WireHandlers(TIdHTTPServer& server) {
 }
 
 void ServerCore::Log(const std::string& text, bool toFile) {
-  frontEnd_.PostLog(EscapeControlCharacters(text), toFile ? &logFile_ : nullptr);
+  TOzm_logfile* file = toFile ? &logFile_ : nullptr;
+  // Nearly every line is clean and goes as it is.
+  if (HasControlCharacter(text))
+    frontEnd_.PostLog(EscapeControlCharacters(text), file);
+  else
+    frontEnd_.PostLog(text, file);
 }
 
 void ServerCore::LogWindow(const std::string& text) {

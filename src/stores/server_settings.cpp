@@ -282,6 +282,11 @@ bool ServerSettings::IsPhpExtension(std::string_view ext) const {
   return lookups_.phpExtensions.contains(ext);
 }
 
+bool ServerSettings::IsPhpCompiler(std::string_view path) const {
+  std::lock_guard lock(settingsLock);
+  return path == values_.phpCompiler;
+}
+
 bool ServerSettings::IsBannedAddress(std::string_view address) const {
   std::lock_guard lock(settingsLock);
   return lookups_.banned.contains(address);

@@ -173,6 +173,8 @@ class ServerSettings {
   std::vector<std::string> GetDefaultFiles() const;
   // True when the argument equals an item of the list, without regard to case.
   bool IsPhpExtension(std::string_view ext) const;
+  // True when the path is exactly the PHP compiler setting.
+  bool IsPhpCompiler(std::string_view path) const;
   bool IsBannedAddress(std::string_view address) const;
   // Tests the extension of the file name's last path component ("" when it has none).
   bool IsExcludedFromLog(const std::string& fileName) const;

@@ -1,23 +1,31 @@
 // What one request costs in memory: whatever a client sends, the engine holds no more
-// than a small multiple of its bytes. Every allocation of this test program is metered
-// (operator new is replaced below), so the peak is measured, not estimated.
+// than a small multiple of its bytes, and a plain file request takes few allocations.
+// Every allocation of this test program is metered (operator new is replaced below), so
+// the peak and the count are measured, not estimated.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <new>
 
+#include "server/server_core.h"
 #include "support/memory_io_handler.h"
+#include "support/temp_folder.h"
 
 namespace {
 
-std::atomic<int64_t> g_live{0}, g_peak{0};
+std::atomic<int64_t> g_live{0}, g_peak{0}, g_count{0};
 
 void* Metered(size_t size) {
   void* p = std::malloc(size ? size : 1);
   if (!p) throw std::bad_alloc();
+  g_count.fetch_add(1, std::memory_order_relaxed);
   const int64_t live = g_live += static_cast<int64_t>(malloc_usable_size(p));
   int64_t peak = g_peak.load();
   while (live > peak && !g_peak.compare_exchange_weak(peak, live)) {
@@ -136,6 +144,97 @@ TEST(RequestMemory, HeaderLimitCountsLineEnds) {
   EXPECT_FALSE(server.Serve("GET / HTTP/1.1\r\n" + header + "\r\n", 65536, &error));
   EXPECT_EQ(error, "Request header too large.");
   EXPECT_FALSE(handled);
+}
+
+// Counts the request lines and checks each against the expected one, allocating nothing.
+class CountingFrontEnd : public FrontEnd {
+ public:
+  void Synchronize(const std::function<void()>& work) override {
+    std::lock_guard<std::mutex> lock(mainThread_);
+    work();
+  }
+  void AddLog(const std::string&) override {}
+  void PostLog(const std::string& text, TOzm_logfile*) override {
+    std::lock_guard<std::mutex> lock(mainThread_);
+    if (text.starts_with("HTTP://")) {
+      ++requestLines;
+      if (!text.ends_with(expectedEnd)) ++otherLines;
+    }
+  }
+  void ShowMessage(const std::string&) override {}
+  void RefreshMemberList() override {}
+  void RefreshMonitoredFileList() override {}
+
+  std::string expectedEnd;
+  int requestLines = 0, otherLines = 0;
+
+ private:
+  std::mutex mainThread_;
+};
+
+// One request on a new connection, read until the server closes; the answer's first bytes.
+std::string_view Fetch(int port, std::string_view request, char (&answer)[4096]) {
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const timeval limit{10, 0};
+  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  size_t got = 0;
+  if (::connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 &&
+      ::send(s, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size())) {
+    for (ssize_t n;
+         got < sizeof answer && (n = ::recv(s, answer + got, sizeof answer - got, 0)) > 0;)
+      got += static_cast<size_t>(n);
+  }
+  ::close(s);
+  return std::string_view(answer, got);
+}
+
+// A 1 KiB file for a client without a cookie, over a new connection: accept, a new
+// session, the dispatcher, the file and the log line all included.
+TEST(RequestMemory, SmallFileForANewClientTakesFewAllocations) {
+  TempFolder data;
+  data.Write("httpsettings.lst",
+             "[settings]\r\nhomedirectory=" + data.Path() + "site/\r\nreplacedata=0\r\n");
+  const std::string file = data.Write("site/1k.html", std::string(1024, 'a'));
+  CountingFrontEnd front;
+  front.expectedEnd = ", Anonymous> served " + file + " (1024b, text/html)";
+  CoreOptions options;
+  options.programFolder = data.Path();
+  options.httpPort = 0;
+  ServerCore core(front, options);
+  core.Startup(true);
+  const int port = core.IdHTTPServer1.BoundPort();
+  const std::string request = "GET /1k.html HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                              "\r\nConnection: close\r\n\r\n";
+  char answer[4096];
+  auto quiet = [&] {
+    for (int i = 0; i < 500 && core.IdHTTPServer1.ConnectionCount() > 0; ++i) ::usleep(10000);
+  };
+  // The first requests start the threads and fill the stores' tables.
+  for (int i = 0; i < 20; ++i) Fetch(port, request, answer);
+  quiet();
+  constexpr int kRequests = 200;
+  int served = 0;
+  const int64_t before = g_count.load();
+  for (int i = 0; i < kRequests; ++i)
+    served += Fetch(port, request, answer).starts_with("HTTP/1.1 200 OK\r\n");
+  quiet();
+  const int64_t allocations = g_count.load() - before;
+  core.Shutdown();
+  EXPECT_EQ(served, kRequests);
+  EXPECT_EQ(front.requestLines, 20 + kRequests);
+  EXPECT_EQ(front.otherLines, 0);
+  RecordProperty("allocations per request", std::to_string(double(allocations) / kRequests));
+  // What the path takes now, one by one: the connection and its transport (2), the session,
+  // its variables, the cookie list and the active-user row with its document (5), the home
+  // and template folders and the local path (3), the file, the answer's server name and its
+  // two custom header lines with their list (6), the log line (1). The header of a request
+  // like the thread's last one takes none.
+  constexpr int kAllocationsPerRequest = 18;
+  EXPECT_LE(allocations, kAllocationsPerRequest * kRequests);
 }
 
 }  // namespace
