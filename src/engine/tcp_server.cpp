@@ -299,16 +299,22 @@ void TIdTCPServer::AcceptLoop(TIdListener& listener) {
 }
 
 void TIdTCPServer::EnsureAcceptor(TIdListener& l) {
-  if (l.acceptThreads_.load() < MaxDirectAcceptThreads()) {
-    try {
-      StartThread([this, &l] { AcceptLoop(l); });
-    } catch (const std::exception& e) {
-      // No thread to spare: this one accepts again once its connection is done.
-      RaiseListenException(l, e);
-    }
+  StartOrAskSupervisor(l, l.acceptThreads_.load() < MaxDirectAcceptThreads(),
+                       &TIdTCPServer::AcceptLoop);
+}
+
+void TIdTCPServer::StartOrAskSupervisor(TIdListener& l, bool startNow,
+                                        void (TIdTCPServer::*loop)(TIdListener&)) {
+  if (!startNow) {
+    WantWaiter();
     return;
   }
-  WantWaiter();
+  try {
+    StartThread([this, &l, loop] { (this->*loop)(l); });
+  } catch (const std::exception& e) {
+    // No thread to spare: the next thread done with its connection takes the place.
+    RaiseListenException(l, e);
+  }
 }
 
 void TIdTCPServer::WantWaiter() {
@@ -394,16 +400,7 @@ bool TIdTCPServer::Park(std::unique_ptr<TIdPeerThread>& owned, bool waiterFollow
 }
 
 void TIdTCPServer::EnsureWaiter(TIdListener& l) {
-  if (l.idleThreads_.load() < MaxWaitingThreads()) {
-    try {
-      StartThread([this, &l] { IdleLoop(l); });
-    } catch (const std::exception& e) {
-      // The next thread done with its connection watches the set.
-      RaiseListenException(l, e);
-    }
-    return;
-  }
-  WantWaiter();
+  StartOrAskSupervisor(l, l.idleThreads_.load() < MaxWaitingThreads(), &TIdTCPServer::IdleLoop);
 }
 
 void TIdTCPServer::SuperviseLoop() {

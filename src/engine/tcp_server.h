@@ -214,6 +214,9 @@ class TIdTCPServer {
   // Gets a thread to wait in accept: at once while few threads accept, else through the
   // supervisor.
   void EnsureAcceptor(TIdListener& listener);
+  // Starts a thread running `loop` on the listener when `startNow`, else asks the supervisor.
+  void StartOrAskSupervisor(TIdListener& listener, bool startNow,
+                            void (TIdTCPServer::*loop)(TIdListener&));
   void WantWaiter();
   // Adds a waiter to a listener whose threads have all stayed away from its readiness set,
   // or from accept, for a while (held by slow requests). Without it every ready or new
