@@ -9,8 +9,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 duration=${1:-3}
-command -v strace >/dev/null || { echo "strace is not installed" >&2; exit 1; }
-cmake --build build --target morlak -j2 >/dev/null
+MORLAK_WITH_BENCH=1 scripts/install-deps.sh
+scripts/build.sh >/dev/null
 source bench/work_folder.sh syscalls
 start_console_1k
 for load in ${LOADS:-W1 W2 W4}; do
