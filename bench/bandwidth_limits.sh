@@ -25,8 +25,6 @@ head -c $((2 * 1024 * 1024)) /dev/urandom >"$work/post.bin"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" \
   -subj /CN=localhost -days 2 2>/dev/null
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-wait_port() { for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.1; done; return 1; }
 # start_morlak NAME EXECUTABLE READSPEED WRITESPEED: sets port_NAME and tls_NAME.
 start_morlak() {
   mkdir -p "$work/$1"
@@ -50,22 +48,7 @@ if [ -n "${BASELINE:-}" ]; then
   servers="baseline unlimited nginx"
 fi
 port_nginx=$(free_port)
-mkdir -p "$work/nginx"
-cat >"$work/nginx/nginx.conf" <<NGINX
-worker_processes auto;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  sendfile on;
-  client_body_temp_path $work/nginx; proxy_temp_path $work/nginx; fastcgi_temp_path $work/nginx;
-  uwsgi_temp_path $work/nginx; scgi_temp_path $work/nginx;
-  server { listen 127.0.0.1:$port_nginx; root $site; }
-}
-NGINX
-nginx -c "$work/nginx/nginx.conf" -g 'daemon off;' &
-pids+=($!)
+start_nginx "$site" "listen 127.0.0.1:$port_nginx;"
 wait_port "$port_nginx"
 
 for scheme in http https; do

@@ -56,8 +56,6 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/ce
   -subj /CN=localhost -days 2 2>/dev/null
 chmod 644 "$work/key.pem"
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-wait_port() { for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.1; done; echo "port $1 never opened" >&2; return 1; }
 
 # Morlak: tag replacement off, log to /dev/null.
 # Extension libraries on (W7), which needs CGI off: both share the "/cgi-bin/" alias.
@@ -80,27 +78,9 @@ morlak_cgi_pid=$!
 
 nginx_port=$(free_port)
 nginx_tls_port=$(free_port)
-mkdir -p "$work/nginx"
-cat >"$work/nginx/nginx.conf" <<EOF
-worker_processes auto;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  sendfile on;
-  client_body_temp_path $work/nginx; proxy_temp_path $work/nginx; fastcgi_temp_path $work/nginx;
-  uwsgi_temp_path $work/nginx; scgi_temp_path $work/nginx;
-  ssl_certificate $work/cert.pem;
-  ssl_certificate_key $work/key.pem;
-  ssl_protocols TLSv1.2 TLSv1.3;
-  ssl_session_cache shared:SSL:10m;
-  server { listen 127.0.0.1:$nginx_port; listen 127.0.0.1:$nginx_tls_port ssl; root $site; }
-}
-EOF
-nginx -c "$work/nginx/nginx.conf" -g 'daemon off;' &
-pids+=($!)
-nginx_pid=$!
+start_nginx "$site" "listen 127.0.0.1:$nginx_port; listen 127.0.0.1:$nginx_tls_port ssl;" \
+  "ssl_certificate $work/cert.pem; ssl_certificate_key $work/key.pem;
+  ssl_protocols TLSv1.2 TLSv1.3; ssl_session_cache shared:SSL:10m;"
 
 lighttpd_port=$(free_port)
 lighttpd_tls_port=$(free_port)
