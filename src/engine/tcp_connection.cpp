@@ -42,10 +42,18 @@ TIdTCPConnection::TIdTCPConnection(std::unique_ptr<TIdIOHandler> ioHandler)
     : io_(std::move(ioHandler)) {}
 
 TIdTCPConnection::~TIdTCPConnection() {
+  GiveInputRoomToThread();
+  GiveWriteRoomToThread();
+}
+
+void TIdTCPConnection::GiveInputRoomToThread() {
   if (in_ && inCapacity_ <= kSpareBufferLimit && inCapacity_ > t_spare.capacity) {
     t_spare.data = std::move(in_);
     t_spare.capacity = inCapacity_;
   }
+}
+
+void TIdTCPConnection::GiveWriteRoomToThread() {
   if (writeBuffer_.capacity() <= kSpareBufferLimit &&
       writeBuffer_.capacity() > t_spareWrite.capacity())
     t_spareWrite.swap(writeBuffer_);
@@ -131,15 +139,10 @@ void TIdTCPConnection::ReserveInput(size_t chunk) {
 }
 
 void TIdTCPConnection::ReleaseInputBuffer() {
-  if (writeBuffer_.capacity() <= kSpareBufferLimit &&
-      writeBuffer_.capacity() > t_spareWrite.capacity())
-    t_spareWrite.swap(writeBuffer_);
+  GiveWriteRoomToThread();
   std::string().swap(writeBuffer_);
   if (!in_ || Buffered() > 0) return;
-  if (inCapacity_ <= kSpareBufferLimit && inCapacity_ > t_spare.capacity) {
-    t_spare.data = std::move(in_);
-    t_spare.capacity = inCapacity_;
-  }
+  GiveInputRoomToThread();
   in_.reset();
   inCapacity_ = inBegin_ = inEnd_ = 0;
 }

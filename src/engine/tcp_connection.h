@@ -121,6 +121,9 @@ class TIdTCPConnection {
   // Adds to the write buffer, sending a threshold's worth when it is reached.
   void Append(const char* data, size_t count);
   std::string_view TakeLine(size_t length, size_t dropAfter);
+  // Hand the buffers' room to the thread for its next connection, when the thread has less.
+  void GiveInputRoomToThread();
+  void GiveWriteRoomToThread();
   // The wait for the next receive under the read bounds; -1: none. `bounded` tells
   // whether a bound (rather than the caller's timeout) set it.
   int WaitFor(int timeoutMs, bool& bounded) const;

@@ -40,19 +40,13 @@ std::string ReadToEnd(TFileStream& file) {
   return content;
 }
 
-// prefix + what + path + " (<size>b<separator> <content type>)", built in one piece.
+// prefix + what + path + " (<size>b<separator> <content type>)".
 std::string FileLine(const RequestContext& ctx, std::string_view what, const std::string& path,
                      int64_t size, const char* separator, const std::string& contentType) {
   char sizeText[24];
   const std::string_view sizeView(sizeText,
                                   std::to_chars(sizeText, std::end(sizeText), size).ptr - sizeText);
-  std::string line;
-  line.reserve(ctx.PrefixSize() + what.size() + path.size() + sizeView.size() + contentType.size() +
-               8);
-  ctx.AppendPrefix(line);
-  line.append(what).append(path).append(" (").append(sizeView).append("b");
-  line.append(separator).append(" ").append(contentType).append(")");
-  return line;
+  return ctx.PrefixedLine({what, path, " (", sizeView, "b", separator, " ", contentType, ")"});
 }
 
 // " 206 Partial Content (bytes 0-99/1000)" after the line of an answer other than 200.
