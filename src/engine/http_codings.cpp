@@ -154,9 +154,7 @@ char* PutNumber(char* out, int value, int digits) {
   return std::copy(text, last, out);
 }
 
-}  // namespace
-
-size_t FormatDateTimeGmt(TDateTime localTime, char (&buffer)[kGmtDateSize]) {
+size_t WriteDateTimeGmt(TDateTime localTime, char (&buffer)[kGmtDateSize]) {
   // Written by hand: printf's machinery cost more than the rest of a small file's header.
   const DateTimeParts p = DecodeDateTime(LocalToUtc(localTime));
   // At most 36 characters, whatever the year.
@@ -177,6 +175,21 @@ size_t FormatDateTimeGmt(TDateTime localTime, char (&buffer)[kGmtDateSize]) {
   out = PutNumber(out, p.second, 2);
   put(" GMT");
   return static_cast<size_t>(out - buffer);
+}
+
+}  // namespace
+
+size_t FormatDateTimeGmt(TDateTime localTime, char (&buffer)[kGmtDateSize]) {
+  // A served file's date comes again and again.
+  thread_local std::optional<TDateTime> lastTime;
+  thread_local char lastText[kGmtDateSize];
+  thread_local size_t lastSize = 0;
+  if (localTime != lastTime) {
+    lastSize = WriteDateTimeGmt(localTime, lastText);
+    lastTime = localTime;
+  }
+  std::copy_n(lastText, lastSize, buffer);
+  return lastSize;
 }
 
 std::string DateTimeToGmtStr(TDateTime localTime) {
