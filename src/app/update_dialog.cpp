@@ -21,6 +21,7 @@
 #include "app/message_boxes.h"
 #include "platform/datetime.h"
 #include "platform/files.h"
+#include "platform/program_folder.h"
 #include "server/update_check.h"
 #include "server/version.h"
 
@@ -32,6 +33,15 @@ constexpr char kDefaultCaption[] = "WEB Server Update";
 
 QString FromUtf8(const std::string& text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Where the installer is first proposed: beside the program, unless it is installed where
+// its user cannot write (/usr/bin), then the user's downloads folder or home.
+std::string InstallerFolder() {
+  const std::string program = ExecutableFolder();
+  if (IsWritableFolder(program)) return program;
+  const std::string downloads = DesktopBaseFolder("XDG_DOWNLOAD_DIR", "Downloads");
+  return IsWritableFolder(downloads) ? downloads : DesktopBaseFolder("HOME", "");
 }
 
 }  // namespace
@@ -192,7 +202,7 @@ void Tfupdate::startCheck() {
   settings.port = port_;
   settings.buildNumber = buildNumber_;
   settings.programFileName = ExecutableFileName();
-  settings.programFolder = ExecutableFolder();
+  settings.installerFolder = InstallerFolder();
   settings.timeouts = timeouts_;
   auto frontEnd = std::make_shared<UpdateDialogFrontEnd>(this, generation);
   check_ = std::make_shared<UpdateCheck>(std::move(settings), *frontEnd);

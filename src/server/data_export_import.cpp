@@ -12,21 +12,21 @@ const std::array<DataFile, 10> kDataFiles = {{
     {"httpdomainaliases.lst", "Domain aliases file is missing, export aborted."},
     {"httprootaliases.lst", "Root aliases file is missing, export aborted."},
     {"httpspecialfiles.lst", "Special files file is missing, export aborted."},
-    {"httpsettings.lst", "Http setting file is missing, export aborted."},
+    {"httpsettings.lst", "Http setting file is missing, export aborted.", true},
     {"httpmimelist.lst", "Mime list file is missing, export aborted."},
     {"statlist.lst", "Statistics list file is missing, export aborted."},
     {"statagents.lst", "Statistics file is missing (agents), export aborted."},
     {"statconnections.lst", "Statistics file is missing (connections), export aborted."},
     {"statbytes.lst", "Statistics file is missing (bytes), export aborted."},
-    {"httpmembers.lst", "Member file is missing, export aborted."},
+    {"httpmembers.lst", "Member file is missing, export aborted.", true},
 }};
 
 namespace {
 
 // The data file an entry name stands for (letter case ignored), or nullptr.
-const char* DataFileNamed(const std::string& name) {
+const DataFile* DataFileNamed(const std::string& name) {
   for (const auto& file : kDataFiles)
-    if (SameText(file.name, name)) return file.name;
+    if (SameText(file.name, name)) return &file;
   return nullptr;
 }
 
@@ -53,7 +53,8 @@ bool ExportData(const std::string& programFolder, const std::string& containerPa
   TOzm_StorageFile storage;
   storage.OnMessage = [&](const std::string& message) { prompts.ShowError(message); };
   storage.SetFilename(containerPath);
-  if (!storage.SaveFiles(paths)) {
+  // The container carries the settings' pass phrase and the members' passwords.
+  if (!storage.SaveFiles(paths, FileAccess::kSecret)) {
     prompts.ShowError("Failed to export web server data.");
     return false;
   }
@@ -95,8 +96,10 @@ ImportOutcome ImportData(const std::string& containerPath, const std::string& pr
   storage.SetFilename(containerPath);
   for (const std::string& name : storage.ListEntries().lines) {
     // Checked above; the known name is used so the file gets its usual spelling.
-    const char* file = DataFileNamed(name);
-    if (file && storage.ExtractToFolder(file, programFolder)) continue;
+    const DataFile* file = DataFileNamed(name);
+    if (file && storage.ExtractToFolder(file->name, programFolder,
+                                        file->secret ? FileAccess::kSecret : FileAccess::kShared))
+      continue;
     if (prompts.AskYesNo("Failed to extract \"" + name + "\", abort import?"))
       return ImportOutcome::kAborted;
   }

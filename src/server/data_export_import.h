@@ -23,6 +23,7 @@ class DataTransferPrompts {
 struct DataFile {
   const char* name;
   const char* missingMessage;  // shown when the export finds the file missing
+  bool secret = false;         // holds pass phrases or passwords: created for the owner only
 };
 
 // The data files in the order they are exported.

@@ -46,7 +46,7 @@ UpdateOutcome UpdateCheck::Run() {
   if (const auto ended = AskForBuild()) return *ended;
 
   std::string target;
-  if (!frontEnd_.ChooseTargetFile(settings_.programFolder + kInstallerFileName, target) ||
+  if (!frontEnd_.ChooseTargetFile(settings_.installerFolder + kInstallerFileName, target) ||
       target.empty()) {
     if (Cancelled()) return UpdateOutcome::kCancelled;
     frontEnd_.Progress("Updating interrupted");

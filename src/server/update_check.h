@@ -43,7 +43,7 @@ struct UpdateCheckSettings {
   int port = kUpdatePort;
   int64_t buildNumber = 0;      // the running program's build
   std::string programFileName;  // sent with GETMESSAGE and GETBUILD
-  std::string programFolder;    // with a trailing separator; where the installer is proposed
+  std::string installerFolder;  // with a trailing separator; where the installer is proposed
   UpdateTimeouts timeouts;
 };
 

@@ -84,10 +84,11 @@ std::string AppendFile(TStream& out, const std::string& path) {
 }
 
 // Empty on success, else why the container was not written.
-std::string WriteContainer(const std::string& container, const std::vector<std::string>& paths) {
+std::string WriteContainer(const std::string& container, const std::vector<std::string>& paths,
+                           FileAccess access) {
   const std::string writeFailed = "Storage file not written, cannot write \"" + container + "\".";
   try {
-    AtomicFileWriter out(container);
+    AtomicFileWriter out(container, access);
     char header[kHeaderSize] = {};
     std::memcpy(header, kMagic, kMagicSize);
     out.Stream().Write(header, sizeof header);
@@ -130,10 +131,10 @@ std::string TOzm_StorageFile::Filename() {
   return filename_;
 }
 
-bool TOzm_StorageFile::SaveFiles(const std::vector<std::string>& paths) {
+bool TOzm_StorageFile::SaveFiles(const std::vector<std::string>& paths, FileAccess access) {
   return Run(false, [&](Messages& messages) {
     if (filename_.empty() || paths.empty()) return false;
-    std::string problem = WriteContainer(filename_, paths);
+    std::string problem = WriteContainer(filename_, paths, access);
     if (problem.empty()) return true;
     messages.push_back(std::move(problem));
     return false;
@@ -170,13 +171,14 @@ bool TOzm_StorageFile::ExtractToStream(const std::string& name, TStream& stream)
   });
 }
 
-bool TOzm_StorageFile::ExtractToFolder(const std::string& name, const std::string& folder) {
+bool TOzm_StorageFile::ExtractToFolder(const std::string& name, const std::string& folder,
+                                       FileAccess access) {
   if (!IsPlainFileName(name)) return false;
   const std::string target = IncludeTrailingSeparator(folder) + name;
   return Run(false, [&](Messages& messages) {
     return FindEntry(filename_, name, messages,
                      [&](StorageEntryScanner& scanner, const StorageEntry& entry) {
-                       AtomicFileWriter out(target);
+                       AtomicFileWriter out(target, access);
                        return scanner.CopyContent(entry, out.Stream()) && out.Commit() &&
                               SetFileModTime(target, DosDateTimeToDateTime(entry.age));
                      });

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/stream.h"
 #include "platform/text.h"
 
@@ -26,7 +27,7 @@ class TOzm_StorageFile {
   // Writes a new container holding the files at `paths` in order; false when Filename or
   // the list is empty or a file cannot be read or the container cannot be written (the
   // previous container, if any, then stays as it was).
-  bool SaveFiles(const std::vector<std::string>& paths);
+  bool SaveFiles(const std::vector<std::string>& paths, FileAccess access = FileAccess::kShared);
   // Names of the entries in container order, up to the first damaged entry (its name
   // included when it could be read).
   TStringList ListEntries();
@@ -34,8 +35,10 @@ class TOzm_StorageFile {
   // from its beginning, without truncating it, and rewinds the stream.
   bool ExtractToStream(const std::string& name, TStream& stream);
   // Writes the entry to folder/name with the entry's time stamp. Refuses names that could
-  // leave the folder: separators, a drive prefix, "..".
-  bool ExtractToFolder(const std::string& name, const std::string& folder);
+  // leave the folder: separators, a drive prefix, "..". `access` says who may read a file
+  // the entry creates.
+  bool ExtractToFolder(const std::string& name, const std::string& folder,
+                       FileAccess access = FileAccess::kShared);
   // Content size of the first entry named `name`, or -1.
   int EntrySize(const std::string& name);
   bool HasEntry(const std::string& name);

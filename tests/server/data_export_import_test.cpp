@@ -1,6 +1,7 @@
 #include "server/data_export_import.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -23,6 +24,12 @@ void WriteDataFiles(const TempFolder& folder) {
   for (const auto& file : kDataFiles) folder.Write(file.name, std::string(file.name) + "\r\n");
 }
 
+mode_t PermissionsOf(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+  return info.st_mode & 0777;
+}
+
 TEST(DataExportTest, ContainerStartsWithTheHeaderAndTheDomainAliasEntry) {
   TempFolder data, out;
   WriteDataFiles(data);
@@ -32,6 +39,8 @@ TEST(DataExportTest, ContainerStartsWithTheHeaderAndTheDomainAliasEntry) {
   const std::string bytes = out.Read("x.webdata");
   EXPECT_EQ(bytes.substr(0, 256), StorageHeader());
   EXPECT_EQ(bytes.substr(256, 22), "\x15httpdomainaliases.lst");
+  // It carries the members' passwords.
+  EXPECT_EQ(PermissionsOf(out.File("x.webdata")), 0600u);
 }
 
 TEST(DataExportTest, EachMissingFileGivesItsMessageAndNoContainer) {
@@ -128,6 +137,18 @@ TEST_F(DataImportTest, FailedExtractionAskedAndAbortedKeepsTheFilesWrittenSoFar)
   prompts.answers = {false};
   EXPECT_EQ(Import(bytes), ImportOutcome::kImported);
   EXPECT_EQ(target.Read("httpmembers.lst"), "m");
+}
+
+TEST_F(DataImportTest, FilesWithPasswordsAreCreatedForTheOwnerOnly) {
+  const mode_t mask = ::umask(022);
+  const std::string bytes = StorageHeader() + StorageEntryBytes("httpsettings.lst", "s") +
+                            StorageEntryBytes("httpmembers.lst", "m") +
+                            StorageEntryBytes("httpmimelist.lst", "t");
+  EXPECT_EQ(Import(bytes), ImportOutcome::kImported);
+  ::umask(mask);
+  EXPECT_EQ(PermissionsOf(target.File("httpsettings.lst")), 0600u);
+  EXPECT_EQ(PermissionsOf(target.File("httpmembers.lst")), 0600u);
+  EXPECT_EQ(PermissionsOf(target.File("httpmimelist.lst")), 0644u);
 }
 
 TEST(DataTransferRoundTripTest, ImportedFilesAreWhatTheNextStartReads) {

@@ -62,7 +62,7 @@ class UpdateCheckTest : public ::testing::Test {
     settings.port = port;
     settings.buildNumber = 10;
     settings.programFileName = "morlak";
-    settings.programFolder = downloads.Path();
+    settings.installerFolder = downloads.Path();
     settings.timeouts = {2000, 500, 1000};
     return UpdateCheck(settings, frontEnd);
   }
@@ -244,7 +244,7 @@ TEST_F(UpdateCheckTest, CancelStopsAStalledDownloadAtOnceAndLeavesNoFile) {
   UpdateCheckSettings settings;
   settings.host = "127.0.0.1";
   settings.port = server.Port();
-  settings.programFolder = downloads.Path();
+  settings.installerFolder = downloads.Path();
   settings.timeouts.silenceMs = 60000;
   UpdateCheck check(settings, frontEnd);
   std::thread canceller([&] {
