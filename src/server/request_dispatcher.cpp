@@ -226,10 +226,10 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
   const std::string& documentPath = request.DocumentPath;
   if (values.enableCgiApplications) {
     runCgi = ContainsAlias(documentPath, values.cgiAlias) ||
-             (!IsLibraryFile(localPath) && settings.IsPhpCompiler(localPath));
+             (settings.IsPhpCompiler(localPath) && !IsLibraryFile(localPath));
   } else if (values.enableIsapiLibraries) {
     const bool candidate = ContainsAlias(documentPath, values.isapiAlias) ||
-                           (IsLibraryFile(localPath) && settings.IsPhpCompiler(localPath));
+                           (settings.IsPhpCompiler(localPath) && IsLibraryFile(localPath));
     const size_t dll = documentPath.find(".dll");
     if (candidate && dll != std::string::npos) {
       runIsapi = true;
