@@ -40,7 +40,8 @@ NGINX
 
 # Starts Morlak's console front end on a free port serving $work/site/1k.html (1 KiB, no
 # replace tags, no log file) and waits until it listens; sets $port and $pid. Arguments are
-# further settings lines ("sessiontimeout=10000").
+# further settings lines ("sessiontimeout=10000"); with $tls_port set it listens for HTTPS
+# there too (the settings must name the certificate).
 start_console_1k() {
   mkdir -p "$work/site" "$work/morlak"
   head -c 1024 /dev/zero | tr '\0' 'a' >"$work/site/1k.html"
@@ -48,8 +49,10 @@ start_console_1k() {
     >"$work/morlak/httpsettings.lst"
   [ $# -eq 0 ] || printf '%s\r\n' "$@" >>"$work/morlak/httpsettings.lst"
   port=$(free_port)
-  build/morlak --headless --data-dir "$work/morlak" --http-port "$port" >/dev/null 2>&1 &
+  build/morlak --headless --data-dir "$work/morlak" --http-port "$port" \
+    ${tls_port:+--https-port "$tls_port"} >/dev/null 2>&1 &
   pid=$!
   pids+=("$pid")
   wait_port "$port"
+  [ -z "${tls_port:-}" ] || wait_port "$tls_port"
 }

@@ -392,7 +392,12 @@ bool TIdTCPServer::Park(std::unique_ptr<TIdPeerThread>& owned, bool waiterFollow
     l.parked_.fetch_sub(1);
     owned.reset(thread);
     thread->watched_ = added;
-    RaiseException(*thread, EIdSocketError(code));
+    // A connection still in its handshake has had no connect event, so it gets no other
+    // event either: the failure is the listener's.
+    if (thread->started_)
+      RaiseException(*thread, EIdSocketError(code));
+    else
+      RaiseListenException(l, EIdSocketError(code));
     return false;
   }
   if (!waiterFollows && l.idleWaiting_.load() == 0) EnsureWaiter(l);
