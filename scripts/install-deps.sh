@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(build-essential cmake pkg-config ccache libgtest-dev libssl-dev curl
   qt6-base-dev qt6-svg-dev libgl-dev php-cgi)
 if [ "${MORLAK_WITH_BENCH:-0}" = 1 ]; then
-  packages+=(wrk nginx lighttpd lighttpd-mod-openssl testssl.sh linux-perf)
+  packages+=(wrk nginx lighttpd lighttpd-mod-openssl testssl.sh linux-perf valgrind)
 fi
 # bench/range_clients.sh: a real browser and the encoder of its test video.
 if [ "${MORLAK_WITH_BROWSER:-0}" = 1 ]; then

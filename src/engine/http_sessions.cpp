@@ -51,7 +51,6 @@ TIdHTTPSession::TIdHTTPSession(std::string sessionId, std::string clientAddress)
 }
 
 void TIdHTTPSession::Touch() {
-  lastUsed_.store(Now(), std::memory_order_relaxed);
   lastUsedTick_ = SteadyMs();
 }
 

@@ -18,7 +18,6 @@
 #include <thread>
 #include <unordered_map>
 
-#include "platform/datetime.h"
 #include "platform/packed_string_list.h"
 #include "platform/pointer_hash_index.h"
 #include "platform/text.h"
@@ -31,8 +30,6 @@ class TIdHTTPSession : public std::enable_shared_from_this<TIdHTTPSession> {
 
   const std::string& SessionId() const { return sessionId_; }
   const std::string& ClientAddress() const { return clientAddress_; }
-  // Local time of creation or of the last request that found the session.
-  TDateTime LastUsed() const { return lastUsed_.load(std::memory_order_relaxed); }
 
   // Owned by the session; take Lock() around every use, requests share sessions. Packed
   // into one block: a server keeps a session per cookie-less request for minutes.
@@ -50,9 +47,8 @@ class TIdHTTPSession : public std::enable_shared_from_this<TIdHTTPSession> {
   const std::string sessionId_;
   const std::string clientAddress_;
   std::mutex mutex_;
-  std::atomic<TDateTime> lastUsed_;
   // Guarded by the lock of the list's table that holds the session.
-  int64_t lastUsedTick_ = 0;                // steady clock ms
+  int64_t lastUsedTick_ = 0;  // steady clock ms of creation or of the last request that found it
   std::shared_ptr<TIdHTTPSession> listed_;  // the list's own reference; empty when not listed
   TIdHTTPSession* older_ = nullptr;         // neighbours in the order of last use
   TIdHTTPSession* newer_ = nullptr;

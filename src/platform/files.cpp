@@ -23,7 +23,7 @@ bool IsSeparator(char c) {
 }
 
 // A plain backwards scan: find_last_of with a set runs a search of the set per character.
-size_t LastSeparator(const std::string& path) {
+size_t LastSeparator(std::string_view path) {
   for (size_t i = path.size(); i-- > 0;)
     if (IsSeparator(path[i])) return i;
   return std::string::npos;
@@ -224,11 +224,16 @@ std::string ExtractFileDir(const std::string& path) {
   return sep == std::string::npos ? std::string() : path.substr(0, sep);
 }
 
-std::string ExtractFileExt(const std::string& path) {
+std::string_view ExtractFileExtView(std::string_view path) {
   const size_t sep = LastSeparator(path);
   const size_t dot = path.rfind('.');
-  return dot == std::string::npos || (sep != std::string::npos && dot < sep) ? std::string()
-                                                                             : path.substr(dot);
+  return dot == std::string_view::npos || (sep != std::string_view::npos && dot < sep)
+             ? std::string_view()
+             : path.substr(dot);
+}
+
+std::string ExtractFileExt(const std::string& path) {
+  return std::string(ExtractFileExtView(path));
 }
 
 std::string IncludeTrailingSeparator(const std::string& folder) {

@@ -61,6 +61,8 @@ std::string ExtractFileName(const std::string& path);
 std::string ExtractFileDir(const std::string& path);
 // The extension with its dot, from the last "." of the last path component; "" if none.
 std::string ExtractFileExt(const std::string& path);
+// The same as a view into `path`.
+std::string_view ExtractFileExtView(std::string_view path);
 std::string IncludeTrailingSeparator(const std::string& folder);
 // A desktop base folder with a trailing separator: the environment variable `variable`
 // when it holds an absolute path, else `belowHome` under $HOME; empty when neither does.

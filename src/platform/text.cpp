@@ -53,6 +53,8 @@ bool ParseInteger(std::string_view text, T& out) {
 
 bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
+  // Most texts compared arrive in the same letter case.
+  if (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0) return true;
   for (size_t i = 0; i < a.size(); ++i)
     if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
   return true;

@@ -34,6 +34,19 @@ std::string CollapseBackslashes(std::string text) {
   return text;
 }
 
+std::string LocalPathUnder(std::string_view folder, std::string_view requestPath) {
+  if (!requestPath.empty() && IsSeparator(requestPath.front())) requestPath.remove_prefix(1);
+  std::string path;
+  path.reserve(folder.size() + requestPath.size());
+  path.append(folder).append(requestPath);
+  for (size_t i = folder.size(); i < path.size(); ++i)
+    if (IsSeparator(path[i])) path[i] = kPathSeparator;
+  // Nearly every path has no run of separators to collapse.
+  const char doubled[] = {kPathSeparator, kPathSeparator};
+  if (path.find(doubled, 0, 2) == std::string::npos) return path;
+  return CollapseBackslashes(std::move(path));
+}
+
 std::string DelimitedText(const std::vector<std::string>& lines) {
   std::string out;
   for (size_t i = 0; i < lines.size(); ++i) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace morlak {
@@ -14,6 +15,8 @@ std::string AddTrailingBackslash(std::string text);
 std::string ToLocalPath(const std::string& text);
 // Collapses every run of separators into one (in the text itself, which is returned).
 std::string CollapseBackslashes(std::string text);
+// CollapseBackslashes(folder + ToLocalPath(requestPath)), built in one piece.
+std::string LocalPathUnder(std::string_view folder, std::string_view requestPath);
 
 // Lines joined with commas; a line holding a control character, a blank, a comma or a
 // double quote is enclosed in double quotes with inner quotes doubled.

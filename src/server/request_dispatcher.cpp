@@ -51,7 +51,7 @@ bool ContainsAlias(const std::string& documentPath, const std::string& alias) {
 // A PHP compiler that is a library runs as an extension library, any other as a program.
 // Only the file's own extension counts: a folder named "x.sources" makes no library.
 bool IsLibraryFile(const std::string& path) {
-  const std::string extension = ExtractFileExt(path);
+  const std::string_view extension = ExtractFileExtView(path);
   return extension == ".dll" || extension == ".so";
 }
 
@@ -109,10 +109,16 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
     return;
   }
 
-  std::string target = settings_.ResolveRedirect(request.DocumentPath);
-  std::string homeDirectory = settings_.GetHomeDirectory();
-  const std::string templateDirectory = settings_.GetTemplateDirectory();
-  std::string documentDirectory, password;
+  // One snapshot for the whole request: its values are read in place, and a change made
+  // meanwhile applies from the next request on.
+  const std::shared_ptr<const SettingsSnapshot> snapshot = settings_.Current();
+  const SettingsSnapshot& settings = *snapshot;
+  const SettingsValues& values = settings.Values();
+  std::string target(settings.ResolveRedirect(request.DocumentPath));
+  // The folder is the setting's own text unless a member home or an alias replaces it.
+  std::string_view documentDirectory = values.homeDirectory;
+  std::string ownDirectory;
+  std::string password;
   bool ok = false;
   {
     std::lock_guard<TIdHTTPSession> guard(*session);
@@ -120,8 +126,8 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
     const bool newSession = vars.Empty();
     if (newSession)
       InitSessionVariables(vars, ctx.clientAddress, ctx.clientPort,
-                           std::min(request.Host.size(), kSessionTextLimit) + homeDirectory.size() +
-                               templateDirectory.size());
+                           std::min(request.Host.size(), kSessionTextLimit) +
+                               values.homeDirectory.size() + values.templateDirectory.size());
     if (!request.ParamList.Empty()) {
       const std::string action = request.ParamList.Value("action");
       if (SameText(action, "login")) {
@@ -139,58 +145,60 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
         logout = true;
       }
     }
-    if (vars.Value("username").empty()) {
-      vars.SetValue("username", "Anonymous");
+    ctx.user = vars.Value("username");
+    if (ctx.user.empty()) {
+      ctx.user = "Anonymous";
+      vars.SetValue("username", ctx.user);
       vars.SetValue("password", "");
     }
-    ctx.user = vars.Value("username");
     password = vars.Value("password");
     ctx.host = request.Host.substr(0, kSessionTextLimit);
     vars.SetValue("host", ctx.host);
 
     ok = members_.MemberLogin(ctx.clientAddress, ctx.user, password, target);
     if (ok) {
-      const std::string home = members_.GetMemberHome(ctx.user);
+      std::string home = members_.GetMemberHome(ctx.user);
       if (!home.empty()) {
-        documentDirectory = home;
+        ownDirectory = std::move(home);
+        documentDirectory = ownDirectory;
         frontEnd_.Synchronize([this] { frontEnd_.RefreshMemberList(); });
-      } else {
-        documentDirectory = std::move(homeDirectory);
       }
     } else {
-      documentDirectory = std::move(homeDirectory);
       vars.SetValue("username", "Anonymous");
       vars.SetValue("password", "");
     }
 
     if (!ok) {
       std::string aliasDirectory;
-      if (settings_.GetEnableRootAliases() && rootAliases_.FindRootAlias(target, aliasDirectory) &&
-          !aliasDirectory.empty()) {
-        documentDirectory = aliasDirectory;
-      } else if (settings_.GetEnableDomainAliases() &&
-                 domainAliases_.FindDomainAlias(ctx.host, aliasDirectory) &&
-                 !aliasDirectory.empty()) {
-        documentDirectory = aliasDirectory;
+      if ((values.enableRootAliases && rootAliases_.FindRootAlias(target, aliasDirectory) &&
+           !aliasDirectory.empty()) ||
+          (values.enableDomainAliases && domainAliases_.FindDomainAlias(ctx.host, aliasDirectory) &&
+           !aliasDirectory.empty())) {
+        ownDirectory = std::move(aliasDirectory);
+        documentDirectory = ownDirectory;
       }
     }
     vars.SetValue("docdir", documentDirectory);
-    vars.SetValue("templatedir", templateDirectory);
+    vars.SetValue("templatedir", values.templateDirectory);
     // The session may live for minutes with what its first request set.
     if (newSession) vars.ShrinkToFit();
   }
   // Only the answers other than a file log a line of their own here.
   const auto prefix = [&ctx] { return ctx.Prefix(); };
 
-  documentDirectory = AddTrailingBackslash(std::move(documentDirectory));
-  std::string localPath = CollapseBackslashes(documentDirectory + ToLocalPath(target));
+  if (!documentDirectory.empty() && documentDirectory.back() != kPathSeparator) {
+    if (documentDirectory.data() != ownDirectory.data()) ownDirectory = documentDirectory;
+    ownDirectory += kPathSeparator;
+    documentDirectory = ownDirectory;
+  }
+  std::string localPath = LocalPathUnder(documentDirectory, target);
   members_.TouchActiveUser(session->SessionId(), ctx.clientAddress, ctx.user, password, localPath);
 
   // The file is opened once here and handed to the responder; whenever the local path
   // changes, only its existence is looked up again.
   TOpenedPath found = TFileStream::OpenExisting(localPath);
   if (found.kind == TOpenedPath::Kind::kFolder) {
-    const auto defaults = settings_.GetDefaultFiles();
+    const auto& defaults = settings.DefaultFiles();
     if (!defaults.empty()) {
       // The path is local already; turning it into a relative one again would lose the
       // root of an absolute path.
@@ -205,11 +213,10 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
   };
 
   std::string phpPage;  // the page a PHP compiler runs
-  if (settings_.IsPhpExtension(ExtractFileExt(localPath))) {
+  if (settings.IsPhpExtension(ExtractFileExtView(localPath))) {
     phpPage = localPath;
-    const std::string compiler = settings_.GetPhpCompiler();
-    if (!compiler.empty()) {
-      localPath = compiler;
+    if (!values.phpCompiler.empty()) {
+      localPath = values.phpCompiler;
       pathChanged();
     } else {
       LogWindow(prefix() + "> no PHP compiler specified (" + localPath + ")");
@@ -217,17 +224,17 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
   }
 
   const std::string& documentPath = request.DocumentPath;
-  if (settings_.GetEnableCgi()) {
-    runCgi = ContainsAlias(documentPath, settings_.GetCgiAlias()) ||
-             (!IsLibraryFile(localPath) && settings_.IsPhpCompiler(localPath));
-  } else if (settings_.GetEnableIsapi()) {
-    const bool candidate = ContainsAlias(documentPath, settings_.GetIsapiAlias()) ||
-                           (IsLibraryFile(localPath) && settings_.IsPhpCompiler(localPath));
+  if (values.enableCgiApplications) {
+    runCgi = ContainsAlias(documentPath, values.cgiAlias) ||
+             (settings.IsPhpCompiler(localPath) && !IsLibraryFile(localPath));
+  } else if (values.enableIsapiLibraries) {
+    const bool candidate = ContainsAlias(documentPath, values.isapiAlias) ||
+                           (settings.IsPhpCompiler(localPath) && IsLibraryFile(localPath));
     const size_t dll = documentPath.find(".dll");
     if (candidate && dll != std::string::npos) {
       runIsapi = true;
       localPath =
-          CollapseBackslashes(documentDirectory + ToLocalPath(documentPath.substr(0, dll + 4)));
+          LocalPathUnder(documentDirectory, std::string_view(documentPath).substr(0, dll + 4));
       pathInfo = documentPath.substr(dll + 4);
       pathChanged();
     }
@@ -238,7 +245,7 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
   // setting holding a doubled separator must not let ".." through.
   auto climbsOut = [&](const std::string& path) {
     if (path.find("..") == std::string::npos) return false;
-    const std::string collapsedDirectory = CollapseBackslashes(documentDirectory);
+    const std::string collapsedDirectory = CollapseBackslashes(std::string(documentDirectory));
     return SameText(std::string_view(path).substr(0, collapsedDirectory.size()),
                     collapsedDirectory);
   };
@@ -256,7 +263,7 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
     SendUnauthorizedPage(thread, request, ctx.user, ctx.clientAddress, response);
   } else if (loginAttempt) {
     if (ok) {
-      LogWindowAndFile(prefix() + "> logged in succesfully (" + documentDirectory + ")");
+      LogWindowAndFile(ctx.PrefixedLine({"> logged in succesfully (", documentDirectory, ")"}));
       SendLoginOkPage(thread, request, ctx.user, ctx.clientAddress, response);
     } else {
       LogWindowAndFile(prefix() + "> login failed");
@@ -272,13 +279,13 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
     // A PHP page run as a program of its own (no compiler) is no page of a compiler.
     TidCGIRunner::Call call{localPath != phpPage ? phpPage : std::string(), {}};
     (ctx.tls ? idCGIRunner2 : idCGIRunner1)
-        ->Run(localPath, thread, request, response, documentDirectory, "", call);
+        ->Run(localPath, thread, request, response, std::string(documentDirectory), "", call);
     LogWindowAndFile(prefix() + "> exec CGI \"" + localPath + "\", params=\"" +
                      DelimitedText(request.ParamList.lines) + "\"");
     if (!call.failure.empty()) LogWindowAndFile(prefix() + "> " + call.failure);
   } else if (runIsapi && (ctx.tls ? idISAPIRunner2 : idISAPIRunner1)) {
     (ctx.tls ? idISAPIRunner2 : idISAPIRunner1)
-        ->Execute(localPath, thread, request, response, documentDirectory, pathInfo);
+        ->Execute(localPath, thread, request, response, std::string(documentDirectory), pathInfo);
     LogWindowAndFile(prefix() + "> exec ISAPI \"" + localPath + "\", action=\"" + pathInfo +
                      "\", params=\"" + ParamLinesWithCrLf(request.ParamList) + "\"");
   } else if (phpNotRun) {

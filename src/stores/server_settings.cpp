@@ -99,6 +99,17 @@ const GeometryKey kGeometryKeys[] = {
     {"domainaliassection", "width2", &SettingsDialogGeometry::domainAliasWidth2},
 };
 
+// Generations of every instance come from one counter.
+std::atomic<uint64_t> g_lastGeneration{0};
+
+// A thread's copy of the snapshot it last read, and whose and which it is.
+struct CachedSnapshot {
+  const void* owner = nullptr;
+  uint64_t generation = 0;
+  std::shared_ptr<const SettingsSnapshot> snapshot;
+};
+thread_local CachedSnapshot t_cached;
+
 template <typename... Visitors>
 struct Overloaded : Visitors... {
   using Visitors::operator()...;
@@ -179,11 +190,62 @@ std::vector<std::string> TextToList(std::string_view text) {
   return list;
 }
 
+SettingsSnapshot::SettingsSnapshot(SettingsValues values)
+    : values_(std::move(values)),
+      defaultFiles_(TextToList(values_.defaultFile)),
+      phpExtensions_(ItemSet(values_.phpExtensions)),
+      banned_(ItemSet(values_.banned)),
+      logExtensions_(ItemSet(values_.logExtensions)),
+      contentTypes_(RowMap(values_.mimeList)),
+      redirects_(RowMap(values_.redirect)) {}
+
+bool SettingsSnapshot::IsExcludedFromLog(std::string_view fileName) const {
+  return logExtensions_.contains(ExtractFileExtView(fileName));
+}
+
+std::string_view SettingsSnapshot::ContentType(std::string_view ext) const {
+  const auto it = contentTypes_.find(ext);
+  return it == contentTypes_.end() ? std::string_view() : std::string_view(it->second);
+}
+
+std::string_view SettingsSnapshot::ResolveRedirect(std::string_view document) const {
+  const auto it = redirects_.find(document);
+  return it == redirects_.end() || it->second.empty() ? document : std::string_view(it->second);
+}
+
+ServerSettings::ServerSettings() {
+  std::lock_guard lock(settingsLock);
+  Publish(SettingsValues{});
+}
+
+void ServerSettings::Publish(SettingsValues values) {
+  current_ = std::make_shared<const SettingsSnapshot>(std::move(values));
+  generation_.store(g_lastGeneration.fetch_add(1) + 1, std::memory_order_release);
+}
+
+const SettingsSnapshot& ServerSettings::Cached() const {
+  // The generation is read before the snapshot, and both are written under the lock, so a
+  // copy whose generation is current is the current snapshot.
+  const uint64_t generation = generation_.load(std::memory_order_acquire);
+  CachedSnapshot& cached = t_cached;
+  if (cached.owner != this || cached.generation != generation) {
+    std::lock_guard lock(settingsLock);
+    cached.snapshot = current_;
+    cached.generation = generation_.load(std::memory_order_relaxed);
+    cached.owner = this;
+  }
+  return *cached.snapshot;
+}
+
+std::shared_ptr<const SettingsSnapshot> ServerSettings::Current() const {
+  Cached();
+  return t_cached.snapshot;
+}
+
 void ServerSettings::InitSettingsDefaults(const std::string& mainpath) {
   std::lock_guard lock(settingsLock);
-  values_ = DefaultSettings(IncludeTrailingSeparator(mainpath));
+  Publish(DefaultSettings(IncludeTrailingSeparator(mainpath)));
   geometry_ = SettingsDialogGeometry{};
-  RebuildLookups();
 }
 
 bool ServerSettings::LoadSettings() {
@@ -194,36 +256,38 @@ bool ServerSettings::LoadSettings() {
   const std::optional<std::string> mimeFile = ReadWholeFile(folder + kMimeListFileName);
 
   std::lock_guard lock(settingsLock);
+  SettingsValues values = current_->Values();
   for (const auto& g : kGeometryKeys)
     geometry_.*g.field = ini.ReadInteger(g.section, g.key, geometry_.*g.field);
   for (const auto& setting : std::span(kSettingKeys).subspan(1)) {
     std::visit(Overloaded{
                    [&](StringField f) {
-                     values_.*f = ini.ReadString(kSettingsSection, setting.key, values_.*f);
+                     values.*f = ini.ReadString(kSettingsSection, setting.key, values.*f);
                    },
                    [&](IntegerField f) {
-                     values_.*f = ini.ReadInteger(kSettingsSection, setting.key, values_.*f);
+                     values.*f = ini.ReadInteger(kSettingsSection, setting.key, values.*f);
                    },
                    [&](FlagField f) {
-                     values_.*f = ini.ReadBool(kSettingsSection, setting.key, values_.*f);
+                     values.*f = ini.ReadBool(kSettingsSection, setting.key, values.*f);
                    },
                },
                setting.field);
   }
-  if (mimeFile) values_.mimeList = ListToText(SplitDataLines(*mimeFile));
-  RebuildLookups();
+  if (mimeFile) values.mimeList = ListToText(SplitDataLines(*mimeFile));
+  Publish(std::move(values));
   return mimeFile.has_value();
 }
 
 bool ServerSettings::SaveSettings() {
   std::lock_guard files(fileLock_);
-  SettingsValues values;
+  std::shared_ptr<const SettingsSnapshot> snapshot;
   SettingsDialogGeometry geometry;
   {
     std::lock_guard lock(settingsLock);
-    values = values_;
+    snapshot = current_;
     geometry = geometry_;
   }
+  const SettingsValues& values = snapshot->Values();
   IniFile ini(values.mainPath + kSettingsFileName);
   for (const auto& g : kGeometryKeys) ini.WriteInteger(g.section, g.key, geometry.*g.field);
   for (const auto& setting : kSettingKeys) {
@@ -241,16 +305,14 @@ bool ServerSettings::SaveSettings() {
 }
 
 SettingsValues ServerSettings::Get() const {
-  std::lock_guard lock(settingsLock);
-  return values_;
+  return Cached().Values();
 }
 
 void ServerSettings::Set(const SettingsValues& values) {
   std::lock_guard lock(settingsLock);
-  const std::string mainPath = std::move(values_.mainPath);
-  values_ = values;
-  values_.mainPath = mainPath;
-  RebuildLookups();
+  SettingsValues next = values;
+  next.mainPath = current_->Values().mainPath;
+  Publish(std::move(next));
 }
 
 SettingsDialogGeometry ServerSettings::GetDialogGeometry() const {
@@ -261,53 +323,6 @@ SettingsDialogGeometry ServerSettings::GetDialogGeometry() const {
 void ServerSettings::SetDialogGeometry(const SettingsDialogGeometry& geometry) {
   std::lock_guard lock(settingsLock);
   geometry_ = geometry;
-}
-
-void ServerSettings::RebuildLookups() {
-  lookups_.defaultFiles = TextToList(values_.defaultFile);
-  lookups_.phpExtensions = ItemSet(values_.phpExtensions);
-  lookups_.banned = ItemSet(values_.banned);
-  lookups_.logExtensions = ItemSet(values_.logExtensions);
-  lookups_.contentTypes = RowMap(values_.mimeList);
-  lookups_.redirects = RowMap(values_.redirect);
-}
-
-std::vector<std::string> ServerSettings::GetDefaultFiles() const {
-  std::lock_guard lock(settingsLock);
-  return lookups_.defaultFiles;
-}
-
-bool ServerSettings::IsPhpExtension(std::string_view ext) const {
-  std::lock_guard lock(settingsLock);
-  return lookups_.phpExtensions.contains(ext);
-}
-
-bool ServerSettings::IsPhpCompiler(std::string_view path) const {
-  std::lock_guard lock(settingsLock);
-  return path == values_.phpCompiler;
-}
-
-bool ServerSettings::IsBannedAddress(std::string_view address) const {
-  std::lock_guard lock(settingsLock);
-  return lookups_.banned.contains(address);
-}
-
-bool ServerSettings::IsExcludedFromLog(const std::string& fileName) const {
-  const std::string ext = ExtractFileExt(fileName);
-  std::lock_guard lock(settingsLock);
-  return lookups_.logExtensions.contains(ext);
-}
-
-std::string ServerSettings::GetContentType(std::string_view ext) const {
-  std::lock_guard lock(settingsLock);
-  const auto it = lookups_.contentTypes.find(ext);
-  return it == lookups_.contentTypes.end() ? std::string() : it->second;
-}
-
-std::string ServerSettings::ResolveRedirect(std::string_view document) const {
-  std::lock_guard lock(settingsLock);
-  const auto it = lookups_.redirects.find(document);
-  return it == lookups_.redirects.end() || it->second.empty() ? std::string(document) : it->second;
 }
 
 }  // namespace morlak

@@ -1,11 +1,14 @@
 // The server's configuration: every setting of httpsettings.lst with its built-in
 // default, the content-type table of httpmimelist.lst and the settings dialog's
-// geometry. One object, owned by the server core, guarded by one recursive lock.
-// The lookups run on every request, so they answer from tables parsed when a value
-// changes rather than from the stored list text.
+// geometry. One object, owned by the server core.
+// Every request reads a score of values, so readers take no lock: a change publishes a
+// new immutable SettingsSnapshot, with the list lookups parsed from it, and each thread
+// keeps the snapshot it last saw until a newer one is published.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -95,13 +98,44 @@ struct SettingsDialogGeometry {
   bool operator==(const SettingsDialogGeometry&) const = default;
 };
 
+// One published state of the settings. The lists are parsed as the lookups need them: a
+// row name maps to the value of the row that sorts first among those with that name.
+class SettingsSnapshot {
+ public:
+  explicit SettingsSnapshot(SettingsValues values);
+
+  const SettingsValues& Values() const { return values_; }
+  // The "defaultfile" items in stored order.
+  const std::vector<std::string>& DefaultFiles() const { return defaultFiles_; }
+  // True when the argument equals an item of the list, without regard to case.
+  bool IsPhpExtension(std::string_view ext) const { return phpExtensions_.contains(ext); }
+  // True when the path is exactly the PHP compiler setting.
+  bool IsPhpCompiler(std::string_view path) const { return path == values_.phpCompiler; }
+  bool IsBannedAddress(std::string_view address) const { return banned_.contains(address); }
+  // Tests the extension of the file name's last path component ("" when it has none).
+  bool IsExcludedFromLog(std::string_view fileName) const;
+  // The type for an extension given with its dot; "" when the table has none.
+  std::string_view ContentType(std::string_view ext) const;
+  // The target of the redirect row for the document, or the document itself.
+  std::string_view ResolveRedirect(std::string_view document) const;
+
+ private:
+  SettingsValues values_;
+  std::vector<std::string> defaultFiles_;
+  CaseInsensitiveSet phpExtensions_;
+  CaseInsensitiveSet banned_;
+  CaseInsensitiveSet logExtensions_;
+  CaseInsensitiveMap<std::string> contentTypes_;
+  CaseInsensitiveMap<std::string> redirects_;
+};
+
 class ServerSettings {
  public:
   static constexpr const char* kSettingsFileName = "httpsettings.lst";
   static constexpr const char* kMimeListFileName = "httpmimelist.lst";
 
   // Every value is zero, false or empty until InitSettingsDefaults.
-  ServerSettings() = default;
+  ServerSettings();
   ServerSettings(const ServerSettings&) = delete;
   ServerSettings& operator=(const ServerSettings&) = delete;
 
@@ -169,46 +203,43 @@ class ServerSettings {
   std::string GetLogFileName() const { return Read(&SettingsValues::logFileName); }
   int32_t GetLogToFileLines() const { return Read(&SettingsValues::logToFileLines); }
 
-  // The "defaultfile" items in stored order.
-  std::vector<std::string> GetDefaultFiles() const;
-  // True when the argument equals an item of the list, without regard to case.
-  bool IsPhpExtension(std::string_view ext) const;
-  // True when the path is exactly the PHP compiler setting.
-  bool IsPhpCompiler(std::string_view path) const;
-  bool IsBannedAddress(std::string_view address) const;
-  // Tests the extension of the file name's last path component ("" when it has none).
-  bool IsExcludedFromLog(const std::string& fileName) const;
-  // The type for an extension given with its dot; "" when the table has none.
-  std::string GetContentType(std::string_view ext) const;
-  // The target of the redirect row for the document, or the document itself.
-  std::string ResolveRedirect(std::string_view document) const;
+  // The settings as they are now; a request reads them all from one snapshot.
+  std::shared_ptr<const SettingsSnapshot> Current() const;
+
+  // The lookups of SettingsSnapshot, on the current settings.
+  std::vector<std::string> GetDefaultFiles() const { return Cached().DefaultFiles(); }
+  bool IsPhpExtension(std::string_view ext) const { return Cached().IsPhpExtension(ext); }
+  bool IsPhpCompiler(std::string_view path) const { return Cached().IsPhpCompiler(path); }
+  bool IsBannedAddress(std::string_view address) const { return Cached().IsBannedAddress(address); }
+  bool IsExcludedFromLog(const std::string& fileName) const {
+    return Cached().IsExcludedFromLog(fileName);
+  }
+  std::string GetContentType(std::string_view ext) const {
+    return std::string(Cached().ContentType(ext));
+  }
+  std::string ResolveRedirect(std::string_view document) const {
+    return std::string(Cached().ResolveRedirect(document));
+  }
 
  private:
-  // The lists parsed as the lookups need them: a row name maps to the value of the row
-  // that sorts first among those with that name.
-  struct Lookups {
-    std::vector<std::string> defaultFiles;
-    CaseInsensitiveSet phpExtensions;
-    CaseInsensitiveSet banned;
-    CaseInsensitiveSet logExtensions;
-    CaseInsensitiveMap<std::string> contentTypes;
-    CaseInsensitiveMap<std::string> redirects;
-  };
-
   template <typename T>
   T Read(T SettingsValues::*field) const {
-    std::lock_guard lock(settingsLock);
-    return values_.*field;
+    return Cached().Values().*field;
   }
-  void RebuildLookups();
+  // The calling thread's copy of the current snapshot; valid until its next call.
+  const SettingsSnapshot& Cached() const;
+  // Makes `values` the current settings; called with settingsLock held.
+  void Publish(SettingsValues values);
 
-  mutable std::recursive_mutex settingsLock;
+  // Serialises the changes, and guards current_ and geometry_.
+  mutable std::mutex settingsLock;
   // Held by load and save for their file work, so two saves cannot overtake each
   // other; settingsLock is held only while values are copied in or out.
   std::mutex fileLock_;
-  SettingsValues values_;
+  std::shared_ptr<const SettingsSnapshot> current_;
+  // Unique among all instances, so a thread's copy is never taken for another's.
+  std::atomic<uint64_t> generation_{0};
   SettingsDialogGeometry geometry_;
-  Lookups lookups_;
 };
 
 }  // namespace morlak

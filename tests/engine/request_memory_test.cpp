@@ -229,11 +229,10 @@ TEST(RequestMemory, SmallFileForANewClientTakesFewAllocations) {
   EXPECT_EQ(front.otherLines, 0);
   RecordProperty("allocations per request", std::to_string(double(allocations) / kRequests));
   // What the path takes now, one by one: the connection and its transport (2), the session,
-  // its variables and the active-user row with its document (4), and four texts of the
-  // dispatcher: the home and template folders, the local path and one more (4). The header
-  // of a request like the thread's last one takes none, nor do the file, the answer's header
-  // lines and cookie list, and the log line.
-  constexpr int kAllocationsPerRequest = 11;
+  // its variables and the active-user row with its document (4), the local path (1). The
+  // header of a request like the thread's last one, the settings, read in place, the file,
+  // the answer's header lines and cookie list, and the log line take none.
+  constexpr int kAllocationsPerRequest = 8;
   EXPECT_LE(allocations, kAllocationsPerRequest * kRequests);
 }
 

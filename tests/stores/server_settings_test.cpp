@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "platform/text.h"
 #include "stores/mime_defaults.h"
@@ -377,6 +378,31 @@ TEST_F(ServerSettingsTest, SetKeepsTheProgramFolderAndDefaultsResetEverything) {
   settings.InitSettingsDefaults(dir.Path());
   EXPECT_FALSE(settings.IsBannedAddress("1.2.3.4"));
   EXPECT_EQ(settings.GetDialogGeometry(), SettingsDialogGeometry{});
+}
+
+// Readers keep the snapshot they last saw: a change must reach every thread at its next
+// read, one instance's values must never answer for another's, and a request holding a
+// snapshot keeps reading the values it started with.
+TEST_F(ServerSettingsTest, ChangesReachEveryReaderAndHeldSnapshotsStayWhole) {
+  ServerSettings other;
+  other.InitSettingsDefaults(dir.Path() + "other/");
+  const std::shared_ptr<const SettingsSnapshot> held = settings.Current();
+  std::string seenByWorker;
+  std::thread([&] { seenByWorker = settings.GetHomeDirectory(); }).join();
+
+  SettingsValues v = settings.Get();
+  v.homeDirectory = "/changed/";
+  v.phpExtensions = ".phtml;";
+  settings.Set(v);
+  EXPECT_EQ(seenByWorker, dir.Path() + "http/public/");
+  std::thread([&] { seenByWorker = settings.GetHomeDirectory(); }).join();
+  EXPECT_EQ(seenByWorker, "/changed/");
+  EXPECT_EQ(settings.GetHomeDirectory(), "/changed/");
+  EXPECT_EQ(other.GetHomeDirectory(), dir.Path() + "other/http/public/");
+  EXPECT_TRUE(settings.IsPhpExtension(".PHTML"));
+  EXPECT_FALSE(other.IsPhpExtension(".phtml"));
+  EXPECT_EQ(held->Values().homeDirectory, dir.Path() + "http/public/");
+  EXPECT_TRUE(held->IsPhpExtension(".php"));
 }
 
 TEST_F(ServerSettingsTest, DialogGeometryIsReadFromItsSections) {
