@@ -1,8 +1,10 @@
 #include "engine/http_codings.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <vector>
 
 #include "platform/text.h"
@@ -139,12 +141,55 @@ std::string DateTimeToInternetStr(TDateTime localTime) {
   return buf;
 }
 
-size_t FormatDateTimeGmt(TDateTime localTime, char (&buffer)[kGmtDateSize]) {
+namespace {
+
+// `value` with at least `digits` digits, zeros in front (printf's "%.<digits>d").
+char* PutNumber(char* out, int value, int digits) {
+  if (value < 0) *out++ = '-';
+  const unsigned magnitude =
+      value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+  char text[12];
+  char* last = std::to_chars(text, std::end(text), magnitude).ptr;
+  for (int n = static_cast<int>(last - text); n < digits; ++n) *out++ = '0';
+  return std::copy(text, last, out);
+}
+
+size_t WriteDateTimeGmt(TDateTime localTime, char (&buffer)[kGmtDateSize]) {
+  // Written by hand: printf's machinery cost more than the rest of a small file's header.
   const DateTimeParts p = DecodeDateTime(LocalToUtc(localTime));
-  const int n = std::snprintf(buffer, sizeof buffer, "%s, %.2d %s %.4d %02d:%02d:%02d GMT",
-                              kDayWords[p.dayOfWeek], p.day, kMonthWords[p.month - 1], p.year,
-                              p.hour, p.minute, p.second);
-  return static_cast<size_t>(std::clamp(n, 0, static_cast<int>(sizeof buffer) - 1));
+  // At most 36 characters, whatever the year.
+  char* out = buffer;
+  auto put = [&out](std::string_view text) { out = std::copy(text.begin(), text.end(), out); };
+  put(kDayWords[p.dayOfWeek]);
+  put(", ");
+  out = PutNumber(out, p.day, 2);
+  put(" ");
+  put(kMonthWords[p.month - 1]);
+  put(" ");
+  out = PutNumber(out, p.year, 4);
+  put(" ");
+  out = PutNumber(out, p.hour, 2);
+  put(":");
+  out = PutNumber(out, p.minute, 2);
+  put(":");
+  out = PutNumber(out, p.second, 2);
+  put(" GMT");
+  return static_cast<size_t>(out - buffer);
+}
+
+}  // namespace
+
+size_t FormatDateTimeGmt(TDateTime localTime, char (&buffer)[kGmtDateSize]) {
+  // A served file's date comes again and again.
+  thread_local std::optional<TDateTime> lastTime;
+  thread_local char lastText[kGmtDateSize];
+  thread_local size_t lastSize = 0;
+  if (localTime != lastTime) {
+    lastSize = WriteDateTimeGmt(localTime, lastText);
+    lastTime = localTime;
+  }
+  std::copy_n(lastText, lastSize, buffer);
+  return lastSize;
 }
 
 std::string DateTimeToGmtStr(TDateTime localTime) {

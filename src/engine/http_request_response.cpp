@@ -1,5 +1,6 @@
 #include "engine/http_request_response.h"
 
+#include <algorithm>
 #include <charconv>
 #include <iterator>
 
@@ -140,9 +141,14 @@ void TIdHTTPRequestInfo::DecodeAndSetParams(std::string_view text) {
 }
 
 bool HasControlCharacter(std::string_view text) {
-  for (const char c : text)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
-  return false;
+  // Without an early exit, and with a number to gather into, the loop is vectorised: every
+  // target and log line passes here.
+  unsigned found = 0;
+  for (const char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    found |= (byte < 0x20) | (byte == 0x7f);
+  }
+  return found != 0;
 }
 
 void TIdHTTPRequestInfo::ProcessTarget(std::string_view target, bool parseParams) {
@@ -271,8 +277,32 @@ const char* HTTPStatusText(int code) {
   }
 }
 
+namespace {
+
+// The emptied cookie list of the thread's last response, so that a new session's cookie
+// costs no list. A list grown past a few cookies is not kept.
+thread_local std::vector<TIdCookieRFC2109> t_spareCookies;
+constexpr size_t kSpareCookiesKept = 4;
+
+}  // namespace
+
 TIdHTTPResponseInfo::TIdHTTPResponseInfo(TIdTCPConnection& connection) : connection_(connection) {
   HeaderLines.FoldLines = false;
+  ResponseCookies.items.swap(t_spareCookies);
+}
+
+TIdHTTPResponseInfo::~TIdHTTPResponseInfo() {
+  std::vector<TIdCookieRFC2109>& cookies = ResponseCookies.items;
+  if (cookies.capacity() > t_spareCookies.capacity() && cookies.capacity() <= kSpareCookiesKept) {
+    cookies.clear();
+    cookies.swap(t_spareCookies);
+  }
+}
+
+void TIdHTTPResponseInfo::SetETag(std::string_view tag) {
+  if (tag.size() > kMaxETagSize) throw EIdException("Entity tag too long.");
+  std::copy(tag.begin(), tag.end(), eTag_);
+  eTagSize_ = tag.size();
 }
 
 void TIdHTTPResponseInfo::SetStatusCode(int code) {
@@ -297,8 +327,8 @@ void TIdHTTPResponseInfo::StartHeader() {
   if (ContentLength == -1) {
     if (!BodyText.empty())
       ContentLength = static_cast<int64_t>(BodyText.size());
-    else if (BodyStream)
-      ContentLength = BodyStream->Size();
+    else if (const TStream* stream = Stream())
+      ContentLength = stream->Size();
   }
   // Without a length only the close tells the client where the body ends.
   if (ContentLength < 0 && statusCode_ != 204 && statusCode_ != 304) SetCloseConnection(true);
@@ -312,25 +342,27 @@ void TIdHTTPResponseInfo::StartHeader() {
   char lastModifiedText[kGmtDateSize];
   const std::string_view lastModified(
       lastModifiedText, LastModified > 0 ? FormatDateTimeGmt(LastModified, lastModifiedText) : 0);
+  const std::string_view eTag = ETag();
 
   // Room for the whole block, and for a text body that will join it in the same send.
-  size_t size = 320 + statusText_.size() + Server.size() + Location.size() + CacheControl.size();
+  size_t size = 320 + statusText_.size() + Server.size() + Location.size() + CacheControl.size() +
+                AcceptRanges.size() + eTag.size() + ContentRange.size();
   for (const std::string& line : CustomHeaders.lines) size += line.size() + 2;
   size += ResponseCookies.Count() * 160;
   if (BodyText.size() <= kBodyJoinLimit) size += BodyText.size();
   connection_.BeginBatch(-1, size);
-  auto add = [this](std::string_view name, std::string_view value) {
+  // The batch has no threshold: the block is built straight into its buffer.
+  std::string& out = connection_.BatchBuffer();
+  auto add = [&out](std::string_view name, std::string_view value) {
     if (value.empty()) return;
-    connection_.WriteText(name);
-    connection_.WriteText(": ");
-    connection_.WriteLine(value);
+    out.append(name).append(": ").append(value).append("\r\n");
   };
   char codeText[12];
-  connection_.WriteText("HTTP/1.1 ");
-  connection_.WriteText(
-      std::string_view(codeText, std::to_chars(codeText, std::end(codeText), statusCode_).ptr));
-  connection_.WriteText(" ");
-  connection_.WriteLine(statusText_);
+  out.append("HTTP/1.1 ")
+      .append(codeText, std::to_chars(codeText, std::end(codeText), statusCode_).ptr)
+      .append(" ")
+      .append(statusText_)
+      .append("\r\n");
   add("Connection", Connection);
   add("Content-Version", ContentVersion);
   add("Content-Encoding", ContentEncoding);
@@ -342,12 +374,14 @@ void TIdHTTPResponseInfo::StartHeader() {
   if (Expires > 0) add("Expires", DateTimeToInternetStr(Expires));
   add("Last-Modified", lastModified);
   add("Pragma", Pragma);
-  // The fields the engine sets win over custom lines of their name: the first custom
-  // "Server" or "Location" line carries the field's value instead (none when it is empty),
-  // and a custom "Content-Type", "Content-Length" or "Last-Modified" line goes out only
-  // where the field gave no line of its own.
-  bool serverDone = false, locationDone = false, typeSeen = false, lengthSeen = false,
-       modifiedSeen = false;
+  // Custom lines meet the fields of their names as if each field were then set by name:
+  // "Server" and "Location" take the place of the first custom line of their name, which
+  // goes when the field is empty; the first custom "Content-Type", "Content-Length" or
+  // "Last-Modified" line goes when its field is empty (the field's own line was found
+  // first otherwise); a file's headers, when set, take the place of the first custom line
+  // of their name or follow the custom lines.
+  bool serverDone = false, locationDone = false, rangesDone = false, tagDone = false,
+       rangeDone = false, typeSeen = false, lengthSeen = false, modifiedSeen = false;
   auto firstOf = [](const std::string& line, std::string_view name, bool& seen) {
     if (seen || line.size() <= name.size() || line[name.size()] != ':' ||
         !SameText(std::string_view(line).substr(0, name.size()), name))
@@ -359,21 +393,30 @@ void TIdHTTPResponseInfo::StartHeader() {
       add("Server", Server);
     } else if (firstOf(line, "Location", locationDone)) {
       add("Location", Location);
+    } else if (!AcceptRanges.empty() && firstOf(line, "Accept-Ranges", rangesDone)) {
+      add("Accept-Ranges", AcceptRanges);
+    } else if (!eTag.empty() && firstOf(line, "ETag", tagDone)) {
+      add("ETag", eTag);
+    } else if (!ContentRange.empty() && firstOf(line, "Content-Range", rangeDone)) {
+      add("Content-Range", ContentRange);
     } else if (!(firstOf(line, "Content-Type", typeSeen) && ContentType.empty()) &&
                !(firstOf(line, "Content-Length", lengthSeen) && length.empty()) &&
                !(firstOf(line, "Last-Modified", modifiedSeen) && lastModified.empty())) {
-      connection_.WriteLine(line);
+      out.append(line).append("\r\n");
     }
   }
+  if (!rangesDone) add("Accept-Ranges", AcceptRanges);
+  if (!tagDone) add("ETag", eTag);
+  if (!rangeDone) add("Content-Range", ContentRange);
   if (!serverDone) add("Server", Server);
   if (!locationDone) add("Location", Location);
   for (const TIdCookieRFC2109& cookie : ResponseCookies.items) {
-    connection_.WriteText("Set-Cookie: ");
-    cookie.AppendCookieText(connection_.BatchBuffer());
-    connection_.WriteText("\r\n");
+    out.append("Set-Cookie: ");
+    cookie.AppendCookieText(out);
+    out.append("\r\n");
   }
-  connection_.WriteLine("");
-  headerSize_ = connection_.BatchBuffer().size();
+  out.append("\r\n");
+  headerSize_ = out.size();
 }
 
 void TIdHTTPResponseInfo::SetBodyRange(int64_t offset, int64_t length) {
@@ -382,13 +425,19 @@ void TIdHTTPResponseInfo::SetBodyRange(int64_t offset, int64_t length) {
   ContentLength = length;
 }
 
+TStream* TIdHTTPResponseInfo::Stream() const {
+  return BodyFile ? const_cast<TFileStream*>(&*BodyFile) : BodyStream.get();
+}
+
 bool TIdHTTPResponseInfo::FileBodyFollows() const {
-  return BodyText.empty() && dynamic_cast<const TFileStream*>(BodyStream.get()) != nullptr &&
-         (bodyLength_ < 0 ? BodyStream->Size() > 0 : bodyLength_ > 0);
+  const TStream* stream = Stream();
+  return BodyText.empty() && dynamic_cast<const TFileStream*>(stream) != nullptr &&
+         (bodyLength_ < 0 ? stream->Size() > 0 : bodyLength_ > 0);
 }
 
 void TIdHTTPResponseInfo::DropBody() {
   BodyText.clear();
+  BodyFile.reset();
   BodyStream.reset();
   bodyLength_ = -1;
 }
@@ -404,18 +453,18 @@ void TIdHTTPResponseInfo::SendBody() {
     if (BodyText.size() > kBodyTextSpillLimit) {
       if (auto file = SpillToFile(BodyText)) {
         std::string().swap(BodyText);
-        BodyStream = std::move(file);
+        BodyFile = std::move(*file);
       }
     }
     if (!BodyText.empty()) {
       if (connection_.Batching() && BodyText.size() > kBodyJoinLimit) connection_.EndBatch(true);
       connection_.WriteText(BodyText);
-    } else if (BodyStream) {
+    } else if (TStream* stream = Stream()) {
       if (bodyLength_ < 0) {
-        connection_.WriteFromStream(*BodyStream);
+        connection_.WriteFromStream(*stream);
       } else if (bodyLength_ > 0) {
-        BodyStream->Seek(bodyOffset_);
-        connection_.WriteFromStream(*BodyStream, false, bodyLength_);
+        stream->Seek(bodyOffset_);
+        connection_.WriteFromStream(*stream, false, bodyLength_);
       }
     } else {
       connection_.WriteLine("<HTML><BODY><B>" + std::to_string(statusCode_) + " " + statusText_ +
@@ -437,7 +486,7 @@ void TIdHTTPResponseInfo::SendBody() {
 }
 
 void TIdHTTPResponseInfo::SendRemaining() {
-  if (!BodyText.empty() || BodyStream)
+  if (HasBody())
     SendBody();
   else if (!headerSent_)
     SendHeader();

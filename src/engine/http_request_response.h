@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -72,6 +73,9 @@ const char* HTTPStatusText(int code);
 class TIdHTTPResponseInfo {
  public:
   explicit TIdHTTPResponseInfo(TIdTCPConnection& connection);
+  ~TIdHTTPResponseInfo();
+  TIdHTTPResponseInfo(const TIdHTTPResponseInfo&) = delete;
+  TIdHTTPResponseInfo& operator=(const TIdHTTPResponseInfo&) = delete;
 
   int StatusCode() const { return statusCode_; }
   // Also sets StatusText from the table; 404 also closes the connection after the answer.
@@ -88,20 +92,34 @@ class TIdHTTPResponseInfo {
   // Body given as a stream, sent from its start and freed after sending. A TFileStream
   // goes out through the transport's file send (the kernel's sendfile on plain sockets).
   std::unique_ptr<TStream> BodyStream;
-  // Sends only `length` bytes of BodyStream from `offset` (one range of a file), however
-  // long the stream has grown meanwhile; ContentLength becomes `length`.
+  // The same for an open file held in the response itself, which costs no allocation; it
+  // takes precedence over BodyStream and is closed after sending.
+  std::optional<TFileStream> BodyFile;
+  // Sends only `length` bytes of the body stream from `offset` (one range of a file),
+  // however long the stream has grown meanwhile; ContentLength becomes `length`.
   void SetBodyRange(int64_t offset, int64_t length);
+  // BodyText, BodyFile or BodyStream is set.
+  bool HasBody() const { return !BodyText.empty() || BodyFile || BodyStream; }
 
   std::string Connection;  // "close" or "keep-alive"
   bool CloseAfterResponse() const { return closeAfterResponse_; }
   void SetCloseConnection(bool close);
 
-  std::string Server = "Vexa/9.0.50";
+  // A view, as every answer carries the same text: it must outlive the response (the
+  // engine points it at its ServerSoftware).
+  std::string_view Server = "Vexa/9.0.50";
   std::string Location, CacheControl, Pragma, ContentVersion, ContentEncoding, ContentLanguage;
   TDateTime Date = 0, Expires = 0, LastModified = 0;  // written when above 0
   TIdHeaderList CustomHeaders;  // complete lines, appended to the header block as they are
-  TIdHeaderList HeaderLines;    // free for a gateway's own header lines; never sent
-  TIdCookies ResponseCookies;   // one "Set-Cookie" line each
+  // What an answer made of a file's own bytes tells about it, written after the custom
+  // lines when set. ETag is kept in the response, up to kMaxETagSize characters (a longer
+  // tag fails with "Entity tag too long.").
+  std::string AcceptRanges, ContentRange;
+  std::string_view ETag() const { return {eTag_, eTagSize_}; }
+  void SetETag(std::string_view tag);
+  static constexpr size_t kMaxETagSize = 64;
+  TIdHeaderList HeaderLines;   // free for a gateway's own header lines; never sent
+  TIdCookies ResponseCookies;  // one "Set-Cookie" line each
   std::shared_ptr<TIdHTTPSession> Session;
 
   bool HeaderSent() const { return headerSent_; }
@@ -121,6 +139,7 @@ class TIdHTTPResponseInfo {
  private:
   // Builds the header block into the connection's write buffer, which stays open.
   void StartHeader();
+  TStream* Stream() const;
   bool FileBodyFollows() const;
   void DropBody();
 
@@ -132,6 +151,8 @@ class TIdHTTPResponseInfo {
   size_t headerSize_ = 0;
   int64_t bodyOffset_ = 0;
   int64_t bodyLength_ = -1;  // -1: the whole stream
+  char eTag_[kMaxETagSize];
+  size_t eTagSize_ = 0;
 };
 
 }  // namespace morlak

@@ -241,8 +241,7 @@ bool TIdCustomHTTPServer::ServeRequest(TIdPeerThread& thread) {
     }
   }
   // A body after a HEAD answer would be taken for the next answer of a kept connection.
-  if (command == "HEAD" && !response.HeaderSent() &&
-      (!response.BodyText.empty() || response.BodyStream))
+  if (command == "HEAD" && !response.HeaderSent() && response.HasBody())
     response.SetCloseConnection(true);
   response.SendRemaining();
   return response.CloseAfterResponse();

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace morlak {
 
@@ -54,6 +55,23 @@ TFileStream::TFileStream(const std::string& path, Mode mode) {
   modifiedNs_ = ModifiedNsOf(st);
 }
 
+TFileStream::TFileStream(TFileStream&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)),
+      position_(other.position_),
+      size_(other.size_),
+      modifiedNs_(other.modifiedNs_) {}
+
+TFileStream& TFileStream::operator=(TFileStream&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+    position_ = other.position_;
+    size_ = other.size_;
+    modifiedNs_ = other.modifiedNs_;
+  }
+  return *this;
+}
+
 TOpenedPath TFileStream::OpenExisting(const std::string& path) {
   TOpenedPath result;
   if (path.empty()) return result;
@@ -77,7 +95,7 @@ TOpenedPath TFileStream::OpenExisting(const std::string& path) {
   }
   result.kind = TOpenedPath::Kind::kFile;
   if (S_ISREG(st.st_mode))
-    result.file.reset(new TFileStream(fd, st));
+    result.file = TFileStream(fd, st);
   else
     ::close(fd);
   return result;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -29,14 +30,7 @@ class EStreamError : public std::runtime_error {
 };
 
 class TFileStream;
-
-// What a path names, learnt with one open and one status call. `file` is open for reading
-// when the path names a readable regular file.
-struct TOpenedPath {
-  enum class Kind { kNone, kFile, kFolder };
-  Kind kind = Kind::kNone;
-  std::unique_ptr<TFileStream> file;
-};
+struct TOpenedPath;
 
 class TFileStream : public TStream {
  public:
@@ -56,6 +50,9 @@ class TFileStream : public TStream {
   ~TFileStream() override;
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;
+  // Held by value where a file changes hands per request, so serving one allocates nothing.
+  TFileStream(TFileStream&& other) noexcept;
+  TFileStream& operator=(TFileStream&& other) noexcept;
 
   size_t Read(void* buffer, size_t count) override;
   void Write(const void* buffer, size_t count) override;
@@ -73,6 +70,14 @@ class TFileStream : public TStream {
   int64_t position_ = 0;
   int64_t size_ = 0;
   int64_t modifiedNs_ = 0;
+};
+
+// What a path names, learnt with one open and one status call. `file` is open for reading
+// when the path names a readable regular file.
+struct TOpenedPath {
+  enum class Kind { kNone, kFile, kFolder };
+  Kind kind = Kind::kNone;
+  std::optional<TFileStream> file;
 };
 
 class TMemoryStream : public TStream {

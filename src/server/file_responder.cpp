@@ -4,7 +4,7 @@
 #include <ctime>
 #include <exception>
 #include <iterator>
-#include <memory>
+#include <optional>
 
 #include "platform/files.h"
 #include "platform/stream.h"
@@ -24,11 +24,11 @@ bool IsPage(const std::string& contentType, const std::string& upperExtension) {
          upperExtension == ".HTML" || upperExtension == ".TXT";
 }
 
-// Throws when the file cannot be opened, and for anything but a regular file.
-std::unique_ptr<TFileStream> OpenUnlessOpened(std::unique_ptr<TFileStream> opened,
-                                              const std::string& path) {
-  if (opened) return opened;
-  return std::make_unique<TFileStream>(path, TFileStream::Mode::kRead);
+// The caller's file, or the path opened here; throws when the file cannot be opened, and
+// for anything but a regular file.
+TFileStream OpenUnlessOpened(std::optional<TFileStream>& opened, const std::string& path) {
+  if (opened) return std::move(*opened);
+  return TFileStream(path, TFileStream::Mode::kRead);
 }
 
 // Up to the end, even when the file has grown since it was opened.
@@ -40,27 +40,28 @@ std::string ReadToEnd(TFileStream& file) {
   return content;
 }
 
-// prefix + what + path + " (<size>b<separator> <content type>)".
-std::string FileLine(const RequestContext& ctx, std::string_view what, const std::string& path,
-                     int64_t size, const char* separator, const std::string& contentType) {
+// prefix + what + path + " (<size>b<separator> <content type>)", and for an answer other
+// than 200 its status, as in " 206 Partial Content (bytes 0-99/1000)".
+const std::string& FileLine(const RequestContext& ctx, std::string_view what,
+                            const std::string& path, int64_t size, const char* separator,
+                            const std::string& contentType, const FileAnswer& answer) {
   char sizeText[24];
   const std::string_view sizeView(sizeText,
                                   std::to_chars(sizeText, std::end(sizeText), size).ptr - sizeText);
-  return ctx.PrefixedLine({what, path, " (", sizeView, "b", separator, " ", contentType, ")"});
-}
-
-// " 206 Partial Content (bytes 0-99/1000)" after the line of an answer other than 200.
-std::string OutcomeText(const FileAnswer& answer) {
-  if (answer.status == 200) return std::string();
-  std::string text(1, ' ');
-  text.append(std::to_string(answer.status)).append(" ").append(HTTPStatusText(answer.status));
+  if (answer.status == 200)
+    return ctx.PrefixedLine({what, path, " (", sizeView, "b", separator, " ", contentType, ")"});
+  char statusText[12];
+  const std::string_view status(
+      statusText, std::to_chars(statusText, std::end(statusText), answer.status).ptr - statusText);
   const std::string contentRange = answer.ContentRange();
-  if (!contentRange.empty()) text.append(" (").append(contentRange).append(")");
-  return text;
+  const bool ranged = !contentRange.empty();
+  return ctx.PrefixedLine({what, path, " (", sizeView, "b", separator, " ", contentType, ") ",
+                           status, " ", HTTPStatusText(answer.status), ranged ? " (" : "",
+                           contentRange, ranged ? ")" : ""});
 }
 
-// Adds the file's validators to the response and sets up the answer the request's
-// conditions and range choose.
+// Sets the file's validators on the response and the answer the request's conditions and
+// range choose.
 FileAnswer AnswerWithValidators(const TIdHTTPRequestInfo& request, const TFileStream& file,
                                 TIdHTTPResponseInfo& response) {
   const int64_t now = static_cast<int64_t>(std::time(nullptr));
@@ -68,18 +69,12 @@ FileAnswer AnswerWithValidators(const TIdHTTPRequestInfo& request, const TFileSt
   const FileAnswer answer =
       ChooseFileAnswer(request.HeaderLines, request.RequestMethod, version, now);
   response.LastModified = UnixToLocalDateTime(static_cast<std::time_t>(version.ModifiedSeconds()));
-  response.CustomHeaders.lines.reserve(4);
-  response.CustomHeaders.Add("Accept-Ranges: bytes");
+  response.AcceptRanges = "bytes";
   char tag[FileVersion::kETagSize];
-  const size_t tagLength = version.FormatETag(tag);
-  std::string line;
-  line.reserve(6 + tagLength);
-  line.append("ETag: ").append(tag, tagLength);
-  response.CustomHeaders.Add(std::move(line));
+  response.SetETag(std::string_view(tag, version.FormatETag(tag)));
   if (answer.status == 200) return answer;
   response.SetStatusCode(answer.status);
-  const std::string contentRange = answer.ContentRange();
-  if (!contentRange.empty()) response.CustomHeaders.Add("Content-Range: " + contentRange);
+  response.ContentRange = answer.ContentRange();
   // No length at all for a 304: its header describes the file it stands for.
   response.ContentLength = answer.status == 304 ? -1 : answer.length;
   if (answer.status == 412 || answer.status == 416) response.ContentType.clear();
@@ -91,7 +86,7 @@ FileAnswer AnswerWithValidators(const TIdHTTPRequestInfo& request, const TFileSt
 void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
                            const std::string& localPath, const std::string& user,
                            const std::string& clientAddress, TIdHTTPResponseInfo& response,
-                           std::unique_ptr<TFileStream> opened, bool templatePage) {
+                           std::optional<TFileStream> opened, bool templatePage) {
   RequestContext ctx = RequestContext::Of(thread);
   ctx.host = request.Host;
   ctx.user = user;
@@ -107,32 +102,32 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
   FileAnswer answer;
 
   if (SameText(request.RequestMethod, "HEAD")) {
-    std::string line;
     try {
       response.CustomHeaders.lines.insert(response.CustomHeaders.lines.begin(),
                                           HttpDateHeaderLine());
-      const auto file = OpenUnlessOpened(std::move(opened), localPath);
+      const TFileStream file = OpenUnlessOpened(opened, localPath);
       response.SetStatusCode(200);
       response.ContentType = contentType;
-      response.ContentLength = file->Size();
-      size = file->Size();
-      if (validated) answer = AnswerWithValidators(request, *file, response);
-      line = FileLine(ctx, "> head of ", localPath, size, ",", contentType) + OutcomeText(answer);
+      response.ContentLength = file.Size();
+      size = file.Size();
+      if (validated) answer = AnswerWithValidators(request, file, response);
     } catch (const std::exception&) {
-      line = FileLine(ctx, "> failed to serve head of ", localPath, size, ",", contentType);
       failed = true;
     }
-    LogWindow(line);
+    LogWindow(failed ? FileLine(ctx, "> failed to serve head of ", localPath, size, ",",
+                                contentType, FileAnswer())
+                     : FileLine(ctx, "> head of ", localPath, size, ",", contentType, answer));
     if (failed) AnswerUnservable(thread, request, localPath, user, clientAddress, response);
     return;
   }
 
   response.ContentType = contentType;
-  std::string line;
+  const char* what = replace ? "> replaced " : "> served ";
   if (replace) {
     statistics_.AddPagesDownloaded(1);
     try {
-      const std::string content = ReadToEnd(*OpenUnlessOpened(std::move(opened), localPath));
+      TFileStream file = OpenUnlessOpened(opened, localPath);
+      const std::string content = ReadToEnd(file);
       TagContext tags;
       tags.user = user;
       tags.clientAddress = clientAddress;
@@ -157,38 +152,35 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
       response.BodyText = ReplaceTags(JoinLinesCrLf(SplitLines(content)), tags);
       size = static_cast<int64_t>(response.BodyText.size());
       statistics_.AddBytesDownloaded(size);
-      line = FileLine(ctx, "> replaced ", localPath, size, ";", contentType);
       ReportMonitoredHit(localPath, clientAddress);
     } catch (const std::exception&) {
-      line = FileLine(ctx, "> failed to serve replaced ", localPath, size, ";", contentType);
+      what = "> failed to serve replaced ";
       failed = true;
     }
   } else {
     TIdTCPConnection& connection = thread.Connection();
     const uint64_t sentBefore = connection.BytesSent();
     try {
-      auto file = OpenUnlessOpened(std::move(opened), localPath);
-      size = file->Size();
+      TFileStream file = OpenUnlessOpened(opened, localPath);
+      size = file.Size();
       response.SetStatusCode(200);
       response.ContentLength = size;
       answer.size = answer.length = size;
-      if (validated) answer = AnswerWithValidators(request, *file, response);
+      if (validated) answer = AnswerWithValidators(request, file, response);
       // A 304, 412 or 416 has no body; its header goes out with the engine's.
       const bool withBody = answer.status == 200 || answer.status == 206;
       size = withBody ? answer.length : 0;
       if (withBody) {
         // A download starts at the first byte; a later part is a seek in it.
         if (page && answer.offset == 0) statistics_.AddPagesDownloaded(1);
-        response.BodyStream = std::move(file);
+        response.BodyFile.emplace(std::move(file));
         if (answer.status == 206) response.SetBodyRange(answer.offset, answer.length);
         // Header and body leave together where the file is small.
         response.SendBody();
       }
-      line = FileLine(ctx, "> served ", localPath, size, ",", contentType) + OutcomeText(answer);
     } catch (const std::exception&) {
-      response.BodyStream.reset();
-      line = FileLine(ctx, "> failed to serve ", localPath, size, ",", contentType) +
-             OutcomeText(answer);
+      response.BodyFile.reset();
+      what = "> failed to serve ";
       failed = true;
     }
     // Begun once the header is out, whatever became of the body.
@@ -200,7 +192,9 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
       if (answer.offset == 0) ReportMonitoredHit(localPath, clientAddress);
     }
   }
-  if (!settings_.IsExcludedFromLog(localPath)) LogWindowAndFile(line);
+  if (!settings_.IsExcludedFromLog(localPath))
+    LogWindowAndFile(
+        FileLine(ctx, what, localPath, size, replace ? ";" : ",", contentType, answer));
   if (failed) AnswerUnservable(thread, request, localPath, user, clientAddress, response);
 }
 
@@ -216,6 +210,9 @@ void ServerCore::AnswerUnservable(TIdPeerThread& thread, TIdHTTPRequestInfo& req
   response.BodyText.clear();
   response.ContentLength = -1;
   response.CustomHeaders.Clear();
+  response.AcceptRanges.clear();
+  response.SetETag({});
+  response.ContentRange.clear();
   // A client must not take a file it cannot have for an empty one: it gets the not-found
   // page, unless that page's template is the file that failed.
   const std::string notFoundTemplate =

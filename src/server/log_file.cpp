@@ -12,16 +12,21 @@ namespace {
 
 constexpr const char* kCreateFailed = "Failed to create log file.";
 
-// Short date, long time and "> "; the time is left out at exactly midnight.
-std::string Stamp(TDateTime now) {
-  const DateTimeParts p = DecodeDateTime(now);
-  std::string stamp = FormatShortDate(now);
-  if (p.hour != 0 || p.minute != 0 || p.second != 0 || p.millisecond != 0)
-    stamp.append(" ").append(FormatLongTime(now));
-  return stamp.append("> ");
-}
-
 }  // namespace
+
+const std::string& TOzm_logfile::StampOf(TDateTime now) {
+  const DateTimeParts p = DecodeDateTime(now);
+  const bool midnight = p.hour == 0 && p.minute == 0 && p.second == 0;
+  const int64_t second = ((static_cast<int64_t>(p.year) * 13 + p.month) * 32 + p.day) * 86400 +
+                         p.hour * 3600 + p.minute * 60 + p.second;
+  // The midnight second is never kept: whether it shows the time depends on the millisecond.
+  if (second == stampSecond_ && !midnight) return stamp_;
+  stamp_ = FormatShortDate(now);
+  if (!midnight || p.millisecond != 0) stamp_.append(" ").append(FormatLongTime(now));
+  stamp_.append("> ");
+  stampSecond_ = midnight ? -1 : second;
+  return stamp_;
+}
 
 TOzm_logfile::~TOzm_logfile() {
   {
@@ -105,12 +110,13 @@ void TOzm_logfile::Add(std::string line) {
   if (onLog_) onLog_(*this, line);
   lastLine_ = line;
   lastLineTime_ = Now();
-  if (timeStamp_) line.insert(0, Stamp(lastLineTime_));
+  if (timeStamp_) line.insert(0, StampOf(lastLineTime_));
   lines_.push_back(line);
 
   if (maxLines_ == 0) {
     while (lines_.size() > kMemoryLines) lines_.pop_front();
-    if (!filename_.empty() && !AppendToFile(filename_, line + "\r\n")) return Fail(kCreateFailed);
+    if (!filename_.empty() && !AppendToFile(filename_, WithLineEnd(line)))
+      return Fail(kCreateFailed);
     ++fileLines_;
   } else {
     bool goAhead = true;
@@ -129,7 +135,7 @@ bool TOzm_logfile::WriteRolling(const std::string& line) {
     ++heldBackLines_;
     return true;
   }
-  if (!AppendToFile(filename_, line + "\r\n")) return false;
+  if (!AppendToFile(filename_, WithLineEnd(line))) return false;
   ++fileLines_;
   StartTrimIfDue();
   return true;
@@ -193,6 +199,11 @@ void TOzm_logfile::RunTrims() {
     if (!filename_.empty()) StartTrimIfDue();
     trimWake_.notify_all();
   }
+}
+
+const std::string& TOzm_logfile::WithLineEnd(const std::string& line) {
+  fileLine_.assign(line).append("\r\n");
+  return fileLine_;
 }
 
 std::vector<std::string> TOzm_logfile::Lines() const {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -81,6 +82,11 @@ class TOzm_logfile {
   bool WriteRolling(const std::string& line);
   void StartTrimIfDue();
   void RunTrims();
+  // Short date, long time and "> "; the time is left out at exactly midnight. Lines come
+  // many to a second, so the text of the last second is kept.
+  const std::string& StampOf(TDateTime now);
+  // The line and CR LF, in a buffer the next line reuses.
+  const std::string& WithLineEnd(const std::string& line);
 
   mutable std::recursive_mutex lock_;
   std::string filename_;
@@ -95,6 +101,9 @@ class TOzm_logfile {
   std::string lastLine_;
   TDateTime lastLineTime_ = 0;
   std::string lastError_;
+  std::string stamp_;
+  int64_t stampSecond_ = -1;
+  std::string fileLine_;
 
   // Rolling-mode rewrites, guarded by lock_.
   size_t fileLines_ = 0;  // lines in the file as far as known

@@ -18,7 +18,7 @@ void ServerCore::SendResponsePage(const ResponsePage& page, TIdPeerThread& threa
   const std::string path =
       AddTrailingBackslash(settings_.GetTemplateDirectory()) + (settings_.*page.fileName)();
   if (FileExists(path)) {
-    ServeFile(thread, request, path, user, clientAddress, response, nullptr, true);
+    ServeFile(thread, request, path, user, clientAddress, response, std::nullopt, true);
     return;
   }
   response.SetStatusCode(page.status);

@@ -124,7 +124,7 @@ class ServerCore {
   // opened it already; without it the path is opened here.
   void ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request, const std::string& localPath,
                  const std::string& user, const std::string& clientAddress,
-                 TIdHTTPResponseInfo& response, std::unique_ptr<TFileStream> opened = nullptr,
+                 TIdHTTPResponseInfo& response, std::optional<TFileStream> opened = std::nullopt,
                  bool templatePage = false);
 
  private:

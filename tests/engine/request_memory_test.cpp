@@ -229,11 +229,11 @@ TEST(RequestMemory, SmallFileForANewClientTakesFewAllocations) {
   EXPECT_EQ(front.otherLines, 0);
   RecordProperty("allocations per request", std::to_string(double(allocations) / kRequests));
   // What the path takes now, one by one: the connection and its transport (2), the session,
-  // its variables, the cookie list and the active-user row with its document (5), the local
-  // path (1), the file, the answer's server name and its two custom header lines with their
-  // list (6), the log line (1). The header of a request like the thread's last one and the
-  // settings, read in place, take none.
-  constexpr int kAllocationsPerRequest = 16;
+  // its variables and the active-user row with its document (4), the local path and one more
+  // text of the dispatcher (2). The header of a request like the thread's last one, the
+  // settings, read in place, the file, the answer's header lines and cookie list, and the log
+  // line take none.
+  constexpr int kAllocationsPerRequest = 9;
   EXPECT_LE(allocations, kAllocationsPerRequest * kRequests);
 }
 

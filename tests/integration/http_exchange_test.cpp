@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
+#include <vector>
 
 #include "engine/engine_errors.h"
 #include "integration/test_server.h"
@@ -65,6 +67,41 @@ TEST(HttpExchange, CustomServerAndLocationLines) {
             "X-Extra: 1\r\n"
             "Location: /elsewhere\r\n"
             "\r\n");
+}
+
+TEST(HttpExchange, FileHeadersFollowTheCustomLinesOrTakeThePlaceOfTheirName) {
+  const struct {
+    std::vector<std::string> custom;
+    std::string acceptRanges, eTag, contentRange, headers;
+  } cases[] = {
+      {{"Date: d"},
+       "bytes",
+       "\"1-2\"",
+       "bytes 0-0/2",
+       "Date: d\r\nAccept-Ranges: bytes\r\nETag: \"1-2\"\r\nContent-Range: bytes 0-0/2\r\n"},
+      // A set field takes the place of the first custom line of its name; an empty one
+      // leaves the line alone.
+      {{"ETag: \"old\"", "Accept-Ranges: none", "Etag: \"second\""},
+       "",
+       "\"1-2\"",
+       "",
+       "ETag: \"1-2\"\r\nAccept-Ranges: none\r\nEtag: \"second\"\r\n"},
+  };
+  for (const auto& c : cases) {
+    TestServer t;
+    t.server.OnCommandGet = [&c](TIdPeerThread&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& rs) {
+      for (const std::string& line : c.custom) rs.CustomHeaders.Add(line);
+      rs.AcceptRanges = c.acceptRanges;
+      rs.SetETag(c.eTag);
+      rs.ContentRange = c.contentRange;
+      rs.BodyText = "a";
+    };
+    const int port = t.Start();
+    EXPECT_EQ(Exchange(port, kGet),
+              "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\n"
+              "Content-Length: 1\r\n" +
+                  c.headers + "Server: Morlak test\r\n\r\na");
+  }
 }
 
 TEST(HttpExchange, HandlerExceptionBecomes500WithTheMessage) {

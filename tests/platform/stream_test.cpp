@@ -54,19 +54,24 @@ TEST(OpenExistingTest, TellsWhatThePathNames) {
     SCOPED_TRACE(c.path);
     const TOpenedPath found = TFileStream::OpenExisting(c.path);
     EXPECT_EQ(found.kind, c.kind);
-    EXPECT_EQ(found.file != nullptr, c.opened);
+    EXPECT_EQ(found.file.has_value(), c.opened);
   }
 }
 
 TEST(OpenExistingTest, OpenedFileReadsFromTheStart) {
   test_support::TempFolder folder;
   folder.Write("page.html", "hello world");
-  const TOpenedPath found = TFileStream::OpenExisting(folder.File("page.html"));
+  TOpenedPath found = TFileStream::OpenExisting(folder.File("page.html"));
   ASSERT_TRUE(found.file);
   EXPECT_EQ(found.file->Size(), 11);
   char buffer[32] = {};
   EXPECT_EQ(found.file->Read(buffer, sizeof buffer), 11u);
   EXPECT_STREQ(buffer, "hello world");
+  // The descriptor changes hands: the emptied source must not close it.
+  TFileStream moved = std::move(*found.file);
+  found.file.reset();
+  moved.Seek(6);
+  EXPECT_EQ(moved.Read(buffer, sizeof buffer), 5u);
 }
 
 }  // namespace

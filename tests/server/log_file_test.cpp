@@ -88,10 +88,13 @@ TEST_F(LogFileTest, TimeStampLeavesOutTheTimeAtMidnightAndCanBeOff) {
   log.Add("midnight");
   SetFixedNow(EncodeDateTime(2024, 12, 31, 0, 0, 0, 1));
   log.Add("just after");
+  SetFixedNow(EncodeDateTime(2024, 12, 31, 0, 0, 1));
+  log.Add("next second");
   log.SetTimeStamp(false);
   log.Add("plain");
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"12/31/24> midnight",
-                                                   "12/31/24 00:00:00> just after", "plain"}));
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{"12/31/24> midnight", "12/31/24 00:00:00> just after",
+                                      "12/31/24 00:00:01> next second", "plain"}));
 }
 
 TEST_F(LogFileTest, MaxLinesAcceptsZeroTo9999Only) {
