@@ -291,7 +291,14 @@ bool MembersStore::AppendActiveUser(const std::string& sessionId, const std::str
                                     const std::string& document, TDateTime now) {
   // The row is built before the lock is taken, so other requests do not wait on the heap.
   std::list<ActiveUserRow> fresh;
-  fresh.push_back(ActiveUserRow{{user, password, address, sessionId, document, now, now}});
+  // Filled in its node, with no row on the side to move from.
+  ActiveUserRow& made = fresh.emplace_back();
+  made.user = user;
+  made.password = password;
+  made.address = address;
+  made.sessionId = sessionId;
+  made.document = document;
+  made.firstSeen = made.lastSeen = now;
 
   std::lock_guard lock(membersLock_);
   if (RefreshActiveUserLocked(sessionId, address, user, password, document, now)) return true;
