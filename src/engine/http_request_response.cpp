@@ -19,6 +19,11 @@ int64_t NumberOrZero(std::string_view text) {
   return TryParseInt64(text, v) ? v : 0;
 }
 
+// Most requests carry none of the date headers: no parse for an absent one.
+TDateTime DateOrZero(const std::string& text) {
+  return text.empty() ? 0 : InternetStrToDateTime(text);
+}
+
 bool IsPlainInteger(std::string_view text) {
   if (text.empty()) return false;
   size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
@@ -135,13 +140,13 @@ void TIdHTTPRequestInfo::ProcessHeaders() {
     }
   }
 
-  Date = InternetStrToDateTime(date);
-  LastModified = InternetStrToDateTime(lastModified);
+  Date = DateOrZero(date);
+  LastModified = DateOrZero(lastModified);
   if (IsPlainInteger(expires)) {
     int64_t seconds;
     Expires = TryParseInt64(expires, seconds) ? Now() + static_cast<double>(seconds) / 86400.0 : 0;
   } else {
-    Expires = InternetStrToDateTime(expires);
+    Expires = DateOrZero(expires);
   }
 }
 
