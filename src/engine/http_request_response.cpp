@@ -19,6 +19,14 @@ int64_t NumberOrZero(std::string_view text) {
   return TryParseInt64(text, v) ? v : 0;
 }
 
+// A path with no escape, backslash, parameters, fragment or scheme: splitting and decoding
+// give it back unchanged, as nearly every request's path.
+bool IsPlainPath(std::string_view path) {
+  for (const char c : path)
+    if (c == '%' || c == '\\' || c == '=' || c == '#' || c == ':') return false;
+  return true;
+}
+
 // Most requests carry none of the date headers: no parse for an absent one.
 TDateTime DateOrZero(const std::string& text) {
   return text.empty() ? 0 : InternetStrToDateTime(text);
@@ -207,8 +215,8 @@ void TIdHTTPRequestInfo::ProcessTarget(std::string_view target, bool parseParams
     else
       DecodeAndSetParams(QueryText);
   }
-  if (target == "*") {
-    DocumentPath.assign(1, '*');
+  if (target == "*" || IsPlainPath(target)) {
+    DocumentPath.assign(target);
     return;
   }
   const TIdTargetParts parts = SplitTarget(target);
