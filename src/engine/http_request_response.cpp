@@ -393,9 +393,9 @@ void TIdHTTPResponseInfo::StartHeader() {
        {std::string_view(Connection), std::string_view(ContentVersion),
         std::string_view(ContentEncoding), std::string_view(ContentLanguage),
         std::string_view(ContentType), length, std::string_view(CacheControl),
-        std::string_view(date), std::string_view(expires), lastModified,
-        std::string_view(Pragma), std::string_view(AcceptRanges), eTag,
-        std::string_view(ContentRange), Server, std::string_view(Location)})
+        std::string_view(date), std::string_view(expires), lastModified, std::string_view(Pragma),
+        std::string_view(AcceptRanges), eTag, std::string_view(ContentRange), Server,
+        std::string_view(Location)})
     room += kFieldRoom + value.size();
   for (const std::string& line : CustomHeaders.lines) room += line.size() + 2;
   // The cookies and a text body that joins the block in the same send need room too.
