@@ -196,10 +196,10 @@ FileAnswer ChooseFileAnswer(const TIdHeaderList& headers, std::string_view metho
   const ConditionHeaders h(headers);
   // Only a tag list or If-Range reads the tag.
   char tagText[FileVersion::kETagSize];
-  const std::string_view tag(
-      tagText, h.ifMatch.empty() && h.ifNoneMatch.empty() && h.ifRange.empty()
-                   ? 0
-                   : version.FormatETag(tagText));
+  const std::string_view tag(tagText,
+                             h.ifMatch.empty() && h.ifNoneMatch.empty() && h.ifRange.empty()
+                                 ? 0
+                                 : version.FormatETag(tagText));
   const int64_t modified = version.ModifiedSeconds();
 
   if (!h.ifMatch.empty()) {
