@@ -8,8 +8,21 @@
 
 namespace morlak {
 
+namespace {
+
+// About a hundred request lines: a write every so many, not one per line.
+constexpr size_t kPendingLimit = 16 * 1024;
+
+}  // namespace
+
 ConsoleFrontEnd::ConsoleFrontEnd(std::FILE* out, std::FILE* err)
-    : out_(out), err_(err), interactive_(::isatty(::fileno(out)) == 1) {}
+    : out_(out), err_(err), interactive_(::isatty(::fileno(out)) == 1) {
+  pending_.reserve(kPendingLimit + 512);
+}
+
+ConsoleFrontEnd::~ConsoleFrontEnd() {
+  FlushLog();
+}
 
 void ConsoleFrontEnd::Synchronize(const std::function<void()>& work) {
   std::lock_guard<std::recursive_mutex> lock(mainThread_);
@@ -26,25 +39,34 @@ const std::string& ConsoleFrontEnd::TimeStamp() {
   return stamp_;
 }
 
+void ConsoleFrontEnd::WriteLine(const std::string& text) {
+  pending_.append(TimeStamp()).append(text).push_back('\n');
+  // Application lines ("- ...") are rare and worth seeing at once.
+  if (interactive_ || pending_.size() >= kPendingLimit || text.starts_with("- ")) WritePending();
+}
+
+void ConsoleFrontEnd::WritePending() {
+  if (!pending_.empty()) {
+    std::fwrite(pending_.data(), 1, pending_.size(), out_);
+    pending_.clear();
+  }
+  std::fflush(out_);
+}
+
 void ConsoleFrontEnd::AddLog(const std::string& text) {
   std::lock_guard<std::recursive_mutex> lock(mainThread_);
-  const std::string& stamp = TimeStamp();
-  std::fwrite(stamp.data(), 1, stamp.size(), out_);
-  std::fwrite(text.data(), 1, text.size(), out_);
-  std::fputc('\n', out_);
-  // Application lines ("- ...") are rare and worth seeing at once.
-  if (interactive_ || text.rfind("- ", 0) == 0) std::fflush(out_);
+  WriteLine(text);
 }
 
 void ConsoleFrontEnd::PostLog(const std::string& text, TOzm_logfile* file) {
   std::lock_guard<std::recursive_mutex> lock(mainThread_);
-  AddLog(text);
+  WriteLine(text);
   if (file) file->Add(text);
 }
 
 void ConsoleFrontEnd::FlushLog() {
   std::lock_guard<std::recursive_mutex> lock(mainThread_);
-  std::fflush(out_);
+  WritePending();
 }
 
 void ConsoleFrontEnd::ShowMessage(const std::string& text) {

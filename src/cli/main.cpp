@@ -170,6 +170,7 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  morlak::ConsoleFrontEnd frontEnd;
   // A stop signal during start-up ends the process at once: the stores are not all loaded
   // yet, and saving them would overwrite the files with what little was read. Afterwards
   // it asks the main loop for the orderly stop that saves everything.
@@ -181,14 +182,13 @@ int main(int argc, char** argv) {
     sigwait(&stopSignals, &signalNumber);
     std::lock_guard lock(stopLock);
     if (!started) {
-      std::fflush(stdout);
+      frontEnd.FlushLog();
       std::_Exit(128 + signalNumber);
     }
     stop = true;
     stopAsked.notify_all();
   }).detach();
 
-  morlak::ConsoleFrontEnd frontEnd;
   morlak::ServerCore core(frontEnd, options);
   core.Startup(true);
   std::unique_lock lock(stopLock);

@@ -225,11 +225,12 @@ std::string ExtractFileDir(const std::string& path) {
 }
 
 std::string_view ExtractFileExtView(std::string_view path) {
-  const size_t sep = LastSeparator(path);
-  const size_t dot = path.rfind('.');
-  return dot == std::string_view::npos || (sep != std::string_view::npos && dot < sep)
-             ? std::string_view()
-             : path.substr(dot);
+  // One backwards scan over the name alone: a separator before any dot means no extension.
+  for (size_t i = path.size(); i-- > 0;) {
+    if (path[i] == '.') return path.substr(i);
+    if (IsSeparator(path[i])) break;
+  }
+  return {};
 }
 
 std::string ExtractFileExt(const std::string& path) {

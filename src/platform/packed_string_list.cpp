@@ -118,6 +118,39 @@ void TPackedStringList::SetValue(std::string_view name, std::string_view value) 
   std::memcpy(data_.data() + begin + name.size() + 1, value.data(), value.size());
 }
 
+bool TPackedStringList::HoldsAll(
+    std::initializer_list<std::pair<std::string_view, std::string_view>> pairs) const {
+  uint32_t met = 0;  // bit i: pair i has met the first line of its name
+  const char* const end = data_.data() + data_.size();
+  for (const char* p = data_.data(); p < end;) {
+    uint32_t length;
+    std::memcpy(&length, p, kLengthBytes);
+    const std::string_view line(p + kLengthBytes, length);
+    uint32_t bit = 1;
+    for (const auto& [name, value] : pairs) {
+      if (!(met & bit) && line.size() > name.size() && line[name.size()] == '=') {
+        // The name as written settles most lines; another letter case still names the
+        // line, which SetValue would then rewrite.
+        const bool asWritten = line.starts_with(name);
+        if (asWritten || SameText(line.substr(0, name.size()), name)) {
+          if (!asWritten || value.empty() || line.size() != name.size() + 1 + value.size() ||
+              !line.ends_with(value))
+            return false;
+          met |= bit;
+        }
+      }
+      bit <<= 1;
+    }
+    p += kLengthBytes + length;
+  }
+  uint32_t bit = 1;
+  for (const auto& pair : pairs) {
+    if (!(met & bit) && !pair.second.empty()) return false;
+    bit <<= 1;
+  }
+  return true;
+}
+
 std::vector<std::string> TPackedStringList::Lines() const {
   std::vector<std::string> lines;
   lines.reserve(count_);

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace morlak {
@@ -30,6 +32,10 @@ class TPackedStringList {
   std::string Value(std::string_view name) const;
   // Replaces the first line with that name, or appends one; an empty value removes it.
   void SetValue(std::string_view name, std::string_view value);
+  // True when SetValue would change nothing for any of the pairs: the first line of each
+  // name is exactly "name=value", or there is none for an empty value. One walk over the
+  // lines for all of them; the names hold no "=".
+  bool HoldsAll(std::initializer_list<std::pair<std::string_view, std::string_view>> pairs) const;
   std::vector<std::string> Lines() const;
   // Replaces every line.
   void SetLines(const std::vector<std::string>& lines);

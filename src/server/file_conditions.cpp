@@ -193,11 +193,15 @@ FileAnswer ChooseFileAnswer(const TIdHeaderList& headers, std::string_view metho
   answer.length = version.size;
   const bool get = method == "GET";
   if (!get && method != "HEAD") return answer;
+  const ConditionHeaders h(headers);
+  // Only a tag list or If-Range reads the tag.
   char tagText[FileVersion::kETagSize];
-  const std::string_view tag(tagText, version.FormatETag(tagText));
+  const std::string_view tag(tagText,
+                             h.ifMatch.empty() && h.ifNoneMatch.empty() && h.ifRange.empty()
+                                 ? 0
+                                 : version.FormatETag(tagText));
   const int64_t modified = version.ModifiedSeconds();
 
-  const ConditionHeaders h(headers);
   if (!h.ifMatch.empty()) {
     if (!ListNames(h.ifMatch, tag, false)) return Bodiless(answer, 412);
   } else if (const auto date = DateValue(h.ifUnmodifiedSince); date && modified > *date) {

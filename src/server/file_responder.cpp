@@ -19,9 +19,9 @@ namespace morlak {
 
 namespace {
 
-bool IsPage(const std::string& contentType, const std::string& upperExtension) {
-  return contentType.find("text") != std::string::npos || upperExtension == ".HTM" ||
-         upperExtension == ".HTML" || upperExtension == ".TXT";
+bool IsPage(std::string_view contentType, std::string_view extension) {
+  return contentType.find("text") != std::string_view::npos || SameText(extension, ".htm") ||
+         SameText(extension, ".html") || SameText(extension, ".txt");
 }
 
 // The caller's file, or the path opened here; throws when the file cannot be opened, and
@@ -91,9 +91,9 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
   ctx.host = request.Host;
   ctx.user = user;
   ctx.clientAddress = clientAddress;
-  const std::string extension = ExtractFileExt(localPath);
+  const std::string_view extension = ExtractFileExtView(localPath);
   const std::string contentType = settings_.GetContentType(extension);
-  const bool page = IsPage(contentType, UpperCase(extension));
+  const bool page = IsPage(contentType, extension);
   const bool replace = page && settings_.GetReplaceData();
   // Only the file's own bytes, answering for themselves, can be validated or cut.
   const bool validated = !replace && !templatePage;

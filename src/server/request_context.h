@@ -1,6 +1,7 @@
 // Who asked, over which listener: the values every request log line starts with.
 #pragma once
 
+#include <algorithm>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -40,9 +41,16 @@ struct RequestContext {
   // next line reuses: a request's log line costs no allocation.
   const std::string& PrefixedLine(std::initializer_list<std::string_view> parts) const {
     thread_local std::string line;
-    line.clear();
-    AppendPrefix(line);
-    for (const std::string_view part : parts) line.append(part);
+    // Sized once and filled by copies, with no check for room per piece.
+    const std::string_view prefix[] = {protocol, "://",      host, "> ", clientAddress,
+                                       ":",      clientPort, ", ", user};
+    size_t size = 0;
+    for (const std::string_view piece : prefix) size += piece.size();
+    for (const std::string_view part : parts) size += part.size();
+    line.resize(size);
+    char* at = line.data();
+    for (const std::string_view piece : prefix) at = std::copy(piece.begin(), piece.end(), at);
+    for (const std::string_view part : parts) at = std::copy(part.begin(), part.end(), at);
     return line;
   }
   size_t PrefixSize() const {

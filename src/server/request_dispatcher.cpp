@@ -147,7 +147,6 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
     }
     password = vars.Value("password");
     ctx.host = request.Host.substr(0, kSessionTextLimit);
-    vars.SetValue("host", ctx.host);
 
     ok = members_.MemberLogin(ctx.clientAddress, ctx.user, password, target);
     if (ok) {
@@ -157,9 +156,6 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
         documentDirectory = ownDirectory;
         frontEnd_.Synchronize([this] { frontEnd_.RefreshMemberList(); });
       }
-    } else {
-      vars.SetValue("username", "Anonymous");
-      vars.SetValue("password", "");
     }
 
     if (!ok) {
@@ -172,8 +168,26 @@ void ServerCore::IdHTTPServer1CommandGet(TIdPeerThread& thread, TIdHTTPRequestIn
         documentDirectory = ownDirectory;
       }
     }
-    vars.SetValue("docdir", documentDirectory);
-    vars.SetValue("templatedir", values.templateDirectory);
+    // A kept session's values seldom change: one walk tells, and then nothing is rewritten.
+    // Nothing above reads them, and they are set in their usual order.
+    const std::string_view templateDirectory = values.templateDirectory;
+    const bool unchanged = ok ? vars.HoldsAll({{"host", ctx.host},
+                                               {"docdir", documentDirectory},
+                                               {"templatedir", templateDirectory}})
+                              : vars.HoldsAll({{"host", ctx.host},
+                                               {"username", "Anonymous"},
+                                               {"password", ""},
+                                               {"docdir", documentDirectory},
+                                               {"templatedir", templateDirectory}});
+    if (!unchanged) {
+      vars.SetValue("host", ctx.host);
+      if (!ok) {
+        vars.SetValue("username", "Anonymous");
+        vars.SetValue("password", "");
+      }
+      vars.SetValue("docdir", documentDirectory);
+      vars.SetValue("templatedir", templateDirectory);
+    }
     // The session may live for minutes with what its first request set.
     if (newSession) vars.ShrinkToFit();
   }

@@ -33,6 +33,8 @@ TEST(RequestInfo, TargetSpecialCases) {
       {"/dir\\sub\\f.htm", "/dir/sub/f.htm"},
       {"/p%2e%2e/x", "/p../x"},
       {"/s=%41", "/s=%41"},
+      {"/dir/sub/f.htm?x=%41", "/dir/sub/f.htm"},
+      {"/a:b/c.htm", "/a:b/c.htm"},
   };
   for (const auto& c : cases) {
     TIdHTTPRequestInfo r;

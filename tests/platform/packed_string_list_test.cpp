@@ -47,5 +47,23 @@ TEST(PackedStringList, BehavesLikeTStringList) {
   EXPECT_EQ(packed.Value("host"), "");
 }
 
+// HoldsAll is true exactly when SetValue would leave every line as it is.
+TEST(PackedStringList, HoldsAllWhenSettingWouldChangeNothing) {
+  TPackedStringList list;
+  for (const char* line : {"ip=1", "User=ann", "password=", "host=h", "host=second"})
+    list.Add(line);
+  const std::pair<std::string_view, std::string_view> pairs[] = {
+      {"User", "ann"},  {"user", "ann"}, {"User", "bob"},  {"host", "h"}, {"host", "second"},
+      {"password", ""}, {"missing", ""}, {"missing", "x"}, {"ip", "1"},
+  };
+  for (const auto& [name, value] : pairs) {
+    TPackedStringList copy = list;
+    copy.SetValue(name, value);
+    EXPECT_EQ(list.HoldsAll({{name, value}}), copy.Lines() == list.Lines()) << name << "=" << value;
+  }
+  EXPECT_TRUE(list.HoldsAll({{"ip", "1"}, {"User", "ann"}, {"missing", ""}}));
+  EXPECT_FALSE(list.HoldsAll({{"ip", "1"}, {"User", "ann"}, {"host", "second"}}));
+}
+
 }  // namespace
 }  // namespace morlak
