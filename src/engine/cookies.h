@@ -41,7 +41,8 @@ class TIdCookies {
  public:
   std::vector<TIdCookieRFC2109> items;
 
-  void Add(TIdCookieRFC2109 cookie) { items.push_back(std::move(cookie)); }
+  // Moved in once: a cookie is eight strings, and a new session adds one per request.
+  void Add(TIdCookieRFC2109&& cookie) { items.push_back(std::move(cookie)); }
   size_t Count() const { return items.size(); }
   const TIdCookieRFC2109& operator[](size_t i) const { return items[i]; }
   // The first cookie with that name (without regard to case), or nullptr.

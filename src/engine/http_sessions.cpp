@@ -36,13 +36,12 @@ std::string NewSessionId() {
   static_assert(kIdAlphabet.size() == 61);
   // Bytes of 244 and above are dropped, so every letter is equally likely.
   constexpr unsigned kUnbiasedLimit = 256 - 256 % 61;
-  std::string id;
-  id.reserve(kIdLength);
-  while (id.size() < kIdLength) {
+  char id[kIdLength];
+  for (size_t n = 0; n < kIdLength;) {
     const unsigned b = NextRandomByte();
-    if (b < kUnbiasedLimit) id += kIdAlphabet[b % kIdAlphabet.size()];
+    if (b < kUnbiasedLimit) id[n++] = kIdAlphabet[b % kIdAlphabet.size()];
   }
-  return id;
+  return std::string(id, kIdLength);
 }
 
 TIdHTTPSession::TIdHTTPSession(std::string sessionId, std::string clientAddress)

@@ -4,7 +4,9 @@
 #include <locale.h>
 #include <time.h>
 
+#include <array>
 #include <atomic>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -189,28 +191,80 @@ std::string FormatFloatGeneral(double value) {
   return std::string(out, FormatFloatGeneral(value, out));
 }
 
-size_t FormatFloatGeneral(double value, char (&out)[kFloatGeneralSize]) {
-  if (value == 0 || !std::isfinite(value)) {
-    out[0] = '0';
-    return 1;
+namespace {
+
+// The 15 significant digits of |value| (rounded half to even, as printf does), trailing zeros
+// dropped, and the decimal exponent of the first one.
+struct SignificantDigits {
+  char digits[16];
+  size_t count = 0;
+  int exponent = 0;
+};
+
+// Exact for 1 <= |value| < 1e15, which takes in every time stamp: the value is m / 2^shift
+// with m below 2^53, so m * 10^k for the k decimals kept fits in 128 bits and is divided
+// with its remainder, where a general formatter pays for any exponent.
+bool ExactSignificantDigits(double value, SignificantDigits& out) {
+  static constexpr auto kPow10 = [] {
+    std::array<uint64_t, 16> powers{1};
+    for (size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
+    return powers;
+  }();
+  const double a = std::fabs(value);
+  if (!(a >= 1 && a < 1e15)) return false;
+  const uint64_t bits = std::bit_cast<uint64_t>(a);
+  const uint64_t m = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
+  const int shift = 1075 - static_cast<int>(bits >> 52);  // 3..52 in this range
+  int integerDigits = 1;
+  while (integerDigits < 15 && (m >> shift) >= kPow10[integerDigits]) ++integerDigits;
+  using Wide = unsigned __int128;
+  const Wide scaled = static_cast<Wide>(m) * kPow10[15 - integerDigits];
+  uint64_t q = static_cast<uint64_t>(scaled >> shift);
+  const Wide rest = scaled - (static_cast<Wide>(q) << shift);
+  const Wide half = Wide{1} << (shift - 1);
+  if (rest > half || (rest == half && (q & 1))) ++q;
+  out.exponent = integerDigits - 1;
+  if (q == kPow10[15]) {  // rounded up to the next power of ten
+    q = kPow10[14];
+    ++out.exponent;
   }
-  // Round to 15 significant digits first, so the choice between the fixed and the
-  // scientific form sees the exponent of the rounded value (999999999999999.9 is 1E15).
-  // to_chars rounds as printf does at a fraction of its cost, and the text is put together
-  // in place: every new session formats its start time.
+  for (int i = 14; i >= 0; --i, q /= 10) out.digits[i] = static_cast<char>('0' + q % 10);
+  out.count = 15;
+  while (out.count > 1 && out.digits[out.count - 1] == '0') --out.count;
+  return true;
+}
+
+SignificantDigits SignificantDigitsOf(double value) {
+  SignificantDigits out;
+  if (ExactSignificantDigits(value, out)) return out;
+  // to_chars rounds as printf does at a fraction of its cost.
   char sci[64];
   const auto written =
       std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific, 14);
   const std::string_view scientific(sci, static_cast<size_t>(written.ptr - sci));
   const size_t e = scientific.find('e');
-  char digits[16];
-  size_t count = 0;
   for (char c : scientific.substr(0, e))
-    if (c >= '0' && c <= '9' && count < sizeof digits) digits[count++] = c;
-  while (count > 1 && digits[count - 1] == '0') --count;
-  int exponent = 0;
+    if (c >= '0' && c <= '9' && out.count < sizeof out.digits) out.digits[out.count++] = c;
+  while (out.count > 1 && out.digits[out.count - 1] == '0') --out.count;
   std::from_chars(scientific.data() + e + 1 + (scientific[e + 1] == '+'),
-                  scientific.data() + scientific.size(), exponent);
+                  scientific.data() + scientific.size(), out.exponent);
+  return out;
+}
+
+}  // namespace
+
+size_t FormatFloatGeneral(double value, char (&out)[kFloatGeneralSize]) {
+  if (value == 0 || !std::isfinite(value)) {
+    out[0] = '0';
+    return 1;
+  }
+  // Rounded to 15 significant digits first, so the choice between the fixed and the
+  // scientific form sees the exponent of the rounded value (999999999999999.9 is 1E15).
+  // The text is put together in place: every new session formats its start time.
+  const SignificantDigits significant = SignificantDigitsOf(value);
+  const char* digits = significant.digits;
+  const size_t count = significant.count;
+  const int exponent = significant.exponent;
 
   const char point = DecimalSeparator();
   char* p = out;

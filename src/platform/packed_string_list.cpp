@@ -24,6 +24,20 @@ void TPackedStringList::Add(std::string_view line) {
   ++count_;
 }
 
+void TPackedStringList::AddPair(std::string_view name, std::string_view value) {
+  const uint32_t length = CheckedLength(name.size() + 1 + value.size());
+  // Sized once and filled, rather than four appends that each check the room.
+  const size_t at = data_.size();
+  data_.resize(at + kLengthBytes + length);
+  char* p = data_.data() + at;
+  std::memcpy(p, &length, kLengthBytes);
+  p += kLengthBytes;
+  std::memcpy(p, name.data(), name.size());
+  p[name.size()] = '=';
+  if (!value.empty()) std::memcpy(p + name.size() + 1, value.data(), value.size());
+  ++count_;
+}
+
 void TPackedStringList::Reserve(size_t lineBytes, size_t lines) {
   data_.reserve(lineBytes + lines * kLengthBytes);
 }

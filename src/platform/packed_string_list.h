@@ -18,6 +18,8 @@ class TPackedStringList {
   size_t Count() const { return count_; }
   bool Empty() const { return count_ == 0; }
   void Add(std::string_view line);
+  // Appends the line name=value without looking for the name: for a name the list lacks.
+  void AddPair(std::string_view name, std::string_view value);
   // Room for that many lines holding that many bytes in all.
   void Reserve(size_t lineBytes, size_t lines);
   // Gives back the room no line uses.

@@ -27,21 +27,15 @@ void InitSessionVariables(TPackedStringList& vars, const std::string& address,
   // The names with their "=" and the user "Anonymous".
   constexpr size_t kFixedBytes = 69;
   vars.Reserve(kFixedBytes + address.size() + port.size() + start.size() + laterBytes, 8);
-  // The names are new, so setting a value appends its line without a copy of its own.
-  const auto add = [&vars](std::string_view name, std::string_view value) {
-    if (value.empty())
-      vars.Add(std::string(name) + "=");
-    else
-      vars.SetValue(name, value);
-  };
-  add("ip", address);
-  add("port", port);
-  add("username", "Anonymous");
-  add("password", "");
-  add("docdir", "");
-  add("templatedir", "");
-  add("starttime", start);
-  add("host", "");
+  // The list is empty, so each line is appended without a search; "name=" lines included.
+  vars.AddPair("ip", address);
+  vars.AddPair("port", port);
+  vars.AddPair("username", "Anonymous");
+  vars.AddPair("password", "");
+  vars.AddPair("docdir", "");
+  vars.AddPair("templatedir", "");
+  vars.AddPair("starttime", start);
+  vars.AddPair("host", "");
 }
 
 bool ContainsAlias(const std::string& documentPath, const std::string& alias) {
@@ -79,7 +73,7 @@ void ServerCore::IdHTTPServer1SessionStart(TIdHTTPSession& session) {
   const int live = ClientCount.fetch_add(1) + 1;
   for (int peak = sessionPeak_.load(); live > peak;)
     if (sessionPeak_.compare_exchange_weak(peak, live)) break;
-  members_.TouchActiveUser(session.SessionId(), session.ClientAddress(), "", "", "");
+  members_.AddActiveUser(session.SessionId(), session.ClientAddress());
 }
 
 void ServerCore::IdHTTPServer1SessionEnd(TIdHTTPSession& session) {

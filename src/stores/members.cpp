@@ -277,10 +277,28 @@ bool MembersStore::TouchActiveUser(const std::string& sessionId, const std::stri
     std::lock_guard lock(membersLock_);
     if (RefreshActiveUserLocked(sessionId, address, user, password, document, now)) return true;
   }
-  // A new row is built before the lock is taken again, so other requests do not wait on
-  // the heap.
+  return AppendActiveUser(sessionId, address, user, password, document, now);
+}
+
+void MembersStore::AddActiveUser(const std::string& sessionId, const std::string& address) {
+  // A new session's id has no row yet, so the row is built without a look first.
+  static const std::string kNone;
+  AppendActiveUser(sessionId, address, kNone, kNone, kNone, Now());
+}
+
+bool MembersStore::AppendActiveUser(const std::string& sessionId, const std::string& address,
+                                    const std::string& user, const std::string& password,
+                                    const std::string& document, TDateTime now) {
+  // The row is built before the lock is taken, so other requests do not wait on the heap.
   std::list<ActiveUserRow> fresh;
-  fresh.push_back(ActiveUserRow{{user, password, address, sessionId, document, now, now}});
+  // Filled in its node, with no row on the side to move from.
+  ActiveUserRow& made = fresh.emplace_back();
+  made.user = user;
+  made.password = password;
+  made.address = address;
+  made.sessionId = sessionId;
+  made.document = document;
+  made.firstSeen = made.lastSeen = now;
 
   std::lock_guard lock(membersLock_);
   if (RefreshActiveUserLocked(sessionId, address, user, password, document, now)) return true;

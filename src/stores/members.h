@@ -64,6 +64,8 @@ class MembersStore {
   bool TouchActiveUser(const std::string& sessionId, const std::string& address,
                        const std::string& user, const std::string& password,
                        const std::string& document);
+  // The row of a session that has just started; a row its id has already is refreshed.
+  void AddActiveUser(const std::string& sessionId, const std::string& address);
   // The row of the session, when it has one.
   void RemoveActiveUser(const std::string& sessionId);
   bool ActiveUsersChanged();
@@ -93,6 +95,10 @@ class MembersStore {
   bool RefreshActiveUserLocked(const std::string& sessionId, const std::string& address,
                                const std::string& user, const std::string& password,
                                const std::string& document, TDateTime now);
+  // Appends a row for the session, or refreshes the one another request added meanwhile.
+  bool AppendActiveUser(const std::string& sessionId, const std::string& address,
+                        const std::string& user, const std::string& password,
+                        const std::string& document, TDateTime now);
   // Index of the first member named exactly `user`, or -1.
   int IndexOfMember(const std::string& user) const;
   // Adds the row to the rows of its address, in table order; Unindex takes it out.

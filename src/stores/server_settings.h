@@ -111,7 +111,9 @@ class SettingsSnapshot {
   bool IsPhpExtension(std::string_view ext) const { return phpExtensions_.contains(ext); }
   // True when the path is exactly the PHP compiler setting.
   bool IsPhpCompiler(std::string_view path) const { return path == values_.phpCompiler; }
-  bool IsBannedAddress(std::string_view address) const { return banned_.contains(address); }
+  bool IsBannedAddress(std::string_view address) const {
+    return !banned_.empty() && banned_.contains(address);
+  }
   // Tests the extension of the file name's last path component ("" when it has none).
   bool IsExcludedFromLog(std::string_view fileName) const;
   // The type for an extension given with its dot; "" when the table has none.

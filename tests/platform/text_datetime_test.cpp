@@ -4,7 +4,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <ctime>
+#include <random>
 #include <thread>
 
 #include "platform/atomic_file.h"
@@ -84,6 +87,9 @@ TEST(FormatFloatGeneral, FifteenSignificantDigitsAndTheExponentForm) {
       {999999999999999.9, "1E15"},
       {1.2345678901234567e17, "1.23456789012346E17"},
       {45292.000011574074, "45292.0000115741"},
+      {100000000000000.5, "100000000000000"},  // a tie goes to the even digit
+      {100000000000001.5, "100000000000002"},
+      {-99999.999999999999, "-100000"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -91,6 +97,17 @@ TEST(FormatFloatGeneral, FifteenSignificantDigitsAndTheExponentForm) {
     double back = 0;
     ASSERT_TRUE(TryParseFloat(c.text, back));
     EXPECT_EQ(FormatFloatGeneral(back), c.text);
+  }
+}
+
+TEST(FormatFloatGeneral, AgreesWithPrintfAcrossTheFixedRange) {
+  std::mt19937_64 random(27);
+  for (int i = 0; i < 20000; ++i) {
+    const double value = std::ldexp(std::uniform_real_distribution<double>(1, 2)(random),
+                                    static_cast<int>(random() % 49));
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%.15G", value);
+    ASSERT_EQ(FormatFloatGeneral(value), expected) << std::hexfloat << value;
   }
 }
 
