@@ -1,5 +1,6 @@
 // Memory that a load held goes back to the system once the load has ended.
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <chrono>
 #include <cstdio>
@@ -10,6 +11,7 @@
 
 #include "platform/heap_tuning.h"
 #include "support/core_fixture.h"
+#include "support/process_state.h"
 #include "support/socket_client.h"
 
 namespace morlak::test_support {
@@ -76,12 +78,16 @@ TEST(MemoryAfterLoad, EndedSessionsGiveTheirMemoryBack) {
   burst(2000);
   endSessions();
   const long before = ResidentBytes();
+  const size_t threadsBefore = ThreadCount();
   ASSERT_GE(burst(12000), 4000) << "too few requests within the time";
   const long grown = ResidentBytes() - before;
   ASSERT_GT(grown, 2L << 20) << "the burst should have taken some megabytes";
   endSessions();
+  const struct mallinfo2 heap = mallinfo2();
   EXPECT_LT(ResidentBytes() - before, grown / 2)
-      << "grown by " << grown << " bytes, kept " << ResidentBytes() - before;
+      << "grown by " << grown << " bytes, kept " << ResidentBytes() - before << "; in use "
+      << heap.uordblks << ", free " << heap.fordblks << ", threads " << threadsBefore << " -> "
+      << ThreadCount();
 }
 
 }  // namespace
