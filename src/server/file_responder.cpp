@@ -44,7 +44,7 @@ std::string ReadToEnd(TFileStream& file) {
 // than 200 its status, as in " 206 Partial Content (bytes 0-99/1000)".
 const std::string& FileLine(const RequestContext& ctx, std::string_view what,
                             const std::string& path, int64_t size, const char* separator,
-                            const std::string& contentType, const FileAnswer& answer) {
+                            std::string_view contentType, const FileAnswer& answer) {
   char sizeText[24];
   const std::string_view sizeView(sizeText,
                                   std::to_chars(sizeText, std::end(sizeText), size).ptr - sizeText);
@@ -91,10 +91,12 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
   ctx.host = request.Host;
   ctx.user = user;
   ctx.clientAddress = clientAddress;
+  // One snapshot for the whole answer, its values read in place.
+  const std::shared_ptr<const SettingsSnapshot> settings = settings_.Current();
   const std::string_view extension = ExtractFileExtView(localPath);
-  const std::string contentType = settings_.GetContentType(extension);
+  const std::string_view contentType = settings->ContentType(extension);
   const bool page = IsPage(contentType, extension);
-  const bool replace = page && settings_.GetReplaceData();
+  const bool replace = page && settings->Values().replaceData;
   // Only the file's own bytes, answering for themselves, can be validated or cut.
   const bool validated = !replace && !templatePage;
   int64_t size = 0;
@@ -192,7 +194,7 @@ void ServerCore::ServeFile(TIdPeerThread& thread, TIdHTTPRequestInfo& request,
       if (answer.offset == 0) ReportMonitoredHit(localPath, clientAddress);
     }
   }
-  if (!settings_.IsExcludedFromLog(localPath))
+  if (!settings->IsExcludedFromLog(localPath))
     LogWindowAndFile(
         FileLine(ctx, what, localPath, size, replace ? ";" : ",", contentType, answer));
   if (failed) AnswerUnservable(thread, request, localPath, user, clientAddress, response);
