@@ -158,8 +158,9 @@ void TIdTCPConnection::Received(int64_t n) {
   }
 }
 
-bool TIdTCPConnection::InputPending() {
+bool TIdTCPConnection::InputPending(bool justArrived) {
   if (Buffered() > 0 || !CanReceive()) return true;
+  if (!justArrived && !io_->LooksForInputBeforeWait()) return false;
   const size_t chunk = static_cast<size_t>(std::max(RecvBufferSize, 1));
   ReserveInput(chunk);
   const int64_t n = io_->RecvArrived(in_.get() + inEnd_, chunk);

@@ -83,8 +83,10 @@ class TIdTCPConnection {
   std::string& BatchBuffer() { return writeBuffer_; }
 
   // True when a read would not wait: bytes are buffered or have arrived (they are taken
-  // into the buffer), or the peer has closed. Never blocks.
-  bool InputPending();
+  // into the buffer), or the peer has closed. Never blocks. Unless `justArrived` (the
+  // connection was handed over because input arrived), a transport whose arrivals the
+  // readiness set reports is not asked: a connection waiting there learns of them anyway.
+  bool InputPending(bool justArrived);
   // The peer has closed and every byte it sent has been read.
   bool InputEnded() const { return Buffered() == 0 && !CanReceive(); }
   // Gives up the empty input buffer, and the write buffer's room, while the connection

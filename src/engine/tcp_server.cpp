@@ -437,12 +437,32 @@ void TIdTCPServer::SuperviseLoop() {
 void TIdTCPServer::IdleLoop(TIdListener& l) {
   l.idleThreads_.fetch_add(1);
   auto lastWork = std::chrono::steady_clock::now();
+  // One wait takes every connection whose input has arrived, so under load most requests
+  // cost no wait of their own.
+  void* batch[ReadinessSet::kMaxBatch];
   for (;;) {
     if (l.stop_.load() && l.parked_.load() == 0) break;
-    l.idleWaiting_.fetch_add(1);
-    auto* thread = static_cast<TIdPeerThread*>(l.idle_->WaitOne(kIdleSweepMs));
-    // Whoever leaves the wait last makes sure another thread takes its place.
-    const bool wasLast = l.idleWaiting_.fetch_sub(1) == 1;
+    int left = 0;
+    TIdPeerThread* thread = TakeReady(l, left);
+    bool wasLast = false;
+    if (!thread) {
+      l.idleWaiting_.fetch_add(1);
+      // Counted as waiting first: a thread queueing connections from now on wakes this one,
+      // and what it queued before is seen here.
+      thread = TakeReady(l, left);
+      const int count = thread ? 0 : l.idle_->WaitSome(batch, kIdleSweepMs);
+      // Whoever leaves the wait last makes sure another thread takes its place.
+      wasLast = l.idleWaiting_.fetch_sub(1) == 1;
+      if (count > 0) {
+        thread = static_cast<TIdPeerThread*>(batch[0]);
+        if (count > 1) QueueReady(l, batch + 1, count - 1);
+      } else if (!thread) {
+        // Woken for queued connections, or the wait timed out.
+        thread = TakeReady(l, left);
+        // The next waiter shares what is left.
+        if (left > 0 && l.idleWaiting_.load() > 0) WakeWaiter(l);
+      }
+    }
     SweepIdle();
     const auto now = std::chrono::steady_clock::now();
     if (!thread) {
@@ -454,10 +474,39 @@ void TIdTCPServer::IdleLoop(TIdListener& l) {
     l.parked_.fetch_sub(1);
     if (wasLast) EnsureWaiter(l);
     RunPeer(std::unique_ptr<TIdPeerThread>(thread), true);
-    if (l.idleWaiting_.load() >= MaxWaitingThreads()) break;
+    // Queued connections are left only to threads that will see them.
+    if (l.idleWaiting_.load() >= MaxWaitingThreads() && l.readyCount_.load() == 0) break;
   }
   l.idleThreads_.fetch_sub(1);
   LeaveThread();
+}
+
+void TIdTCPServer::QueueReady(TIdListener& l, void* const* tokens, int count) {
+  {
+    std::lock_guard lock(l.readyMutex_);
+    for (int i = 0; i < count; ++i) l.ready_.push_back(static_cast<TIdPeerThread*>(tokens[i]));
+    l.readyCount_.fetch_add(count);
+  }
+  if (l.idleWaiting_.load() > 0) WakeWaiter(l);
+}
+
+TIdPeerThread* TIdTCPServer::TakeReady(TIdListener& l, int& left) {
+  if (l.readyCount_.load() == 0) return nullptr;
+  std::lock_guard lock(l.readyMutex_);
+  if (l.readyTaken_ == l.ready_.size()) return nullptr;
+  TIdPeerThread* thread = l.ready_[l.readyTaken_++];
+  if (l.readyTaken_ == l.ready_.size()) {
+    l.ready_.clear();
+    l.readyTaken_ = 0;
+  }
+  left = l.readyCount_.fetch_sub(1) - 1;
+  return thread;
+}
+
+void TIdTCPServer::WakeWaiter(TIdListener& l) {
+  // Without the wake the queued connections still go out, with the next thread that
+  // comes back or ends its wait (within the sweep interval).
+  if (!l.idle_->Wake()) RaiseListenException(l, EIdSocketError(LastSocketErrorCode()));
 }
 
 void TIdTCPServer::SweepIdle() {
@@ -547,8 +596,10 @@ void TIdTCPServer::RunPeer(std::unique_ptr<TIdPeerThread> owned, bool waiterFoll
     // Its idle time passed while it waited for input.
     thread.Stop();
   }
+  bool handedOver = true;
   while (!thread.Stopped()) {
     thread.idleWait_ = false;
+    thread.inputJustArrived_ = std::exchange(handedOver, false);
     try {
       if (!DoExecute(thread)) throw EIdException("No execute handler found.");
     } catch (const EIdSocketError& e) {

@@ -68,6 +68,10 @@ class TIdPeerThread {
     idleTimeoutMs_ = timeoutMs;
   }
 
+  // True in the first run step after the connection was handed over because its input
+  // arrived (from accept or the readiness set).
+  bool InputJustArrived() const { return inputJustArrived_; }
+
   // Requests served on the connection, counted by the protocol on top.
   int RequestCount = 0;
   // The session the protocol on top gave the connection's last request.
@@ -83,6 +87,7 @@ class TIdPeerThread {
   // the connection keeps it.
   bool replaceAccepter_ = false;
   bool idleWait_ = false;
+  bool inputJustArrived_ = false;
   int idleTimeoutMs_ = 0;
   bool watched_ = false;                    // in the listener's readiness set
   std::atomic<bool> expired_{false};        // its idle time passed
@@ -112,9 +117,15 @@ class TIdListener {
   std::atomic<int> acceptThreads_{0};  // threads accepting on it, waiting or serving
 
   std::unique_ptr<ReadinessSet> idle_;
-  std::atomic<size_t> parked_{0};    // connections waiting in it
+  std::atomic<size_t> parked_{0};    // connections waiting in it or in `ready_`
   std::atomic<int> idleWaiting_{0};  // threads blocked in the readiness set
   std::atomic<int> idleThreads_{0};  // threads serving it, waiting or not
+  // Connections one wait took from the set beyond the one its thread serves, oldest first
+  // from `readyTaken_`: any thread back from its connection serves them before it waits.
+  std::mutex readyMutex_;
+  std::vector<TIdPeerThread*> ready_;
+  size_t readyTaken_ = 0;
+  std::atomic<int> readyCount_{0};
 };
 
 class TIdTCPServer {
@@ -208,6 +219,12 @@ class TIdTCPServer {
   // Serves connections whose input arrived, until the listener stops with none waiting
   // or enough other threads wait.
   void IdleLoop(TIdListener& listener);
+  // Hands connections taken from the set to the threads of the listener, waking one that
+  // waits in the set for them.
+  void QueueReady(TIdListener& listener, void* const* tokens, int count);
+  // The oldest queued connection, or nullptr; `left` is how many stay queued.
+  TIdPeerThread* TakeReady(TIdListener& listener, int& left);
+  void WakeWaiter(TIdListener& listener);
   // Gets a thread to wait in the listener's readiness set: at once while fewer threads
   // serve it than MaxWaitingThreads, else through the supervisor.
   void EnsureWaiter(TIdListener& listener);

@@ -1,19 +1,39 @@
 #include "platform/readiness_set.h"
 
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <system_error>
 
 namespace morlak {
 
 ReadinessSet::ReadinessSet() : handle_(::epoll_create1(EPOLL_CLOEXEC)) {
   if (handle_ < 0) throw std::system_error(errno, std::system_category(), "epoll_create1");
+  wakeHandle_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wakeHandle_ < 0) {
+    const int code = errno;
+    ::close(handle_);
+    throw std::system_error(code, std::system_category(), "eventfd");
+  }
+  // Edge-triggered, so each wake is reported once, to one waiter, and the counter never
+  // needs reading back.
+  epoll_event event{};
+  event.events = EPOLLIN | EPOLLET;
+  event.data.ptr = this;
+  if (::epoll_ctl(handle_, EPOLL_CTL_ADD, wakeHandle_, &event) != 0) {
+    const int code = errno;
+    ::close(wakeHandle_);
+    ::close(handle_);
+    throw std::system_error(code, std::system_category(), "epoll_ctl");
+  }
 }
 
 ReadinessSet::~ReadinessSet() {
   ::close(handle_);
+  ::close(wakeHandle_);
 }
 
 bool ReadinessSet::ArmOnce(SocketHandle s, void* token, bool added) {
@@ -25,10 +45,20 @@ bool ReadinessSet::ArmOnce(SocketHandle s, void* token, bool added) {
   return false;
 }
 
-void* ReadinessSet::WaitOne(int timeoutMs) {
-  epoll_event event{};
-  const int n = ::epoll_wait(handle_, &event, 1, timeoutMs);
-  return n == 1 ? event.data.ptr : nullptr;
+int ReadinessSet::WaitSome(void* tokens[kMaxBatch], int timeoutMs) {
+  epoll_event events[kMaxBatch];
+  const int n = ::epoll_wait(handle_, events, kMaxBatch, timeoutMs);
+  int count = 0;
+  for (int i = 0; i < n; ++i)
+    if (events[i].data.ptr != this) tokens[count++] = events[i].data.ptr;
+  return count;
+}
+
+bool ReadinessSet::Wake() {
+  const uint64_t one = 1;
+  if (::write(wakeHandle_, &one, sizeof one) == sizeof one) return true;
+  SetLastSocketErrorFromErrno(errno);
+  return false;
 }
 
 }  // namespace morlak

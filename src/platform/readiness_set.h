@@ -9,6 +9,9 @@ namespace morlak {
 
 class ReadinessSet {
  public:
+  // Most tokens one wait hands out.
+  static constexpr int kMaxBatch = 32;
+
   // Fails with std::system_error when the system gives no set.
   ReadinessSet();
   ~ReadinessSet();
@@ -19,11 +22,17 @@ class ReadinessSet {
   // once. `added` tells whether the socket is in the set already (it leaves the set by
   // itself when it is closed). False with LastSocketErrorCode() on failure.
   bool ArmOnce(SocketHandle s, void* token, bool added);
-  // The token of one reported socket; nullptr when nothing came within `timeoutMs`.
-  void* WaitOne(int timeoutMs);
+  // Waits up to `timeoutMs` for reported sockets and stores the tokens of up to
+  // `kMaxBatch` of them in `tokens`; returns how many. 0 on timeout, or when Wake ended
+  // the wait.
+  int WaitSome(void* tokens[kMaxBatch], int timeoutMs);
+  // Ends the wait of one waiting thread (or the next wait, when none waits). False with
+  // LastSocketErrorCode() on failure.
+  bool Wake();
 
  private:
   int handle_;
+  int wakeHandle_;
 };
 
 }  // namespace morlak
