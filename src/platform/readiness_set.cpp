@@ -22,7 +22,7 @@ ReadinessSet::ReadinessSet() : handle_(::epoll_create1(EPOLL_CLOEXEC)) {
   // needs reading back.
   epoll_event event{};
   event.events = EPOLLIN | EPOLLET;
-  event.data.ptr = this;
+  event.data.u64 = 0;
   if (::epoll_ctl(handle_, EPOLL_CTL_ADD, wakeHandle_, &event) != 0) {
     const int code = errno;
     ::close(wakeHandle_);
@@ -36,21 +36,33 @@ ReadinessSet::~ReadinessSet() {
   ::close(wakeHandle_);
 }
 
-bool ReadinessSet::ArmOnce(SocketHandle s, void* token, bool added) {
+namespace {
+
+bool Control(int set, int operation, SocketHandle s, uint32_t events, uint64_t token) {
   epoll_event event{};
-  event.events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
-  event.data.ptr = token;
-  if (::epoll_ctl(handle_, added ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, s, &event) == 0) return true;
+  event.events = EPOLLIN | EPOLLRDHUP | events;
+  event.data.u64 = token;
+  if (::epoll_ctl(set, operation, s, &event) == 0) return true;
   SetLastSocketErrorFromErrno(errno);
   return false;
 }
 
-int ReadinessSet::WaitSome(void* tokens[kMaxBatch], int timeoutMs) {
+}  // namespace
+
+bool ReadinessSet::ArmOnce(SocketHandle s, uint64_t token, bool added) {
+  return Control(handle_, added ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, s, EPOLLONESHOT, token);
+}
+
+bool ReadinessSet::Watch(SocketHandle s, uint64_t token) {
+  return Control(handle_, EPOLL_CTL_ADD, s, EPOLLET, token);
+}
+
+int ReadinessSet::WaitSome(uint64_t tokens[kMaxBatch], int timeoutMs) {
   epoll_event events[kMaxBatch];
   const int n = ::epoll_wait(handle_, events, kMaxBatch, timeoutMs);
   int count = 0;
   for (int i = 0; i < n; ++i)
-    if (events[i].data.ptr != this) tokens[count++] = events[i].data.ptr;
+    if (events[i].data.u64 != 0) tokens[count++] = events[i].data.u64;
   return count;
 }
 
