@@ -102,7 +102,7 @@ void TIdCustomHTTPServer::StopSessions() {
 bool TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
   TIdTCPServerConnection& connection = thread.Connection();
   const bool kept = thread.RequestCount > 0;
-  if (!connection.InputPending()) {
+  if (!connection.InputPending(thread.InputJustArrived())) {
     // A new connection has the header bound to start its request, a kept one the idle bound.
     thread.WaitForInput(kept ? KeepAliveTimeout : HeaderTimeout);
     return true;

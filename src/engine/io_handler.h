@@ -62,6 +62,9 @@ class TIdIOHandler {
   // What has already arrived, without waiting; -kSocketWouldBlock when nothing has, and
   // always for a transport that cannot tell without a wait.
   virtual int64_t RecvArrived(void*, size_t) { return -kSocketWouldBlock; }
+  // Whether a connection about to wait for input asks RecvArrived first. A plain socket
+  // does not: input that arrived since its last read is reported the moment it waits.
+  virtual bool LooksForInputBeforeWait() const { return false; }
   // `moreFollows` lets the transport hold a short piece back to join it with the next.
   virtual int64_t Send(const void* data, size_t length, bool moreFollows) = 0;
   // Sends up to `count` bytes of the file from `offset`; 0 when the file has no byte

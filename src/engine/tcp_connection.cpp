@@ -158,11 +158,13 @@ void TIdTCPConnection::Received(int64_t n) {
   }
 }
 
-bool TIdTCPConnection::InputPending() {
+bool TIdTCPConnection::InputPending(bool justArrived) {
   if (Buffered() > 0 || !CanReceive()) return true;
+  if (!justArrived && arrivalsTaken_ && !io_->LooksForInputBeforeWait()) return false;
   const size_t chunk = static_cast<size_t>(std::max(RecvBufferSize, 1));
   ReserveInput(chunk);
   const int64_t n = io_->RecvArrived(in_.get() + inEnd_, chunk);
+  arrivalsTaken_ = n < static_cast<int64_t>(chunk);
   if (n == -kSocketWouldBlock) return false;
   // A failure is left for the read, which meets it again.
   if (n >= 0) Received(n);
@@ -193,6 +195,7 @@ bool TIdTCPConnection::ReceiveMore(int timeoutMs, bool raiseOnTimeout) {
     io_->LimitRecvWait(bounded ? wait : -1);
     n = io_->Recv(in_.get() + inEnd_, take);
   }
+  arrivalsTaken_ = n < static_cast<int64_t>(take);
   if (n >= 0) {
     Received(n);
     return true;

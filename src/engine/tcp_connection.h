@@ -83,8 +83,11 @@ class TIdTCPConnection {
   std::string& BatchBuffer() { return writeBuffer_; }
 
   // True when a read would not wait: bytes are buffered or have arrived (they are taken
-  // into the buffer), or the peer has closed. Never blocks.
-  bool InputPending();
+  // into the buffer), or the peer has closed. Never blocks. Unless `justArrived` (the
+  // connection was handed over because input arrived), a transport whose arrivals the
+  // readiness set reports is not asked once a read has found nothing more: a connection
+  // waiting there learns of later arrivals anyway.
+  bool InputPending(bool justArrived);
   // The peer has closed and every byte it sent has been read.
   bool InputEnded() const { return Buffered() == 0 && !CanReceive(); }
   // Gives up the empty input buffer, and the write buffer's room, while the connection
@@ -132,6 +135,8 @@ class TIdTCPConnection {
   std::unique_ptr<char[]> in_;
   size_t inCapacity_ = 0, inBegin_ = 0, inEnd_ = 0;
   bool closedGracefully_ = false;
+  // The last read took less than it asked for: everything that had arrived was taken.
+  bool arrivalsTaken_ = true;
   bool readLnTimedOut_ = false;
   uint64_t consumed_ = 0;
   uint64_t sent_ = 0;

@@ -363,11 +363,14 @@ void TIdTCPServer::Finish(std::unique_ptr<TIdPeerThread> thread) {
   // only after the transport is gone.
   Unlink(thread.get());
   thread->connection_.Close();
+  // Reports of it still on their way find the slot's generation moved on.
+  if (thread->slot_) slots_.Release(thread->slot_);
   thread.reset();
   ReleaseSlot();
 }
 
-bool TIdTCPServer::Park(std::unique_ptr<TIdPeerThread>& owned, bool waiterFollows) {
+TIdTCPServer::ParkResult TIdTCPServer::Park(std::unique_ptr<TIdPeerThread>& owned,
+                                            bool waiterFollows) {
   TIdPeerThread* thread = owned.get();
   TIdListener& l = thread->listener_;
   thread->connection_.ReleaseInputBuffer();
@@ -376,32 +379,63 @@ bool TIdTCPServer::Park(std::unique_ptr<TIdPeerThread>& owned, bool waiterFollow
   l.parked_.fetch_add(1);
   if (l.stop_.load()) {
     l.parked_.fetch_sub(1);
-    return false;
+    return ParkResult::kRefused;
   }
   thread->idleDeadlineMs_.store(
       thread->idleTimeoutMs_ > 0 ? SteadyMs() + thread->idleTimeoutMs_ : kNoDeadline,
       std::memory_order_relaxed);
-  // Once armed, another thread may take the connection at once: nothing of it is touched
-  // after that.
-  const bool added = std::exchange(thread->watched_, true);
-  const SocketHandle handle = thread->connection_.IOHandler().Binding().Handle();
-  owned.release();
-  if (!l.idle_->ArmOnce(handle, thread, added)) {
-    const int code = LastSocketErrorCode();
+  auto keep = [&](ParkResult result) {
     thread->idleDeadlineMs_.store(0, std::memory_order_relaxed);
     l.parked_.fetch_sub(1);
-    owned.reset(thread);
-    thread->watched_ = added;
+    return result;
+  };
+  auto refuse = [&](const std::exception& e) {
     // A connection still in its handshake has had no connect event, so it gets no other
     // event either: the failure is the listener's.
     if (thread->started_)
-      RaiseException(*thread, EIdSocketError(code));
+      RaiseException(*thread, e);
     else
-      RaiseListenException(l, EIdSocketError(code));
-    return false;
+      RaiseListenException(l, e);
+    return keep(ParkResult::kRefused);
+  };
+  const SocketHandle handle = thread->connection_.IOHandler().Binding().Handle();
+  try {
+    if (!thread->slot_) thread->slot_ = slots_.Acquire(thread);
+  } catch (const std::exception& e) {
+    return refuse(e);
+  }
+  WaitSlots::Slot* slot = thread->slot_;
+  const uint64_t token = WaitSlots::Token(slot);
+  // A transport that looks for input before it waits takes what arrives during an answer
+  // itself; watched for good, each such arrival would also wake a waiting thread. So it is
+  // armed once per wait, and every other stays watched from its first wait on, which saves
+  // a call per wait.
+  const bool watchedForGood = !thread->connection_.IOHandler().LooksForInputBeforeWait();
+  if (watchedForGood && !thread->watched_) {
+    if (!l.idle_->Watch(handle, token)) return refuse(EIdSocketError(LastSocketErrorCode()));
+    thread->watched_ = true;
+  }
+  const bool added = std::exchange(thread->watched_, true);
+  // From here another thread may take the connection at once: nothing of it is touched
+  // after that.
+  owned.release();
+  if (!WaitSlots::StartWait(slot)) {
+    owned.reset(thread);
+    return keep(ParkResult::kInputArrived);
+  }
+  if (!watchedForGood && !l.idle_->ArmOnce(handle, token, added)) {
+    const EIdSocketError error(LastSocketErrorCode());
+    if (!WaitSlots::EndWait(slot)) {
+      // A late report of an earlier wait took it: that thread serves it now.
+      RaiseListenException(l, error);
+      return ParkResult::kParked;
+    }
+    owned.reset(thread);
+    thread->watched_ = added;
+    return refuse(error);
   }
   if (!waiterFollows && l.idleWaiting_.load() == 0) EnsureWaiter(l);
-  return true;
+  return ParkResult::kParked;
 }
 
 void TIdTCPServer::EnsureWaiter(TIdListener& l) {
@@ -437,12 +471,36 @@ void TIdTCPServer::SuperviseLoop() {
 void TIdTCPServer::IdleLoop(TIdListener& l) {
   l.idleThreads_.fetch_add(1);
   auto lastWork = std::chrono::steady_clock::now();
+  // One wait takes every connection whose input has arrived, so under load most requests
+  // cost no wait of their own.
+  uint64_t reports[ReadinessSet::kMaxBatch];
+  TIdPeerThread* batch[ReadinessSet::kMaxBatch];
   for (;;) {
     if (l.stop_.load() && l.parked_.load() == 0) break;
-    l.idleWaiting_.fetch_add(1);
-    auto* thread = static_cast<TIdPeerThread*>(l.idle_->WaitOne(kIdleSweepMs));
-    // Whoever leaves the wait last makes sure another thread takes its place.
-    const bool wasLast = l.idleWaiting_.fetch_sub(1) == 1;
+    int left = 0;
+    TIdPeerThread* thread = TakeReady(l, left);
+    bool wasLast = false;
+    if (!thread) {
+      l.idleWaiting_.fetch_add(1);
+      // Counted as waiting first: a thread queueing connections from now on wakes this one,
+      // and what it queued before is seen here.
+      thread = TakeReady(l, left);
+      const int reported = thread ? 0 : l.idle_->WaitSome(reports, kIdleSweepMs);
+      // Whoever leaves the wait last makes sure another thread takes its place.
+      wasLast = l.idleWaiting_.fetch_sub(1) == 1;
+      int count = 0;
+      for (int i = 0; i < reported; ++i)
+        if (TIdPeerThread* claimed = WaitSlots::Claim(reports[i])) batch[count++] = claimed;
+      if (count > 0) {
+        thread = batch[0];
+        if (count > 1) QueueReady(l, batch + 1, count - 1);
+      } else if (!thread) {
+        // Woken for queued connections, or the wait timed out.
+        thread = TakeReady(l, left);
+        // The next waiter shares what is left.
+        if (left > 0 && l.idleWaiting_.load() > 0) WakeWaiter(l);
+      }
+    }
     SweepIdle();
     const auto now = std::chrono::steady_clock::now();
     if (!thread) {
@@ -454,10 +512,39 @@ void TIdTCPServer::IdleLoop(TIdListener& l) {
     l.parked_.fetch_sub(1);
     if (wasLast) EnsureWaiter(l);
     RunPeer(std::unique_ptr<TIdPeerThread>(thread), true);
-    if (l.idleWaiting_.load() >= MaxWaitingThreads()) break;
+    // Queued connections are left only to threads that will see them.
+    if (l.idleWaiting_.load() >= MaxWaitingThreads() && l.readyCount_.load() == 0) break;
   }
   l.idleThreads_.fetch_sub(1);
   LeaveThread();
+}
+
+void TIdTCPServer::QueueReady(TIdListener& l, TIdPeerThread* const* connections, int count) {
+  {
+    std::lock_guard lock(l.readyMutex_);
+    l.ready_.insert(l.ready_.end(), connections, connections + count);
+    l.readyCount_.fetch_add(count);
+  }
+  if (l.idleWaiting_.load() > 0) WakeWaiter(l);
+}
+
+TIdPeerThread* TIdTCPServer::TakeReady(TIdListener& l, int& left) {
+  if (l.readyCount_.load() == 0) return nullptr;
+  std::lock_guard lock(l.readyMutex_);
+  if (l.readyTaken_ == l.ready_.size()) return nullptr;
+  TIdPeerThread* thread = l.ready_[l.readyTaken_++];
+  if (l.readyTaken_ == l.ready_.size()) {
+    l.ready_.clear();
+    l.readyTaken_ = 0;
+  }
+  left = l.readyCount_.fetch_sub(1) - 1;
+  return thread;
+}
+
+void TIdTCPServer::WakeWaiter(TIdListener& l) {
+  // Without the wake the queued connections still go out, with the next thread that
+  // comes back or ends its wait (within the sweep interval).
+  if (!l.idle_->Wake()) RaiseListenException(l, EIdSocketError(LastSocketErrorCode()));
 }
 
 void TIdTCPServer::SweepIdle() {
@@ -536,7 +623,16 @@ void TIdTCPServer::RunPeer(std::unique_ptr<TIdPeerThread> owned, bool waiterFoll
     if (waitMs > 0) {
       thread.replaceAccepter_ = false;
       thread.WaitForInput(waitMs);
-      if (!Park(owned, waiterFollows)) Finish(std::move(owned));
+      switch (Park(owned, waiterFollows)) {
+        case ParkResult::kParked:
+          break;
+        case ParkResult::kInputArrived:
+          RunPeer(std::move(owned), waiterFollows);
+          break;
+        case ParkResult::kRefused:
+          Finish(std::move(owned));
+          break;
+      }
       return;
     }
     if (!connection.IsConnected()) {
@@ -547,8 +643,10 @@ void TIdTCPServer::RunPeer(std::unique_ptr<TIdPeerThread> owned, bool waiterFoll
     // Its idle time passed while it waited for input.
     thread.Stop();
   }
+  bool handedOver = true;
   while (!thread.Stopped()) {
     thread.idleWait_ = false;
+    thread.inputJustArrived_ = std::exchange(handedOver, false);
     try {
       if (!DoExecute(thread)) throw EIdException("No execute handler found.");
     } catch (const EIdSocketError& e) {
@@ -568,8 +666,12 @@ void TIdTCPServer::RunPeer(std::unique_ptr<TIdPeerThread> owned, bool waiterFoll
     if (!connection.IsConnected() || connection.ClosedGracefully()) {
       thread.Stop();
     } else if (thread.idleWait_ && !thread.Stopped()) {
-      if (Park(owned, waiterFollows)) return;
-      thread.Stop();
+      const ParkResult parked = Park(owned, waiterFollows);
+      if (parked == ParkResult::kParked) return;
+      if (parked == ParkResult::kRefused)
+        thread.Stop();
+      else
+        handedOver = true;
     }
   }
   try {

@@ -18,6 +18,7 @@
 
 #include "engine/io_handler.h"
 #include "engine/tcp_connection.h"
+#include "engine/wait_slots.h"
 #include "platform/readiness_set.h"
 #include "platform/thread_pool.h"
 
@@ -68,6 +69,10 @@ class TIdPeerThread {
     idleTimeoutMs_ = timeoutMs;
   }
 
+  // True in the first run step after the connection was handed over because its input
+  // arrived (from accept or the readiness set).
+  bool InputJustArrived() const { return inputJustArrived_; }
+
   // Requests served on the connection, counted by the protocol on top.
   int RequestCount = 0;
   // The session the protocol on top gave the connection's last request.
@@ -83,8 +88,10 @@ class TIdPeerThread {
   // the connection keeps it.
   bool replaceAccepter_ = false;
   bool idleWait_ = false;
+  bool inputJustArrived_ = false;
   int idleTimeoutMs_ = 0;
   bool watched_ = false;                    // in the listener's readiness set
+  WaitSlots::Slot* slot_ = nullptr;         // how the set's reports find it, once it waited
   std::atomic<bool> expired_{false};        // its idle time passed
   std::atomic<int64_t> idleDeadlineMs_{0};  // steady clock, while it waits; else 0
   TIdPeerThread* prev_ = nullptr;           // the server's list of live connections
@@ -112,9 +119,15 @@ class TIdListener {
   std::atomic<int> acceptThreads_{0};  // threads accepting on it, waiting or serving
 
   std::unique_ptr<ReadinessSet> idle_;
-  std::atomic<size_t> parked_{0};    // connections waiting in it
+  std::atomic<size_t> parked_{0};    // connections waiting in it or in `ready_`
   std::atomic<int> idleWaiting_{0};  // threads blocked in the readiness set
   std::atomic<int> idleThreads_{0};  // threads serving it, waiting or not
+  // Connections one wait took from the set beyond the one its thread serves, oldest first
+  // from `readyTaken_`: any thread back from its connection serves them before it waits.
+  std::mutex readyMutex_;
+  std::vector<TIdPeerThread*> ready_;
+  size_t readyTaken_ = 0;
+  std::atomic<int> readyCount_{0};
 };
 
 class TIdTCPServer {
@@ -202,12 +215,22 @@ class TIdTCPServer {
   // Serves the connection until it ends or waits for input. `waiterFollows`: the calling
   // thread goes on to wait in the readiness set.
   void RunPeer(std::unique_ptr<TIdPeerThread> thread, bool waiterFollows);
-  // Hands the connection to its listener's readiness set; false (the caller keeps it)
-  // when the listener is stopping or the set refuses it.
-  bool Park(std::unique_ptr<TIdPeerThread>& thread, bool waiterFollows);
+  enum class ParkResult {
+    kParked,        // the set has it
+    kInputArrived,  // the caller keeps it: input came while it was being parked
+    kRefused        // the caller keeps it: the listener is stopping or the set refused it
+  };
+  // Hands the connection to its listener's readiness set.
+  ParkResult Park(std::unique_ptr<TIdPeerThread>& thread, bool waiterFollows);
   // Serves connections whose input arrived, until the listener stops with none waiting
   // or enough other threads wait.
   void IdleLoop(TIdListener& listener);
+  // Hands connections taken from the set to the threads of the listener, waking one that
+  // waits in the set for them.
+  void QueueReady(TIdListener& listener, TIdPeerThread* const* connections, int count);
+  // The oldest queued connection, or nullptr; `left` is how many stay queued.
+  TIdPeerThread* TakeReady(TIdListener& listener, int& left);
+  void WakeWaiter(TIdListener& listener);
   // Gets a thread to wait in the listener's readiness set: at once while fewer threads
   // serve it than MaxWaitingThreads, else through the supervisor.
   void EnsureWaiter(TIdListener& listener);
@@ -236,6 +259,7 @@ class TIdTCPServer {
   void LeaveThread();
   bool WaitForThreads(int timeoutMs);
 
+  WaitSlots slots_;
   bool active_ = false;
   std::mutex activeMutex_;  // serialises activation and deactivation
   std::vector<std::unique_ptr<TIdListener>> listeners_;

@@ -28,6 +28,9 @@ class TIdSSLIOHandlerSocket : public TIdIOHandler {
   int64_t Recv(void* buffer, size_t length) override;
   // What OpenSSL holds decrypted or can decrypt from what has arrived, without a wait.
   int64_t RecvArrived(void* buffer, size_t length) override;
+  // OpenSSL may hold a record the socket no longer shows, and held answer bytes go out on
+  // the look; a client's next request also often follows the answer at once.
+  bool LooksForInputBeforeWait() const override { return true; }
   int64_t Send(const void* data, size_t length, bool moreFollows) override;
   int WaitReadable(int timeoutMs) override;
   // Sends close_notify, frees the TLS state, closes the socket.

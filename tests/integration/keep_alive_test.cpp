@@ -117,6 +117,27 @@ TEST_F(KeepAliveTest, ConnectionClosesAfterItsRequestCap) {
   EXPECT_TRUE(t.TakeExceptions().empty());
 }
 
+// More pipelined bytes than one read takes (32 KiB), the first read ending on a request
+// boundary: the rest, which arrived before that read, must be read without a new arrival.
+TEST_F(KeepAliveTest, PipelinedRequestsBeyondOneReadAreAllAnswered) {
+  const int port = t.Start();
+  const size_t requestSize = 64, count = 600;
+  std::string requests;
+  for (size_t i = 100; i < 100 + count; ++i)
+    requests +=
+        "GET /" + std::to_string(i) + " HTTP/1.1\r\nX: " + std::string(38, 'x') + "\r\n\r\n";
+  ASSERT_EQ(requests.size(), requestSize * count);
+  LoopbackClient client(port);
+  // A first answer, and a moment for the connection to go back to waiting.
+  client.Send("GET /first HTTP/1.1\r\n\r\n");
+  ASSERT_EQ(ReadAnswers(client, 1).size(), 1u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  client.Send(requests);
+  const std::vector<Answer> answers = ReadAnswers(client, count);
+  ASSERT_EQ(answers.size(), count);
+  EXPECT_EQ(answers.back().body, "ok /699 ");
+}
+
 TEST_F(KeepAliveTest, ExpectationIsAnsweredBeforeTheBody) {
   const int port = t.Start();
   LoopbackClient client(port), other(port);

@@ -30,6 +30,8 @@ class MemoryIOHandler : public TIdIOHandler {
     return static_cast<int64_t>(n);
   }
   int64_t RecvArrived(void* buffer, size_t length) override { return Recv(buffer, length); }
+  // No readiness set reports this input: it is simply there.
+  bool LooksForInputBeforeWait() const override { return true; }
   int64_t Send(const void*, size_t length, bool) override {
     sent_ += length;
     return static_cast<int64_t>(length);
