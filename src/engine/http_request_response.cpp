@@ -523,7 +523,8 @@ void TIdHTTPResponseInfo::SendBody() {
       connection_.WriteLine("<HTML><BODY><B>" + std::to_string(statusCode_) + " " + statusText_ +
                             "</B></BODY></HTML>");
     }
-    if (connection_.Batching()) connection_.EndBatch();
+    // A connection that closes after this answer writes nothing after it.
+    if (connection_.Batching()) connection_.EndBatch(false, closeAfterResponse_);
   } catch (...) {
     if (connection_.Batching()) {
       try {

@@ -67,6 +67,9 @@ class TIdIOHandler {
   virtual bool LooksForInputBeforeWait() const { return false; }
   // `moreFollows` lets the transport hold a short piece back to join it with the next.
   virtual int64_t Send(const void* data, size_t length, bool moreFollows) = 0;
+  // Sends the connection's last bytes: nothing is written after them, so a transport with
+  // a closing message of its own may send it with them.
+  virtual int64_t SendLast(const void* data, size_t length) { return Send(data, length, false); }
   // Sends up to `count` bytes of the file from `offset`; 0 when the file has no byte
   // there. This implementation reads the file and sends through Send.
   virtual int64_t SendFileRange(TFileStream& file, int64_t offset, int64_t count);
@@ -123,6 +126,8 @@ class TIdServerIOHandler {
                                                             const SocketAddress& peer) = 0;
   // True for the handler of the HTTPS listener.
   virtual bool IsTls() const { return false; }
+  // Its per-connection handlers take their sockets non-blocking from accept.
+  virtual bool NonBlockingSockets() const { return false; }
 };
 
 class TIdServerIOHandlerSocket : public TIdServerIOHandler {

@@ -319,11 +319,11 @@ void TIdTCPConnection::BeginBatch(int64_t threshold, size_t sizeHint) {
   writeBuffer_.reserve(sizeHint);
 }
 
-void TIdTCPConnection::EndBatch(bool moreFollows) {
+void TIdTCPConnection::EndBatch(bool moreFollows, bool last) {
   batching_ = false;
   if (writeBuffer_.empty()) return;
   ClearAfterSend clear{writeBuffer_};
-  SendAll(writeBuffer_.data(), writeBuffer_.size(), moreFollows);
+  SendAll(writeBuffer_.data(), writeBuffer_.size(), moreFollows, last);
 }
 
 void TIdTCPConnection::FailSend(int code) {
@@ -334,11 +334,12 @@ void TIdTCPConnection::FailSend(int code) {
   throw EIdSocketError(code);
 }
 
-void TIdTCPConnection::SendAll(const char* data, size_t count, bool moreFollows) {
+void TIdTCPConnection::SendAll(const char* data, size_t count, bool moreFollows, bool last) {
   while (count > 0) {
     if (!IsConnected()) throw EIdClosedSocket();
     const size_t allowed = sendPacer_ ? sendPacer_->Allow(count) : count;
-    const int64_t n = io_->Send(data, allowed, moreFollows);
+    const int64_t n = last && allowed == count ? io_->SendLast(data, allowed)
+                                               : io_->Send(data, allowed, moreFollows);
     if (n < 0) FailSend(static_cast<int>(-n));
     if (sendPacer_) sendPacer_->Spend(n);
     sent_ += static_cast<uint64_t>(n);

@@ -76,8 +76,9 @@ class TIdTCPConnection {
   // `sizeHint` reserves room for what is about to be written.
   void BeginBatch(int64_t threshold = -1, size_t sizeHint = 0);
   // Sends what was collected in one call and closes the buffer. `moreFollows` tells the
-  // transport that more data is coming at once (a file after its header).
-  void EndBatch(bool moreFollows = false);
+  // transport that more data is coming at once (a file after its header); `last` that
+  // nothing more is written to the connection.
+  void EndBatch(bool moreFollows = false, bool last = false);
   bool Batching() const { return batching_; }
   // The open write buffer, for text built in place; no threshold applies to it.
   std::string& BatchBuffer() { return writeBuffer_; }
@@ -119,7 +120,7 @@ class TIdTCPConnection {
   // Receives once into the input buffer. False when the wait timed out and
   // `raiseOnTimeout` is off.
   bool ReceiveMore(int timeoutMs, bool raiseOnTimeout);
-  void SendAll(const char* data, size_t count, bool moreFollows);
+  void SendAll(const char* data, size_t count, bool moreFollows, bool last = false);
   [[noreturn]] void FailSend(int code);
   // Adds to the write buffer, sending a threshold's worth when it is reached.
   void Append(const char* data, size_t count);

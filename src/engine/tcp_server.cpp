@@ -265,7 +265,8 @@ void TIdTCPServer::AcceptLoop(TIdListener& listener) {
       break;
     }
     SocketAddress peer;
-    const SocketHandle accepted = SocketAccept(listener.socket_, peer);
+    const SocketHandle accepted =
+        SocketAccept(listener.socket_, peer, IOHandler->NonBlockingSockets());
     const int code = accepted == kInvalidSocket ? LastSocketErrorCode() : 0;
     // Whoever leaves accept last makes sure another thread takes its place, once its
     // connection keeps it (RunPeer).

@@ -68,8 +68,14 @@ struct TlsSocketBio {
     if (command != BIO_CTRL_FLUSH) return 0;
     auto& owner = Owner(bio);
     // Handshake flights leave at once (bounded by the handshake time); a send operation
-    // sends its records itself when it is done.
-    return owner.holdFlush_ || owner.FlushRecords(false, owner.handshakeTimeoutMs_) ? 1 : 0;
+    // sends its records itself when it is done. The session ticket after a TLS 1.3
+    // handshake, which the client does not wait for, leaves with the first answer when the
+    // request came with the client's last flight; otherwise sending it now gives the
+    // request time to arrive before the first read.
+    if (owner.holdFlush_ ||
+        (SSL_get_state(owner.ssl_) == TLS_ST_SW_SESSION_TICKET && SSL_has_pending(owner.ssl_)))
+      return 1;
+    return owner.FlushRecords(false, owner.handshakeTimeoutMs_) ? 1 : 0;
   }
 };
 
@@ -103,9 +109,6 @@ int TIdSSLIOHandlerSocket::AfterAccept() {
     BIO_set_data(bio, this);
     BIO_set_init(bio, 1);
     SSL_set_bio(ssl_, bio, bio);
-    // Without blocking calls every wait below has a time limit, so a client that stops in
-    // the middle of its hello cannot keep a thread.
-    if (!SocketSetNonBlocking(Binding().Handle(), true)) refuse();
     handshakeDeadline_ = Clock::now() + std::chrono::milliseconds(handshakeTimeoutMs_);
   }
   for (;;) {
@@ -207,6 +210,8 @@ int64_t TIdSSLIOHandlerSocket::Recv(void* buffer, size_t length) {
       const int64_t n = SocketRecv(Binding().Handle(), buffer, length);
       if (n >= 0) return n;
       if (LastSocketErrorCode() != kSocketWouldBlock) return -LastSocketErrorCode();
+      const int ready = SocketWaitReadable(Binding().Handle(), RecvWaitLimit());
+      if (ready <= 0) return ready == 0 ? -kSocketTimedOut : -LastSocketErrorCode();
     }
   }
   // The peer may be waiting for what is held before it says more.
@@ -229,7 +234,8 @@ int64_t TIdSSLIOHandlerSocket::RecvArrived(void* buffer, size_t length) {
   const int n = SSL_read(ssl_, buffer, ClampLength(length));
   if (n > 0) return n;
   const int error = SSL_get_error(ssl_, n);
-  if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) return -kSocketWouldBlock;
+  if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE)
+    return FlushBeforeWait() ? -kSocketWouldBlock : -lastSocketError_;
   int64_t result = -kSocketConnectionAborted;
   WaitForRetry(n, 0, result);
   return result;
@@ -237,8 +243,13 @@ int64_t TIdSSLIOHandlerSocket::RecvArrived(void* buffer, size_t length) {
 
 int64_t TIdSSLIOHandlerSocket::Send(const void* data, size_t length, bool moreFollows) {
   if (!ssl_) {
-    const int64_t n = SocketSend(Binding().Handle(), data, length, moreFollows);
-    return n >= 0 ? n : -LastSocketErrorCode();
+    for (;;) {
+      const int64_t n = SocketSend(Binding().Handle(), data, length, moreFollows);
+      if (n >= 0) return n;
+      if (LastSocketErrorCode() != kSocketWouldBlock) return -LastSocketErrorCode();
+      const int ready = SocketWaitWritable(Binding().Handle(), SendWaitLimit());
+      if (ready <= 0) return ready == 0 ? -kSocketTimedOut : -LastSocketErrorCode();
+    }
   }
   const char* bytes = static_cast<const char*>(data);
   if (held_.size() + length <= kHeldPlainSize) {
@@ -249,6 +260,19 @@ int64_t TIdSSLIOHandlerSocket::Send(const void* data, size_t length, bool moreFo
   }
   if (const int64_t result = WriteHeld(true); result < 0) return result;
   return WriteRecords(bytes, length, moreFollows);
+}
+
+int64_t TIdSSLIOHandlerSocket::SendLast(const void* data, size_t length) {
+  if (!ssl_ || !SSL_is_init_finished(ssl_) || SSL_get_quiet_shutdown(ssl_))
+    return Send(data, length, false);
+  const int64_t sent = Send(data, length, true);
+  if (sent < 0) return sent;
+  if (const int64_t result = WriteHeld(true); result < 0) return result;
+  holdFlush_ = true;
+  // close_notify, without waiting for the peer's; Close sends none after this.
+  if (SSL_shutdown(ssl_) < 0) ERR_clear_error();
+  holdFlush_ = false;
+  return FlushRecords(false, SendWaitLimit()) ? sent : -lastSocketError_;
 }
 
 int64_t TIdSSLIOHandlerSocket::WriteHeld(bool moreFollows) {
@@ -289,6 +313,7 @@ int64_t TIdSSLIOHandlerSocket::WriteRecords(const char* data, size_t length, boo
 int TIdSSLIOHandlerSocket::WaitReadable(int timeoutMs) {
   // Records already received and decrypted do not show on the socket.
   if (ssl_ && !held_.empty() && WriteHeld(false) < 0) return -1;
+  if (!FlushBeforeWait()) return -lastSocketError_;
   if (ssl_ && SSL_has_pending(ssl_)) return 1;
   return TIdIOHandler::WaitReadable(timeoutMs);
 }
@@ -297,7 +322,8 @@ void TIdSSLIOHandlerSocket::Close() {
   if (ssl_) {
     // Collected with the close_notify and sent in the one attempt below.
     if (!held_.empty()) WriteHeld(true);
-    if (SSL_is_init_finished(ssl_) && !SSL_get_quiet_shutdown(ssl_)) {
+    if (SSL_is_init_finished(ssl_) && !SSL_get_quiet_shutdown(ssl_) &&
+        !(SSL_get_shutdown(ssl_) & SSL_SENT_SHUTDOWN)) {
       holdFlush_ = true;
       SSL_shutdown(ssl_);  // close_notify, without waiting for the peer's
       holdFlush_ = false;

@@ -24,7 +24,7 @@ class TIdSSLIOHandlerSocket : public TIdIOHandler {
   // client's next flight is left to the caller, so a handshake holds no thread meanwhile.
   int AfterAccept() override;
   // Before the handshake (a client refused for the connection limit) these use the plain
-  // socket.
+  // socket, waiting within the receive and send bounds.
   int64_t Recv(void* buffer, size_t length) override;
   // What OpenSSL holds decrypted or can decrypt from what has arrived, without a wait.
   int64_t RecvArrived(void* buffer, size_t length) override;
@@ -32,6 +32,8 @@ class TIdSSLIOHandlerSocket : public TIdIOHandler {
   // the look; a client's next request also often follows the answer at once.
   bool LooksForInputBeforeWait() const override { return true; }
   int64_t Send(const void* data, size_t length, bool moreFollows) override;
+  // The close_notify leaves in the same send as the last records.
+  int64_t SendLast(const void* data, size_t length) override;
   int WaitReadable(int timeoutMs) override;
   // Sends close_notify, frees the TLS state, closes the socket.
   void Close() override;
@@ -46,6 +48,8 @@ class TIdSSLIOHandlerSocket : public TIdIOHandler {
   // Sends the records collected so far, waiting up to `timeoutMs` (-1: no limit) for room;
   // false on a socket error or timeout (the code is in lastSocketError_).
   bool FlushRecords(bool moreFollows, int timeoutMs);
+  // Before a wait for the peer, which may be waiting for them.
+  bool FlushBeforeWait() { return records_.empty() || FlushRecords(false, SendWaitLimit()); }
   // Encrypts and sends (or collects) `length` bytes; the result as Send reports it.
   int64_t WriteRecords(const char* data, size_t length, bool moreFollows);
   // Writes the held plaintext; 0 or a negative error code.
@@ -57,7 +61,7 @@ class TIdSSLIOHandlerSocket : public TIdIOHandler {
   std::chrono::steady_clock::time_point handshakeDeadline_;
   SSL* ssl_ = nullptr;
   // Records OpenSSL has written and not yet sent: a header sent with more to follow leaves
-  // with its body in one system call.
+  // with its body in one system call, the session ticket with the first answer.
   std::string records_;
   // Plaintext sent with more to follow and not yet encrypted: a header and a small body
   // share one record, which costs the peer one decryption instead of two.
@@ -81,6 +85,9 @@ class TIdServerIOHandlerSSL : public TIdServerIOHandler {
   std::unique_ptr<TIdIOHandler> MakeClientIOHandler(SocketHandle handle,
                                                     const SocketAddress& peer) override;
   bool IsTls() const override { return true; }
+  // Every wait of a connection has a time limit, so a client that stops in the middle of
+  // its hello or of a record cannot keep a thread.
+  bool NonBlockingSockets() const override { return true; }
   std::shared_ptr<const TIdSSLContext> Context() const { return context_; }
 
  private:

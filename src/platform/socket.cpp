@@ -341,12 +341,13 @@ bool SocketLookupHost(const std::string& host, std::string& ip) {
   return true;
 }
 
-SocketHandle SocketAccept(SocketHandle listener, SocketAddress& peer) {
+SocketHandle SocketAccept(SocketHandle listener, SocketAddress& peer, bool nonBlocking) {
   IgnoreBrokenPipe();
   sockaddr_in addr;
+  const int flags = SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0);
   for (;;) {
     socklen_t len = sizeof addr;
-    const int s = ::accept4(listener, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_CLOEXEC);
+    const int s = ::accept4(listener, reinterpret_cast<sockaddr*>(&addr), &len, flags);
     if (s >= 0) {
       ReadAddress(addr, peer);
       return s;

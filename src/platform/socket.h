@@ -69,9 +69,10 @@ bool SocketConnectResult(SocketHandle s);
 // The first IPv4 address of a host name or dotted address (a blocking lookup); false
 // with code 11001 when the name is unknown.
 bool SocketLookupHost(const std::string& host, std::string& ip);
-// The accepted socket is blocking whatever the listener is. Several threads may wait in
-// accept on one listener; each connection wakes only one of them.
-SocketHandle SocketAccept(SocketHandle listener, SocketAddress& peer);
+// The accepted socket is blocking whatever the listener is, unless `nonBlocking` asks
+// otherwise. Several threads may wait in accept on one listener; each connection wakes
+// only one of them.
+SocketHandle SocketAccept(SocketHandle listener, SocketAddress& peer, bool nonBlocking = false);
 bool SocketLocalAddress(SocketHandle s, SocketAddress& local);
 // The host name of an IPv4 address by reverse lookup; the address itself when the lookup
 // finds no name.

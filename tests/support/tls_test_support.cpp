@@ -75,7 +75,8 @@ std::string TestCertificate::KeyPem(const std::string& password) const {
   return Drain(bio);
 }
 
-TlsClient::TlsClient(int port, const TlsClientOptions& options) : byteByByte_(options.byteByByte) {
+TlsClient::TlsClient(int port, const TlsClientOptions& options)
+    : byteByByte_(options.byteByByte), finishWithRequest_(options.finishWithRequest) {
   ctx_ = SSL_CTX_new(TLS_client_method());
   if (options.maxVersion) {
     // Old protocols need the weakest security level even to be offered.
@@ -141,6 +142,7 @@ bool TlsClient::Handshake() {
   if (socket_ == kInvalidSocket) return false;
   for (;;) {
     const int r = SSL_do_handshake(ssl_);
+    if (r == 1 && finishWithRequest_) return true;
     if (!Flush(byteByByte_)) return false;
     byteByByte_ = false;  // only the hello
     if (r == 1) return true;

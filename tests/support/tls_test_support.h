@@ -34,6 +34,7 @@ struct TlsClientOptions {
   SSL_SESSION* resume = nullptr;                 // offered for resumption
   const char* cipherList = nullptr;              // the TLS 1.2 suites offered
   bool byteByByte = false;                       // the hello leaves one byte at a time
+  bool finishWithRequest = false;  // the last handshake flight leaves with the request
 };
 
 class TlsClient {
@@ -53,6 +54,7 @@ class TlsClient {
   // True when the server closes within `timeoutMs` without sending anything more.
   bool ClosedByServer(int timeoutMs);
   bool Resumed() const { return ssl_ && SSL_session_reused(ssl_) == 1; }
+  bool CloseNotified() const { return ssl_ && (SSL_get_shutdown(ssl_) & SSL_RECEIVED_SHUTDOWN); }
   // The session to offer on a later connection; the caller frees it.
   SSL_SESSION* TakeSession() const { return SSL_get1_session(ssl_); }
 
@@ -68,6 +70,7 @@ class TlsClient {
   BIO* in_ = nullptr;
   BIO* out_ = nullptr;
   bool byteByByte_ = false;
+  bool finishWithRequest_ = false;
 };
 
 // The first flight of a TLS client: a complete ClientHello record.
