@@ -63,7 +63,8 @@ class TIdIOHandler {
   // always for a transport that cannot tell without a wait.
   virtual int64_t RecvArrived(void*, size_t) { return -kSocketWouldBlock; }
   // Whether a connection about to wait for input asks RecvArrived first. A plain socket
-  // does not: input that arrived since its last read is reported the moment it waits.
+  // does not once a read has taken all that had arrived: the readiness set reports later
+  // input.
   virtual bool LooksForInputBeforeWait() const { return false; }
   // `moreFollows` lets the transport hold a short piece back to join it with the next.
   virtual int64_t Send(const void* data, size_t length, bool moreFollows) = 0;
