@@ -407,16 +407,19 @@ TIdTCPServer::ParkResult TIdTCPServer::Park(std::unique_ptr<TIdPeerThread>& owne
   }
   WaitSlots::Slot* slot = thread->slot_;
   const uint64_t token = WaitSlots::Token(slot);
-  // A transport that looks for input before it waits takes what arrives during an answer
-  // itself; watched for good, each such arrival would also wake a waiting thread. So it is
-  // armed once per wait, and every other stays watched from its first wait on, which saves
-  // a call per wait.
-  const bool watchedForGood = !thread->connection_.IOHandler().LooksForInputBeforeWait();
-  if (watchedForGood && !thread->watched_) {
-    if (!l.idle_->Watch(handle, token)) return refuse(EIdSocketError(LastSocketErrorCode()));
-    thread->watched_ = true;
+  // A connection past its opening exchange stays watched from its first wait on, which
+  // saves a call per wait; a handshake is armed once per wait, as its thread reads only
+  // part of what arrives.
+  using InSet = TIdPeerThread::InSet;
+  const InSet was = thread->inSet_;
+  const bool watchedForGood = thread->started_;
+  if (watchedForGood && was != InSet::kWatched) {
+    if (!l.idle_->Watch(handle, token, was != InSet::kNo))
+      return refuse(EIdSocketError(LastSocketErrorCode()));
+    thread->inSet_ = InSet::kWatched;
+  } else if (!watchedForGood) {
+    thread->inSet_ = InSet::kArmedOnce;
   }
-  const bool added = std::exchange(thread->watched_, true);
   // From here another thread may take the connection at once: nothing of it is touched
   // after that.
   owned.release();
@@ -424,7 +427,7 @@ TIdTCPServer::ParkResult TIdTCPServer::Park(std::unique_ptr<TIdPeerThread>& owne
     owned.reset(thread);
     return keep(ParkResult::kInputArrived);
   }
-  if (!watchedForGood && !l.idle_->ArmOnce(handle, token, added)) {
+  if (!watchedForGood && !l.idle_->ArmOnce(handle, token, was != InSet::kNo)) {
     const EIdSocketError error(LastSocketErrorCode());
     if (!WaitSlots::EndWait(slot)) {
       // A late report of an earlier wait took it: that thread serves it now.
@@ -432,7 +435,7 @@ TIdTCPServer::ParkResult TIdTCPServer::Park(std::unique_ptr<TIdPeerThread>& owne
       return ParkResult::kParked;
     }
     owned.reset(thread);
-    thread->watched_ = added;
+    thread->inSet_ = was;
     return refuse(error);
   }
   if (!waiterFollows && l.idleWaiting_.load() == 0) EnsureWaiter(l);
@@ -645,9 +648,13 @@ void TIdTCPServer::RunPeer(std::unique_ptr<TIdPeerThread> owned, bool waiterFoll
     thread.Stop();
   }
   bool handedOver = true;
+  // A transport that looks for input before it waits reads all that has arrived in the
+  // step, so what was reported before is no reason to look once more.
+  const bool looks = connection.IOHandler().LooksForInputBeforeWait();
   while (!thread.Stopped()) {
     thread.idleWait_ = false;
     thread.inputJustArrived_ = std::exchange(handedOver, false);
+    if (looks && thread.inSet_ == TIdPeerThread::InSet::kWatched) WaitSlots::TakeNews(thread.slot_);
     try {
       if (!DoExecute(thread)) throw EIdException("No execute handler found.");
     } catch (const EIdSocketError& e) {

@@ -90,7 +90,9 @@ class TIdPeerThread {
   bool idleWait_ = false;
   bool inputJustArrived_ = false;
   int idleTimeoutMs_ = 0;
-  bool watched_ = false;                    // in the listener's readiness set
+  // How the listener's readiness set has the socket: not at all, armed once per wait (in
+  // the opening exchange), or watched for good.
+  enum class InSet : uint8_t { kNo, kArmedOnce, kWatched } inSet_ = InSet::kNo;
   WaitSlots::Slot* slot_ = nullptr;         // how the set's reports find it, once it waited
   std::atomic<bool> expired_{false};        // its idle time passed
   std::atomic<int64_t> idleDeadlineMs_{0};  // steady clock, while it waits; else 0

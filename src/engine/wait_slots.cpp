@@ -61,6 +61,11 @@ bool WaitSlots::StartWait(Slot* slot) {
   return false;
 }
 
+void WaitSlots::TakeNews(Slot* slot) {
+  if (slot->word.load(std::memory_order_relaxed) & kHeldInputCame)
+    slot->word.fetch_and(~kStateMask, std::memory_order_relaxed);
+}
+
 bool WaitSlots::EndWait(Slot* slot) {
   uint64_t word = slot->word.load(std::memory_order_relaxed);
   return (word & kStateMask) == kWaiting &&

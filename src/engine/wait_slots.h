@@ -32,6 +32,9 @@ class WaitSlots {
   // The holding thread lets the connection wait. False when input was reported while it
   // was held: the thread keeps it and should read.
   static bool StartWait(Slot* slot);
+  // The holding thread is about to read all that has arrived: input reported so far is
+  // news no longer.
+  static void TakeNews(Slot* slot);
   // Undoes StartWait when the connection could not wait after all. False when a report
   // claimed it meanwhile: the claiming thread has it now.
   static bool EndWait(Slot* slot);

@@ -53,8 +53,8 @@ bool ReadinessSet::ArmOnce(SocketHandle s, uint64_t token, bool added) {
   return Control(handle_, added ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, s, EPOLLONESHOT, token);
 }
 
-bool ReadinessSet::Watch(SocketHandle s, uint64_t token) {
-  return Control(handle_, EPOLL_CTL_ADD, s, EPOLLET, token);
+bool ReadinessSet::Watch(SocketHandle s, uint64_t token, bool added) {
+  return Control(handle_, added ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, s, EPOLLET, token);
 }
 
 int ReadinessSet::WaitSome(uint64_t tokens[kMaxBatch], int timeoutMs) {

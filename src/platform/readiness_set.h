@@ -26,9 +26,9 @@ class ReadinessSet {
   // itself when it is closed). False with LastSocketErrorCode() on failure.
   bool ArmOnce(SocketHandle s, uint64_t token, bool added);
   // Reports `token` whenever input, a hang-up or an error arrives on the socket (once at
-  // once for what has arrived already), until the socket is closed. False with
-  // LastSocketErrorCode() on failure.
-  bool Watch(SocketHandle s, uint64_t token);
+  // once for what has arrived already), until the socket is closed. `added`: the socket is
+  // in the set already, armed once. False with LastSocketErrorCode() on failure.
+  bool Watch(SocketHandle s, uint64_t token, bool added);
   // Waits up to `timeoutMs` for reported sockets and stores the tokens of up to
   // `kMaxBatch` of them in `tokens`; returns how many. 0 on timeout, or when Wake ended
   // the wait.
