@@ -55,10 +55,16 @@ for load in ${LOADS:-W1 W2 W4 W6k W6rk W6r}; do
   }
   # Threads and tables warmed up first.
   load_run 1 >/dev/null
-  # Threads started during the run are counted with the thread that starts them.
-  perf stat -e "$events" -x, -o "$work/perf.txt" -p "$pid" &
-  counter=$!
-  sleep 0.5
+  # Threads started during the run are counted with the thread that starts them. perf
+  # gives up when a thread of the server ends while it attaches (idle threads leave after
+  # a while), so it is started again then.
+  for attempt in 1 2 3; do
+    perf stat -e "$events" -x, -o "$work/perf.txt" -p "$pid" 2>"$work/perf.err" &
+    counter=$!
+    sleep 0.5
+    kill -0 "$counter" 2>/dev/null && break
+    [ "$attempt" -lt 3 ] || { cat "$work/perf.err" >&2; exit 1; }
+  done
   requests=$(load_run "$duration")
   kill -INT "$counter"
   wait "$counter" 2>/dev/null || true
