@@ -263,16 +263,25 @@ int64_t TIdSSLIOHandlerSocket::Send(const void* data, size_t length, bool moreFo
 }
 
 int64_t TIdSSLIOHandlerSocket::SendLast(const void* data, size_t length) {
-  if (!ssl_ || !SSL_is_init_finished(ssl_) || SSL_get_quiet_shutdown(ssl_))
-    return Send(data, length, false);
+  if (!CloseNotifyDue()) return Send(data, length, false);
   const int64_t sent = Send(data, length, true);
   if (sent < 0) return sent;
   if (const int64_t result = WriteHeld(true); result < 0) return result;
+  // Close sends none after this.
+  CollectCloseNotify();
+  return FlushRecords(false, SendWaitLimit()) ? sent : -lastSocketError_;
+}
+
+bool TIdSSLIOHandlerSocket::CloseNotifyDue() const {
+  return ssl_ && SSL_is_init_finished(ssl_) && !SSL_get_quiet_shutdown(ssl_) &&
+         !(SSL_get_shutdown(ssl_) & SSL_SENT_SHUTDOWN);
+}
+
+void TIdSSLIOHandlerSocket::CollectCloseNotify() {
   holdFlush_ = true;
-  // close_notify, without waiting for the peer's; Close sends none after this.
+  // close_notify, without waiting for the peer's
   if (SSL_shutdown(ssl_) < 0) ERR_clear_error();
   holdFlush_ = false;
-  return FlushRecords(false, SendWaitLimit()) ? sent : -lastSocketError_;
 }
 
 int64_t TIdSSLIOHandlerSocket::WriteHeld(bool moreFollows) {
@@ -322,12 +331,7 @@ void TIdSSLIOHandlerSocket::Close() {
   if (ssl_) {
     // Collected with the close_notify and sent in the one attempt below.
     if (!held_.empty()) WriteHeld(true);
-    if (SSL_is_init_finished(ssl_) && !SSL_get_quiet_shutdown(ssl_) &&
-        !(SSL_get_shutdown(ssl_) & SSL_SENT_SHUTDOWN)) {
-      holdFlush_ = true;
-      SSL_shutdown(ssl_);  // close_notify, without waiting for the peer's
-      holdFlush_ = false;
-    }
+    if (CloseNotifyDue()) CollectCloseNotify();
     // One attempt: a peer that does not read gets no more of this thread's time.
     FlushRecords(false, 0);
     SSL_free(ssl_);

@@ -48,6 +48,10 @@ class TIdSSLIOHandlerSocket : public TIdIOHandler {
   // Sends the records collected so far, waiting up to `timeoutMs` (-1: no limit) for room;
   // false on a socket error or timeout (the code is in lastSocketError_).
   bool FlushRecords(bool moreFollows, int timeoutMs);
+  // A close_notify is still to be sent: the handshake is done and none went out yet.
+  bool CloseNotifyDue() const;
+  // Adds the close_notify to the records collected for the next flush.
+  void CollectCloseNotify();
   // Before a wait for the peer, which may be waiting for them.
   bool FlushBeforeWait() { return records_.empty() || FlushRecords(false, SendWaitLimit()); }
   // Encrypts and sends (or collects) `length` bytes; the result as Send reports it.
